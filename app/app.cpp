@@ -1,0 +1,103 @@
+// Start-up and exit of halshift: help switches, run mode, checks, log and the run itself.
+#include "app/app.h"
+
+#include <algorithm>
+#include <array>
+
+#include "app/strings.h"
+#include "app/text.h"
+
+namespace halshift {
+namespace {
+
+constexpr std::array<std::string_view, 4> kHelpSwitches = {"/?", "-?", "-HELP", "/HELP"};
+
+bool IsWindowsNt40(std::uint32_t version) {
+  const bool windowsNt = (version & 0x80000000u) == 0;
+  const unsigned major = version & 0xFFu;
+  const unsigned minor = (version >> 8) & 0xFFu;
+  return windowsNt && major == 4 && minor == 0;
+}
+
+}  // namespace
+
+void HalUtilityApp::ShowStartupBox(unsigned textId) {
+  if (silentMode) return;
+  platform_.ui.MessageBox(platform::BoxOwner::kNone, LoadString(textId), kMessageCaption,
+                          platform::kMbIconExclamation);
+}
+
+void HalUtilityApp::ShowWarning(std::string text) {
+  if (silentMode) return;
+  platform_.ui.MessageBox(platform::BoxOwner::kSession, text, kMessageCaption,
+                          platform::kMbIconExclamation | platform::kMbOk);
+}
+
+void HalUtilityApp::ShowHelp() {
+  std::string helpFile = platform_.system.GetModuleFileName();
+  const auto dot = helpFile.rfind('.');
+  if (dot != std::string::npos) helpFile.erase(dot);
+  helpFile += ".HLP";
+  platform_.ui.ShowHelp(helpFile);
+}
+
+bool HalUtilityApp::Startup(std::string_view commandLineTail) {
+  std::string commandLine(commandLineTail);
+  if (!commandLine.empty()) {
+    commandLine = text::ToUpper(commandLine);
+    for (std::string_view helpSwitch : kHelpSwitches) {
+      if (text::Contains(commandLine, helpSwitch)) {
+        // The help box comes before the run mode is decided, so it is shown in any case.
+        platform_.ui.MessageBox(platform::BoxOwner::kNone, LoadString(strings::kUsage),
+                                kHelpCaption, platform::kMbOk);
+        return false;
+      }
+    }
+    silentMode = true;
+  }
+
+  if (!IsWindowsNt40(platform_.system.GetVersion())) {
+    ShowStartupBox(strings::kUnsupportedOs);
+    exitCode = 0;
+    return false;
+  }
+  if (!platform_.system.OpenServiceControlManager()) {
+    ShowStartupBox(strings::kNotAdministrator);
+    exitCode = 0;
+    return false;
+  }
+
+  // The drive designation of the system directory: its letter and colon.
+  const std::string systemDirectory = platform_.system.GetSystemDirectory();
+  const std::string drive = systemDirectory.substr(0, std::min<std::size_t>(2, systemDirectory.size()));
+  platform_.files.CreateDirectory(drive + "\\ORVSYSTEM");
+  platform_.files.CreateDirectory(drive + "\\ORVSYSTEM\\log");
+  if (!log.Open(drive + "\\orvsystem\\log\\halshift.log")) {
+    if (silentMode) {
+      exitCode = 0;
+      return false;
+    }
+    ShowStartupBox(strings::kLogNotOpened);
+  }
+
+  log.WriteSessionHeader(silentMode, commandLine);
+  survey.RunSystemSurvey();
+  installation.IdentifyHal();
+  log.WriteCurrentState(survey, installation);
+
+  if (silentMode) {
+    exitCode = RunCommandLine(*this, commandLine) ? 1 : 0;
+  } else {
+    RunHalUtilityDialog(*this);
+    exitCode = 1;
+  }
+  return false;
+}
+
+int HalUtilityApp::Shutdown() {
+  log.WriteSessionFooter();
+  log.Close();
+  return exitCode;
+}
+
+}  // namespace halshift

@@ -1,0 +1,69 @@
+// The two process-wide state objects: what the machine is, and what halshift changes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace halshift {
+
+enum class HalKind : std::int32_t {
+  kNotIdentified = 0,
+  kUniprocessor = 1,
+  kMultiprocessor = 2,
+};
+
+// Facts that cannot change while the program runs; filled once by RunSystemSurvey.
+class SystemSurvey {
+ public:
+  explicit SystemSurvey(platform::Platform& platform) : platform_(platform) {}
+  virtual ~SystemSurvey() = default;
+
+  std::int32_t installedProcessors = 0;
+  std::int32_t servicePack = 0;
+  std::uint32_t apicPresent = 0;
+  std::string cdromDrive;
+
+  // Fills the four fields (inspect/survey.cpp). Always completes.
+  void RunSystemSurvey();
+
+ private:
+  platform::Platform& platform_;
+};
+
+// What the program changes: the HAL kind recorded in the registry, the recovery boot entry
+// and the directories between which system files are installed.
+class HalInstallation {
+ public:
+  HalInstallation(platform::Platform& platform, const SystemSurvey& survey)
+      : platform_(platform), survey_(survey) {}
+  virtual ~HalInstallation() = default;
+
+  HalKind halKind = HalKind::kNotIdentified;
+  std::uint32_t recoveryPresent = 0;
+  std::string sourceDirectory;
+  std::string systemDirectory;
+
+  void SetSourceDirectory(std::string directory) { sourceDirectory = std::move(directory); }
+
+  // inspect/identify.cpp
+  bool IdentifyHal();
+  // hal/upgrade.cpp
+  bool UpgradeHal(std::string& error);
+  bool DowngradeHal(std::string& error);
+  bool UpgradeRecommended() const;
+  bool DowngradeRecommended() const;
+  // bootmenu/recovery.cpp
+  bool EnableRecovery(std::string& error);
+  bool DisableRecovery(std::string& error);
+
+  platform::Platform& Machine() const { return platform_; }
+  const SystemSurvey& Survey() const { return survey_; }
+
+ private:
+  platform::Platform& platform_;
+  const SystemSurvey& survey_;
+};
+
+}  // namespace halshift

@@ -1,0 +1,259 @@
+// The operations halshift needs from the machine, one small interface per service.
+//
+// The program's logic reaches the machine only through these interfaces. Two real
+// implementations exist: the Win32 bindings (platform/win32) and the machine image
+// (platform/image), which serves the same operations from a directory that stands for a
+// machine. Every operation reports failure as a value; none throws.
+//
+// Texts are 8-bit strings in the system's ANSI code page. Paths are Windows paths
+// ("C:\WINNT\System32\HAL.DLL"), also on the machine image.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace halshift::platform {
+
+// Values as Windows defines them.
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kFileAttributeReadOnly = 0x01;
+inline constexpr std::uint32_t kFileAttributeHidden = 0x02;
+inline constexpr std::uint32_t kFileAttributeSystem = 0x04;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kFileAttributeArchive = 0x20;
+inline constexpr std::uint32_t kFileAttributeNormal = 0x80;
+
+inline constexpr unsigned kDriveUnknown = 0;
+inline constexpr unsigned kDriveNoRootDir = 1;
+inline constexpr unsigned kDriveRemovable = 2;
+inline constexpr unsigned kDriveFixed = 3;
+inline constexpr unsigned kDriveRemote = 4;
+inline constexpr unsigned kDriveCdrom = 5;
+inline constexpr unsigned kDriveRamdisk = 6;
+
+inline constexpr std::uint32_t kMoveFileReplaceExisting = 0x1;
+inline constexpr std::uint32_t kMoveFileDelayUntilReboot = 0x4;
+
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+
+inline constexpr long kErrorSuccess = 0;
+inline constexpr long kErrorFileNotFound = 2;
+inline constexpr long kErrorAccessDenied = 5;
+inline constexpr long kErrorMoreData = 234;
+
+// VerInstallFileA flags and result bits.
+inline constexpr std::uint32_t kViffForceInstall = 0x1;
+inline constexpr std::uint32_t kVifTempFile = 0x1;
+inline constexpr std::uint32_t kVifWriteProt = 0x40;
+inline constexpr std::uint32_t kVifFileInUse = 0x80;
+inline constexpr std::uint32_t kVifOutOfSpace = 0x100;
+inline constexpr std::uint32_t kVifAccessViolation = 0x200;
+inline constexpr std::uint32_t kVifSharingViolation = 0x400;
+inline constexpr std::uint32_t kVifCannotCreate = 0x800;
+inline constexpr std::uint32_t kVifCannotDelete = 0x1000;
+inline constexpr std::uint32_t kVifCannotRename = 0x2000;
+inline constexpr std::uint32_t kVifOutOfMemory = 0x8000;
+inline constexpr std::uint32_t kVifCannotReadSrc = 0x10000;
+inline constexpr std::uint32_t kVifCannotReadDst = 0x20000;
+
+// Message box styles and answers.
+inline constexpr unsigned kMbOk = 0x0;
+inline constexpr unsigned kMbYesNo = 0x4;
+inline constexpr unsigned kMbIconInformation = 0x40;
+inline constexpr unsigned kMbIconExclamation = 0x30;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+// Version, rights and system facts.
+class SystemInfo {
+ public:
+  virtual ~SystemInfo() = default;
+  // GetVersion: bit 31 clear on Windows NT; bits 0-7 major, bits 8-15 minor, 16-30 build.
+  virtual std::uint32_t GetVersion() = 0;
+  // OpenSCManagerA(local, active database, 0xF003F) followed at once by CloseServiceHandle:
+  // true when a handle came back, which only an administrator gets.
+  virtual bool OpenServiceControlManager() = 0;
+  // GetSystemDirectoryA into a 260-character buffer; empty on failure.
+  virtual std::string GetSystemDirectory() = 0;
+  // GetSystemInfo's dwPageSize; 0 when unknown.
+  virtual std::uint32_t GetPageSize() = 0;
+  // The program file's full path (GetModuleFileNameA); the help file is derived from it.
+  virtual std::string GetModuleFileName() = 0;
+};
+
+// The registry under HKEY_LOCAL_MACHINE. Every key is opened with KEY_ALL_ACCESS, used and
+// closed within one call: RegOpenKeyExA, then RegQueryValueExA or RegSetValueExA, then
+// RegCloseKey.
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  struct QueryResult {
+    long status = kErrorFileNotFound;  // ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA...
+    std::uint32_t type = 0;            // REG_SZ, REG_DWORD, ... when status is ERROR_SUCCESS
+    std::size_t size = 0;              // bytes stored (success) or needed (ERROR_MORE_DATA)
+  };
+  // Copies the value's data into buffer. When the data is larger than the buffer, reports
+  // ERROR_MORE_DATA; the buffer's contents are then unspecified (as on Windows). A key that
+  // cannot be opened reports its own error status. Strings are stored with their zero.
+  virtual QueryResult QueryValue(std::string_view keyPath, std::string_view valueName,
+                                 std::span<std::uint8_t> buffer) = 0;
+  // Sets (creates or replaces) a value in an existing key. Returns the status; the key is not
+  // created when missing.
+  virtual long SetValue(std::string_view keyPath, std::string_view valueName, std::uint32_t type,
+                        std::span<const std::uint8_t> data) = 0;
+};
+
+// A file opened for writing. Bytes are written as given (no line-end conversion: callers that
+// want text mode convert themselves). The file stays open, and on the exclusive open unshared,
+// until Close or destruction.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  // Writes all of data or reports failure.
+  virtual bool Write(std::span<const char> data) = 0;
+  // Flushes and closes; false when anything written could not be stored. A second Close is a
+  // no-op returning true.
+  virtual bool Close() = 0;
+};
+
+enum class OpenMode {
+  kCreateTruncate,     // create or cut to length zero, shared for reading
+  kAppendExclusive,    // create when missing, keep contents, position at the end, no sharing
+  kCreateNew,          // create; fails when the file exists
+};
+
+// Files, directories, drives and the installer.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // FindFirstFileA followed at once by FindClose: true when the path, or any match of a
+  // wildcard pattern in its last component, exists (files and directories alike).
+  virtual bool FindFirstFile(std::string_view path) = 0;
+  // GetDriveTypeA of a root such as "C:\".
+  virtual unsigned GetDriveType(std::string_view root) = 0;
+  // GetFileAttributesA; kInvalidFileAttributes on failure.
+  virtual std::uint32_t GetFileAttributes(std::string_view path) = 0;
+  // SetFileAttributesA: sets exactly these attributes (FILE_ATTRIBUTE_NORMAL clears all).
+  virtual bool SetFileAttributes(std::string_view path, std::uint32_t attributes) = 0;
+  // CreateDirectoryA with default security: one level.
+  virtual bool CreateDirectory(std::string_view path) = 0;
+  // CopyFileA.
+  virtual bool CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) = 0;
+  // MoveFileA: renames within a drive, also while a file's image is in use.
+  virtual bool MoveFile(std::string_view existing, std::string_view newPath) = 0;
+  // MoveFileExA. With MOVEFILE_DELAY_UNTIL_REBOOT and no new name the file is deleted at the
+  // next start. MOVEFILE_REPLACE_EXISTING lets newPath be replaced (not when it is in use).
+  virtual bool MoveFileEx(std::string_view existing, std::optional<std::string_view> newPath,
+                          std::uint32_t flags) = 0;
+  // DeleteFileA.
+  virtual bool DeleteFile(std::string_view path) = 0;
+  // GetTempFileNameA(directory, prefix, 0): creates an empty file with a unique name in the
+  // directory and returns its full path; nothing on failure.
+  virtual std::optional<std::string> GetTempFileName(std::string_view directory,
+                                                      std::string_view prefix) = 0;
+  // Reads a whole file as bytes; nothing when it does not exist or cannot be read.
+  virtual std::optional<std::string> ReadFile(std::string_view path) = 0;
+  // Opens a file for writing; nothing when it cannot be opened (for kAppendExclusive also when
+  // another opener holds it).
+  virtual std::unique_ptr<OutputFile> OpenFile(std::string_view path, OpenMode mode) = 0;
+  // GetPrivateProfileSectionA: the section's lines in file order, each ended by a zero, then
+  // one more zero; returns the characters stored without the final zero, 0 when the file or
+  // section is missing or empty. The section name matches without regard to case. A section
+  // larger than the buffer is cut to fit (the result is then buffer.size() - 2).
+  virtual std::uint32_t GetPrivateProfileSection(std::string_view section, std::span<char> buffer,
+                                                 std::string_view file) = 0;
+  // VerInstallFileA(flags, source name, destination name, source directory, destination
+  // directory, current directory, temporary-name buffer): returns 0 only when the file is in
+  // place under the destination name; otherwise VIF_* bits. tempName receives the temporary
+  // name the installer used, when it reports one.
+  virtual std::uint32_t VerInstallFile(std::uint32_t flags, std::string_view sourceName,
+                                       std::string_view destinationName,
+                                       std::string_view sourceDirectory,
+                                       std::string_view destinationDirectory,
+                                       std::string_view currentDirectory,
+                                       std::string& tempName) = 0;
+};
+
+// Physical memory.
+class PhysicalMemory {
+ public:
+  virtual ~PhysicalMemory() = default;
+  // Copies destination.size() bytes from physicalAddress into destination. On failure nothing
+  // is copied and the destination is untouched.
+  virtual bool ReadPhysical(std::uint32_t physicalAddress, std::span<std::uint8_t> destination) = 0;
+  // VirtualLock / VirtualUnlock of a buffer; results are not examined.
+  virtual void Lock(std::span<std::uint8_t> buffer) = 0;
+  virtual void Unlock(std::span<std::uint8_t> buffer) = 0;
+};
+
+// The NT object namespace: symbolic links and DOS device names.
+class NativeLinks {
+ public:
+  virtual ~NativeLinks() = default;
+  // The target of a symbolic link object such as "\ArcName\multi(0)disk(0)rdisk(0)partition(1)",
+  // opened without regard to case; nothing when it cannot be opened or read.
+  virtual std::optional<std::string> QuerySymbolicLink(std::string_view linkName) = 0;
+  // QueryDosDeviceA of a drive such as "C:": the first string, the current NT device name.
+  virtual std::optional<std::string> QueryDosDevice(std::string_view drive) = 0;
+};
+
+// Who owns a message box.
+enum class BoxOwner {
+  kNone,     // no owner window (the start-up boxes)
+  kSession,  // the main window's last active popup, or the desktop when there is no main window
+};
+
+// Message boxes, string resources and the help viewer. The interactive window's dialogs have
+// their own interface under ui/.
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+  // MessageBoxA; returns the button pressed (IDOK, IDYES, IDNO...).
+  virtual int MessageBox(BoxOwner owner, std::string_view text, std::string_view caption,
+                         unsigned style) = 0;
+  // The text of a string resource; empty when there is none.
+  virtual std::string LoadString(unsigned id) = 0;
+  // WinHelpA(owner, helpFile, HELP_CONTENTS 0x000B, 0).
+  virtual void ShowHelp(std::string_view helpFile) = 0;
+};
+
+// The process's standard output stream.
+class StandardOutput {
+ public:
+  virtual ~StandardOutput() = default;
+  virtual void Write(std::string_view text) = 0;
+};
+
+// Local time.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // The local date and time now; nothing when it cannot be had.
+  virtual std::optional<std::tm> LocalTime() = 0;
+};
+
+// All services of one machine, handed to the logic as one value.
+struct Platform {
+  SystemInfo& system;
+  Registry& registry;
+  FileSystem& files;
+  PhysicalMemory& memory;
+  NativeLinks& links;
+  UserInterface& ui;
+  StandardOutput& out;
+  Clock& clock;
+};
+
+}  // namespace halshift::platform
