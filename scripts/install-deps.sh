@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what building and testing halshift needs on a Debian machine, from Debian's own
+# packages. Does nothing when everything is there already. Run as root (or with sudo).
+#   scripts/install-deps.sh          everything (Linux build, tests, Win32 build, Wine, fuzzing)
+#   scripts/install-deps.sh linux    only what the Linux build and its run need
+set -euo pipefail
+
+linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
+                libgmock-dev libbenchmark-dev attr)
+test_packages=(mscompress gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
+               wine wine32:i386 xvfb xauth xdotool imagemagick x11-utils)
+
+packages=("${linux_packages[@]}")
+if [ "${1:-all}" != linux ]; then
+  packages+=("${test_packages[@]}")
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+# Wine runs the 32-bit halshift.exe, which needs Debian's i386 architecture.
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
+fi
+echo "installing: ${missing[*]}"
+"${sudo_cmd[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
