@@ -1,0 +1,190 @@
+// The boot menu file model: boot drive scan, section entries and the line view of BOOT.INI.
+#include "bootmenu/boot_menu.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "app/text.h"
+
+namespace halshift::bootmenu {
+namespace {
+
+constexpr char kLineFeed = '\n';
+constexpr char kCarriageReturn = '\r';
+// Text-mode reading treats this character as the end of the file.
+constexpr char kEndOfFile = '\x1A';
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kTempPrefix = "BMT";
+constexpr std::array<std::string_view, 3> kLoaderFiles = {"BOOT.INI", "NTDETECT.COM", "NTLDR"};
+
+std::string Join(std::string_view root, std::string_view name) {
+  std::string path(root);
+  path += name;
+  return path;
+}
+
+}  // namespace
+
+IniEntry SplitEntry(std::string_view line) {
+  const auto equals = line.find('=');
+  if (equals == std::string_view::npos) return {std::string(line), std::string()};
+  return {std::string(line.substr(0, equals)), std::string(line.substr(equals + 1))};
+}
+
+std::vector<IniEntry> ParseSectionBuffer(std::span<const char> buffer, std::uint32_t stored) {
+  std::vector<IniEntry> entries;
+  // The strings lie within the stored characters; a claim beyond the buffer is not believed.
+  const std::size_t limit = std::min<std::size_t>(stored, buffer.size());
+  std::size_t position = 0;
+  while (position < limit && buffer[position] != '\0') {
+    const std::string_view rest(buffer.data() + position, limit - position);
+    const auto end = std::min(rest.find('\0'), rest.size());
+    entries.push_back(SplitEntry(rest.substr(0, end)));
+    position += end + 1;
+  }
+  return entries;
+}
+
+IniSection::IniSection(platform::FileSystem& files, std::string sectionName, std::string filePath)
+    : sectionName_(std::move(sectionName)), filePath_(std::move(filePath)) {
+  std::vector<char> buffer(kSectionBufferSize, '\0');
+  const std::uint32_t stored = files.GetPrivateProfileSection(sectionName_, buffer, filePath_);
+  if (stored != 0) entries_ = ParseSectionBuffer(buffer, stored);
+}
+
+const IniEntry* IniSection::FirstEntry() {
+  cursor_ = 0;
+  return NextEntry();
+}
+
+const IniEntry* IniSection::NextEntry() {
+  if (cursor_ >= entries_.size()) return nullptr;
+  return &entries_[cursor_++];
+}
+
+bool IsBootDrive(platform::FileSystem& files, std::string_view root) {
+  if (files.GetDriveType(root) != platform::kDriveFixed) return false;
+  return std::all_of(kLoaderFiles.begin(), kLoaderFiles.end(), [&](std::string_view name) {
+    return files.FindFirstFile(Join(root, name));
+  });
+}
+
+bool ForEachBootDrive(platform::FileSystem& files,
+                      const std::function<Walk(const std::string& root)>& visit) {
+  std::string root = "C:\\";
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    root[0] = letter;
+    if (!IsBootDrive(files, root)) continue;
+    if (visit(root) == Walk::kStop) return true;
+  }
+  return false;
+}
+
+std::string_view LineKey(std::string_view line) {
+  const auto equals = line.find('=');
+  if (equals == std::string_view::npos) return {};
+  return line.substr(0, equals);
+}
+
+bool IsOperatingSystemsHeader(std::string_view line) {
+  return text::EqualsIgnoreCase(line, kOperatingSystemsHeader);
+}
+
+std::optional<std::size_t> FindOperatingSystemsLine(
+    std::span<const std::string> lines, const std::function<bool(std::string_view line)>& accept) {
+  bool inside = false;
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    if (IsOperatingSystemsHeader(lines[index])) {
+      inside = true;
+    } else if (inside && accept(lines[index])) {
+      return index;
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> SplitTextLines(std::string_view bytes) {
+  bytes = bytes.substr(0, std::min(bytes.find(kEndOfFile), bytes.size()));
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c == kLineFeed) {
+      lines.push_back(std::move(line));
+      line.clear();
+    } else if (c == kCarriageReturn && i + 1 < bytes.size() && bytes[i + 1] == kLineFeed) {
+      // CR LF reads as LF; a lone CR is an ordinary byte.
+    } else {
+      line.push_back(c);
+    }
+  }
+  if (!line.empty()) lines.push_back(std::move(line));
+  return lines;
+}
+
+std::string JoinTextLines(std::span<const std::string> lines) {
+  std::size_t size = 0;
+  for (const auto& line : lines) size += line.size() + kLineEnd.size();
+  std::string bytes;
+  bytes.reserve(size);
+  for (const auto& line : lines) {
+    bytes += line;
+    bytes += kLineEnd;
+  }
+  return bytes;
+}
+
+bool BootMenuFile::Load(std::string_view root) {
+  root_ = root;
+  lines_.clear();
+  const auto bytes = files_.ReadFile(Join(root_, kBootMenuName));
+  if (!bytes) return false;
+  lines_ = SplitTextLines(*bytes);
+  return true;
+}
+
+void BootMenuFile::InsertLine(std::size_t index, std::string line) {
+  if (index > lines_.size()) return;
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), std::move(line));
+}
+
+void BootMenuFile::AppendLine(std::string line) { lines_.push_back(std::move(line)); }
+
+void BootMenuFile::RemoveLine(std::size_t index) {
+  if (index >= lines_.size()) return;
+  lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+bool BootMenuFile::Save() {
+  const std::string bootMenu = Join(root_, kBootMenuName);
+  const std::string backup = Join(root_, kBackupName);
+
+  // An earlier backup is left read-only, hidden and system; it must become replaceable.
+  files_.SetFileAttributes(backup, platform::kFileAttributeNormal);
+  // Taken from the file on disk, which still holds the menu as it was before this edit. A
+  // failed copy does not stop the save.
+  files_.CopyFile(bootMenu, backup, false);
+
+  bool saved = false;
+  if (const auto temp = files_.GetTempFileName(root_, kTempPrefix)) {
+    bool written = false;
+    if (auto out = files_.OpenFile(*temp, platform::OpenMode::kCreateTruncate)) {
+      const std::string bytes = JoinTextLines(lines_);
+      const bool wrote = out->Write(bytes);
+      const bool closed = out->Close();
+      written = wrote && closed;
+    }
+    if (written) {
+      files_.SetFileAttributes(bootMenu, platform::kFileAttributeNormal);
+      saved = files_.MoveFileEx(*temp, bootMenu, platform::kMoveFileReplaceExisting);
+    }
+    if (!saved) files_.DeleteFile(*temp);
+  }
+
+  files_.SetFileAttributes(bootMenu, kBootMenuAttributes);
+  files_.SetFileAttributes(backup, kBootMenuAttributes);
+  return saved;
+}
+
+}  // namespace halshift::bootmenu
