@@ -18,6 +18,10 @@
 #include <string>
 #include <string_view>
 
+namespace halshift::ui {
+class DialogHost;  // ui/dialog_host.h
+}  // namespace halshift::ui
+
 namespace halshift::platform {
 
 // Values as Windows defines them.
@@ -227,6 +231,9 @@ class UserInterface {
   virtual std::string LoadString(unsigned id) = 0;
   // WinHelpA(owner, helpFile, HELP_CONTENTS 0x000B, 0).
   virtual void ShowHelp(std::string_view helpFile) = 0;
+  // The modal dialogs of the interactive window (ui/dialog_host.h); nothing when this
+  // platform cannot show them, and the interactive session then ends without a window.
+  virtual ui::DialogHost* Dialogs() { return nullptr; }
 };
 
 // The process's standard output stream.
