@@ -1,6 +1,92 @@
-// The main dialog (being written).
-#include "app/app.h"
+// The main dialog: its initialization, the state it shows, and its commands.
+#include "ui/main_dialog.h"
+
+#include <array>
+#include <string>
+
+#include "app/strings.h"
+#include "ui/about_dialog.h"
+
+namespace halshift::ui {
+namespace {
+
+constexpr unsigned kSystemCommandMask = 0xFFF0;
+constexpr int kBannerWidth = 96;
+constexpr int kBannerHeight = 18;
+constexpr std::array<int, 3> kStateValueControls = {IDC_CURRENT_HAL, IDC_INSTALLED_PROCESSORS,
+                                                    IDC_RECOVERY_STATE};
+
+}  // namespace
+
+void HalUtilityDialog::OnInit(DialogControls& dialog) {
+  // An empty menu text leaves the system menu as it is, separator included.
+  const std::string aboutItem = app_.LoadString(strings::kAboutMenu);
+  if (!aboutItem.empty()) dialog.AppendSystemMenuItem(IDM_ABOUTBOX, aboutItem);
+  dialog.SetWindowIcon(IDR_MAINFRAME);
+  dialog.SetControlIcon(IDC_BANNER, IDI_BANNER, kBannerWidth, kBannerHeight);
+  dialog.SetEmphasisFont(kStateValueControls);
+  RefreshState(dialog);
+}
+
+void HalUtilityDialog::RefreshState(DialogControls& dialog) {
+  const HalInstallation& installation = app_.installation;
+  dialog.SetText(IDC_CURRENT_HAL, installation.halKind == HalKind::kUniprocessor
+                                      ? "Uniprocessor HAL"
+                                      : "Multiprocessor HAL");
+  dialog.SetText(IDC_INSTALLED_PROCESSORS, std::to_string(app_.survey.installedProcessors));
+  dialog.SetText(IDC_RECOVERY_STATE, installation.recoveryPresent ? "Present" : "Not Present");
+
+  for (int choice : {IDC_UPGRADE_HAL, IDC_DOWNGRADE_HAL, IDC_KEEP_HAL, IDC_RECOVERY_OPTION}) {
+    dialog.SetCheck(choice, false);
+  }
+  if (installation.UpgradeRecommended()) {
+    dialog.SetText(IDC_RECOMMENDATION, app_.LoadString(strings::kUpgradeRecommended));
+    dialog.SetCheck(IDC_UPGRADE_HAL, true);
+  } else if (installation.DowngradeRecommended()) {
+    dialog.SetText(IDC_RECOMMENDATION, app_.LoadString(strings::kDowngradeRecommended));
+    dialog.SetCheck(IDC_DOWNGRADE_HAL, true);
+  } else {
+    dialog.SetText(IDC_RECOMMENDATION, app_.LoadString(strings::kCorrectHal));
+    dialog.SetCheck(IDC_KEEP_HAL, true);
+  }
+  // The option removes the entry when it is there and adds it when it is not.
+  dialog.SetText(IDC_RECOVERY_OPTION,
+                 app_.LoadString(installation.recoveryPresent ? strings::kDisableRecoveryOption
+                                                              : strings::kEnableRecoveryOption));
+}
+
+void HalUtilityDialog::OnCommand(DialogControls& dialog, int commandId) {
+  switch (commandId) {
+    case IDC_APPLY:
+      OnApply(dialog);
+      break;
+    case IDC_CLOSE:
+      dialog.End(platform::kIdCancel);
+      break;
+    case ID_HELP:
+      app_.ShowHelp();
+      break;
+    default:
+      break;
+  }
+}
+
+bool HalUtilityDialog::OnSystemCommand(DialogControls&, unsigned commandId) {
+  if ((commandId & kSystemCommandMask) != IDM_ABOUTBOX) return false;
+  AboutDialog about;
+  about.DoModal(host_);
+  return true;
+}
+
+}  // namespace halshift::ui
 
 namespace halshift {
-void RunHalUtilityDialog(HalUtilityApp&) {}
+
+void RunHalUtilityDialog(HalUtilityApp& app) {
+  ui::DialogHost* host = app.Machine().ui.Dialogs();
+  if (host == nullptr) return;
+  ui::HalUtilityDialog dialog(app, *host);
+  dialog.DoModal();
+}
+
 }  // namespace halshift

@@ -1,0 +1,113 @@
+// The source media prompt and the loop that validates its answer.
+#include "hal/media_prompt.h"
+
+#include <array>
+#include <string>
+
+#include "app/text.h"
+#include "hal/installer.h"
+#include "ui/resource.h"
+
+namespace halshift::hal {
+namespace {
+
+constexpr std::string_view kDefaultMediaDrive = "D:";
+constexpr std::string_view kProposedHalPath = "\\I386\\HAL.DLL";
+constexpr std::string_view kPromptRequest = "Please Insert the CD-ROM disc labled\n\"Windows NT";
+constexpr std::string_view kServicePackLabel = " Service Pack ";
+constexpr std::string_view kServerLabel = " Server";
+constexpr std::string_view kIntoDrive = "\"\n into Drive ";
+// The label and drive part of the prompt has always been formatted into a buffer of this size
+// (its terminating zero included); longer texts are cut there.
+constexpr std::size_t kPromptSuffixBuffer = 256;
+
+constexpr std::string_view kBrowseTitle = "Browse";
+constexpr std::string_view kBrowseInitialName = "Hal.dll";
+constexpr std::array<ui::FileFilter, 2> kBrowseFilters = {{
+    {"NT Hal (HAL*.DLL)", "HAL*.DLL"},
+    {"All files (*.*)", "*.*"},
+}};
+
+constexpr std::string_view kHalName = "HAL.DLL";
+constexpr std::string_view kCompressedHalName = "HAL.DL_";
+constexpr std::string_view kHalInDirectory = "\\hal.dll";
+
+}  // namespace
+
+std::string DirectoryOf(std::string_view path) {
+  const auto separator = path.rfind('\\');
+  if (separator == std::string_view::npos) return {};
+  return std::string(path.substr(0, separator));
+}
+
+std::string SourceMediaDialog::PromptText() const {
+  std::string suffix;
+  if (survey_.servicePack > 1) {
+    suffix = std::string(kServicePackLabel) + std::to_string(survey_.servicePack);
+  } else {
+    suffix = std::string(kServerLabel);
+  }
+  suffix += kIntoDrive;
+  suffix += mediaDrive;
+  if (suffix.size() > kPromptSuffixBuffer - 1) suffix.resize(kPromptSuffixBuffer - 1);
+  return std::string(kPromptRequest) + suffix;
+}
+
+void SourceMediaDialog::OnInit(ui::DialogControls& dialog) {
+  mediaDrive = survey_.cdromDrive.empty() ? std::string(kDefaultMediaDrive) : survey_.cdromDrive;
+  dialog.SetText(IDC_MEDIA_PROMPT, PromptText());
+  fileLocation = mediaDrive + std::string(kProposedHalPath);
+  dialog.SetText(IDC_FILE_LOCATION, fileLocation);
+}
+
+void SourceMediaDialog::OnCommand(ui::DialogControls& dialog, int commandId) {
+  switch (commandId) {
+    case IDC_BROWSE:
+      OnBrowse(dialog);
+      break;
+    case IDC_OK:
+      // What the box holds wins, so a location typed after a Browse is the one taken.
+      fileLocation = dialog.GetText(IDC_FILE_LOCATION);
+      dialog.End(platform::kIdOk);
+      break;
+    case IDC_CANCEL:
+      dialog.End(platform::kIdCancel);
+      break;
+    default:
+      break;
+  }
+}
+
+void SourceMediaDialog::OnBrowse(ui::DialogControls& dialog) {
+  const ui::OpenFileRequest request{kBrowseTitle, kBrowseInitialName, kBrowseFilters,
+                                    ui::kOfnHideReadOnly};
+  if (auto chosen = dialog.ChooseOpenFile(request)) {
+    fileLocation = std::move(*chosen);
+    dialog.SetText(IDC_FILE_LOCATION, fileLocation);
+  }
+}
+
+std::optional<std::string> ChooseSourceDirectory(ui::DialogHost& host, const SystemSurvey& survey,
+                                                 platform::FileSystem& files) {
+  SourceMediaDialog dialog(survey);
+  for (;;) {
+    // Only OK goes on. Cancel ends the prompt, and so does a dialog that could not be shown:
+    // asking again would fail again, for ever.
+    if (dialog.DoModal(host) != platform::kIdOk) return std::nullopt;
+    if (dialog.fileLocation.empty()) continue;
+
+    const std::string location = text::ToUpper(dialog.fileLocation);
+    if ((text::Contains(location, kHalName) || text::Contains(location, kCompressedHalName)) &&
+        SourceFileExists(files, location)) {
+      return DirectoryOf(location);
+    }
+    const std::uint32_t attributes = files.GetFileAttributes(location);
+    if (attributes == platform::kInvalidFileAttributes) continue;
+    std::string directory = (attributes & platform::kFileAttributeDirectory) != 0
+                                ? location
+                                : DirectoryOf(location);
+    if (SourceFileExists(files, directory + std::string(kHalInDirectory))) return directory;
+  }
+}
+
+}  // namespace halshift::hal
