@@ -1,0 +1,36 @@
+// Enabling and disabling the HAL Recovery boot entry: the recovery line, and the edits of
+// BOOT.INI that add it after the running installation's entry or take it out again.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "bootmenu/boot_menu.h"
+#include "platform/platform.h"
+
+namespace halshift::bootmenu {
+
+// What follows the running entry's description in the recovery line: the menu text's
+// addition, the closing quote, and the switches that start the spare HAL and kernel in VGA
+// mode with the marker.
+inline constexpr std::string_view kRecoverySuffix =
+    " [HAL Recovery Mode]\" /basevideo /HAL=UPHAL.DLL /KERNEL=UPKERNEL.EXE /ORVRCV=1";
+
+// The recovery line for a running entry: its key, "=", its value up to (not including) the
+// value's last double quote (nothing when it has none), then kRecoverySuffix.
+std::string RecoveryLine(const IniEntry& runningEntry);
+
+// On the first boot drive whose operating-systems section holds the running entry: writes
+// that entry to standard output, and unless the recovery entry is already present, inserts the
+// recovery line after the first line with the running entry's key and saves the menu behind
+// its backup. False, with nothing written, when no drive holds the running entry, the menu
+// cannot be read, or no line carries the running entry's key; false too when the save fails.
+bool AddRecoveryEntry(platform::Platform& platform);
+
+// The same walk; unless the recovery entry is absent, removes the first line with the running
+// entry's key that contains "/ORVRCV=1" and saves the menu behind its backup. False, with
+// nothing written, when no drive holds the running entry, the menu cannot be read, or no such
+// line is on that drive's menu (the entry detected sits on another drive).
+bool RemoveRecoveryEntry(platform::Platform& platform);
+
+}  // namespace halshift::bootmenu
