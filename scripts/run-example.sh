@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Runs "halshift upgrade_hal enable_recovery" on a fresh copy of the example machine
+# examples/smp-uniprocessor-hal and shows what it did: the exit code, the log, the system
+# directory before and after, the files scheduled for deletion at the next start, and the
+# BOOT.INI difference.
+#   usage: scripts/run-example.sh path/to/halshift [keywords...]
+set -uo pipefail
+if [[ $# -lt 1 || ! -x $1 ]]; then
+  echo "usage: $0 path/to/halshift [keywords...]" >&2
+  exit 2
+fi
+halshift=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+shift
+keywords=("$@")
+[[ ${#keywords[@]} -eq 0 ]] && keywords=(upgrade_hal enable_recovery)
+
+example=$(cd "$(dirname "$0")/../examples/smp-uniprocessor-hal" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/halshift-example-XXXXXX")
+machine=$work/machine
+cp -r "$example" "$machine"
+
+# The Windows attributes as the image keeps them: R from the mode, H and S from user.DOSATTRIB.
+attributes() {
+  local file=$1 flags="" dos
+  [[ -w $file ]] || flags+="R"
+  dos=$(getfattr --only-values -n user.DOSATTRIB "$file" 2>/dev/null || true)
+  if [[ -n $dos ]]; then
+    (( dos & 2 )) && flags+="H"
+    (( dos & 4 )) && flags+="S"
+  fi
+  printf '%s' "${flags:--}"
+}
+
+listing() {  # directory (host path)
+  local file
+  for file in "$1"/*; do
+    [[ -f $file ]] || continue
+    printf '  %-14s %6s bytes  %-3s  %s\n' "$(basename "$file")" "$(stat -c %s "$file")" \
+      "$(attributes "$file")" "$(head -c 60 "$file" | tr -d '\r\n')"
+  done
+}
+
+pending() {  # registry.reg: PendingFileRenameOperations as its strings
+  awk '
+    /^\[/ { inSection = (tolower($0) ~ /session manager\]$/) }
+    inSection && /^"PendingFileRenameOperations"=/ { collecting = 1 }
+    collecting { line = $0; sub(/^"PendingFileRenameOperations"=hex\(7\):/, "", line);
+                 continued = sub(/\\[ \t\r]*$/, "", line); sub(/\r$/, "", line); hex = hex line;
+                 if (!continued) collecting = 0 }
+    END {
+      if (hex == "") { print "  (none)"; exit }
+      n = split(hex, bytes, ","); text = ""
+      for (i = 1; i <= n; i++) {
+        gsub(/[ \t]/, "", bytes[i]); if (bytes[i] == "") continue
+        value = strtonum("0x" bytes[i])
+        if (value == 0) { if (text != "" || last != "") print "  \"" text "\""; last = text; text = "" }
+        else text = text sprintf("%c", value)
+      }
+    }' "$1"
+}
+
+system32=$machine/drives/C/WINNT/System32
+cp "$machine/drives/C/BOOT.INI" "$work/BOOT.INI.before"
+echo "== machine: a copy of examples/smp-uniprocessor-hal"
+echo "== C:\\WINNT\\System32 before"
+listing "$system32"
+
+echo
+echo "== HALSHIFT_MACHINE=<copy> halshift ${keywords[*]}"
+HALSHIFT_MACHINE=$machine "$halshift" "${keywords[@]}"
+code=$?
+echo "== exit code: $code"
+
+log=$(find "$machine/drives/C" -ipath '*/orvsystem/log/halshift.log' | head -n 1)
+echo
+echo "== C:\\orvsystem\\log\\halshift.log"
+if [[ -n $log ]]; then tr -d '\r' < "$log"; else echo "  (no log)"; fi
+
+echo
+echo "== C:\\WINNT\\System32 after"
+listing "$system32"
+echo
+echo "== PendingFileRenameOperations (deleted at the next start)"
+pending "$machine/registry.reg"
+echo
+echo "== CurrentType: $(grep -i '^"CurrentType"' "$machine/registry.reg" | tr -d '\r')"
+echo
+echo "== machine.ini [InUse] after"
+awk '/^\[/ { show = (tolower($0) ~ /^\[inuse\]/) } show' "$machine/machine.ini" | tr -d '\r'
+echo
+echo "== diff BOOT.INI before after (attributes now: $(attributes "$machine/drives/C/BOOT.INI"))"
+diff <(tr -d '\r' < "$work/BOOT.INI.before") <(tr -d '\r' < "$machine/drives/C/BOOT.INI")
+backup=$(find "$machine/drives/C" -maxdepth 1 -iname 'BOOTINI.ORV' | head -n 1)
+[[ -n $backup ]] && echo "== BOOTINI.ORV holds the menu as it was: $(cmp -s "$backup" "$work/BOOT.INI.before" && echo yes || echo no)"
+echo
+echo "== the machine is left in $machine"
+exit "$code"
