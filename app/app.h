@@ -17,7 +17,7 @@ inline constexpr std::string_view kHelpCaption = "Command-Line Help";
 class HalUtilityApp {
  public:
   explicit HalUtilityApp(platform::Platform& platform)
-      : platform_(platform), survey(platform), installation(platform, survey), log(platform) {}
+      : survey(platform), installation(platform, survey), log(platform), platform_(platform) {}
 
   // Does all of the program's work for the command-line tail (the text after the program
   // name, leading blanks removed). Always returns false: there is no message loop to run.
