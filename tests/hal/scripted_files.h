@@ -1,0 +1,119 @@
+// A file system for the installer's tests that answers from a script and records every call,
+// and fails the test on any operation the installer has no business calling.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace halshift::testing {
+
+class ScriptedFiles : public platform::FileSystem {
+ public:
+  struct Install {
+    std::string sourceName, destinationName, sourceDirectory, destinationDirectory,
+        currentDirectory;
+    std::uint32_t flags;
+  };
+
+  // Paths that exist, compared exactly.
+  std::set<std::string> existing;
+  // Results of successive VerInstallFile calls; the test fails when the script runs out.
+  std::deque<std::uint32_t> installResults;
+  std::vector<Install> installs;
+  // Every call but VerInstallFile, as "Operation(arguments)".
+  std::vector<std::string> calls;
+
+  bool FindFirstFile(std::string_view path) override {
+    calls.push_back("FindFirstFile(" + std::string(path) + ")");
+    return existing.contains(std::string(path));
+  }
+  std::uint32_t GetFileAttributes(std::string_view path) override {
+    calls.push_back("GetFileAttributes(" + std::string(path) + ")");
+    return existing.contains(std::string(path)) ? platform::kFileAttributeArchive
+                                                : platform::kInvalidFileAttributes;
+  }
+  bool SetFileAttributes(std::string_view path, std::uint32_t attributes) override {
+    calls.push_back("SetFileAttributes(" + std::string(path) + "," + std::to_string(attributes) + ")");
+    return true;
+  }
+  bool CopyFile(std::string_view existingPath, std::string_view newPath, bool) override {
+    calls.push_back("CopyFile(" + std::string(existingPath) + "," + std::string(newPath) + ")");
+    existing.insert(std::string(newPath));
+    return existing.contains(std::string(existingPath));
+  }
+  bool MoveFile(std::string_view from, std::string_view to) override {
+    calls.push_back("MoveFile(" + std::string(from) + "," + std::string(to) + ")");
+    if (!existing.erase(std::string(from))) return false;
+    existing.insert(std::string(to));
+    return true;
+  }
+  bool MoveFileEx(std::string_view from, std::optional<std::string_view> to,
+                  std::uint32_t flags) override {
+    calls.push_back("MoveFileEx(" + std::string(from) + "," + std::string(to.value_or("<none>")) +
+                    "," + std::to_string(flags) + ")");
+    if (to) {
+      existing.erase(std::string(from));
+      existing.insert(std::string(*to));
+    }
+    return true;
+  }
+  bool DeleteFile(std::string_view path) override {
+    calls.push_back("DeleteFile(" + std::string(path) + ")");
+    return existing.erase(std::string(path)) != 0;
+  }
+  std::optional<std::string> GetTempFileName(std::string_view directory,
+                                             std::string_view prefix) override {
+    calls.push_back("GetTempFileName(" + std::string(directory) + "," + std::string(prefix) + ")");
+    std::string path = std::string(directory) + "\\" + std::string(prefix) +
+                       std::to_string(++tempCounter_) + ".TMP";
+    existing.insert(path);
+    return path;
+  }
+  std::uint32_t VerInstallFile(std::uint32_t flags, std::string_view sourceName,
+                               std::string_view destinationName, std::string_view sourceDirectory,
+                               std::string_view destinationDirectory,
+                               std::string_view currentDirectory, std::string&) override {
+    installs.push_back({std::string(sourceName), std::string(destinationName),
+                        std::string(sourceDirectory), std::string(destinationDirectory),
+                        std::string(currentDirectory), flags});
+    if (installResults.empty()) {
+      ADD_FAILURE() << "VerInstallFile called more often than scripted";
+      return platform::kVifCannotReadSrc;
+    }
+    const std::uint32_t result = installResults.front();
+    installResults.pop_front();
+    if (result == 0) existing.insert(std::string(destinationDirectory) + "\\" + std::string(destinationName));
+    return result;
+  }
+
+  unsigned GetDriveType(std::string_view) override { return Unexpected("GetDriveType"), 0; }
+  bool CreateDirectory(std::string_view) override { return Unexpected("CreateDirectory"); }
+  std::optional<std::string> ReadFile(std::string_view) override {
+    Unexpected("ReadFile");
+    return std::nullopt;
+  }
+  std::unique_ptr<platform::OutputFile> OpenFile(std::string_view, platform::OpenMode) override {
+    Unexpected("OpenFile");
+    return nullptr;
+  }
+  std::uint32_t GetPrivateProfileSection(std::string_view, std::span<char>,
+                                         std::string_view) override {
+    return Unexpected("GetPrivateProfileSection"), 0;
+  }
+
+ private:
+  bool Unexpected(const char* operation) {
+    ADD_FAILURE() << "the installer called " << operation;
+    return false;
+  }
+  int tempCounter_ = 0;
+};
+
+}  // namespace halshift::testing
