@@ -1,0 +1,467 @@
+#!/bin/bash
+# Runs the Windows build of halshift under Wine set to Windows NT 4.0, in throw-away prefixes,
+# and checks what it leaves behind: the activity log, the registry, the system directory and
+# BOOT.INI.
+#
+#   run-wine-tests.sh WIN32_BUILD_DIR [LINUX_BUILD_DIR]
+#
+# WIN32_BUILD_DIR holds halshift.exe and the helpers built from tests/wine/*.c. With a Linux
+# build (LINUX_BUILD_DIR, or HALSHIFT_LINUX_BUILD), the expected log of the first check is what
+# the Linux halshift writes for a machine image that mirrors the prefix; without one it is the
+# fixed text in expected_plain_log below.
+#
+# HALSHIFT_WINE_CHECKS   names of the checks to run, blank-separated (default: all of
+#                        imports strings help log physmem arcname upgrade)
+# HALSHIFT_WINE_TIMEOUT  seconds allowed for each wine call (default 120)
+# HALSHIFT_WINE_KEEP     when set, the prefixes are kept for inspection and their paths printed
+#
+# Prints "PASS name" or "FAIL name" per check, then "N passed, N failed"; exits 1 when any
+# check failed, 2 on a usage error. Never waits for input and opens no window.
+set -u
+
+usage() {
+  echo "usage: run-wine-tests.sh WIN32_BUILD_DIR [LINUX_BUILD_DIR]" >&2
+  exit 2
+}
+
+[ $# -ge 1 ] && [ $# -le 2 ] || usage
+win32_build=$(cd "$1" 2>/dev/null && pwd) || usage
+linux_build=${2:-${HALSHIFT_LINUX_BUILD:-}}
+script_dir=$(cd "$(dirname "$0")" && pwd)
+source_dir=${HALSHIFT_SOURCE_DIR:-$(cd "$script_dir/../.." && pwd)}
+checks=${HALSHIFT_WINE_CHECKS:-imports strings help log physmem arcname upgrade}
+wine_timeout=${HALSHIFT_WINE_TIMEOUT:-120}
+
+find_program() {
+  find "$win32_build" -name "$1" -type f | head -n 1
+}
+halshift_exe=$(find_program halshift.exe)
+if [ -z "$halshift_exe" ]; then
+  echo "no halshift.exe below $win32_build" >&2
+  exit 2
+fi
+linux_halshift=
+if [ -n "$linux_build" ] && [ -x "$linux_build/platform/image/halshift" ]; then
+  linux_halshift=$linux_build/platform/image/halshift
+fi
+
+# No window may appear, and no installer of Wine's add-ons may ask anything.
+unset DISPLAY WAYLAND_DISPLAY
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+passed=0
+failed=0
+prefixes=()
+work=$(mktemp -d "${TMPDIR:-/tmp}/halshift-wine.XXXXXX")
+
+cleanup() {
+  local prefix
+  for prefix in "${prefixes[@]}"; do
+    # Only this run's own servers are stopped: each prefix has its own.
+    WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
+  done
+  if [ -n "${HALSHIFT_WINE_KEEP:-}" ]; then
+    echo "kept: $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+
+report() {  # report NAME STATUS [DETAILS...]
+  local name=$1 status=$2
+  shift 2
+  if [ "$status" -eq 0 ]; then
+    echo "PASS $name"
+    passed=$((passed + 1))
+  else
+    echo "FAIL $name"
+    [ $# -gt 0 ] && printf '    %s\n' "$@"
+    failed=$((failed + 1))
+  fi
+}
+
+wanted() {
+  case " $checks " in *" $1 "*) return 0 ;; esac
+  return 1
+}
+
+# A fresh prefix set to Windows NT 4.0; its path is left in $prefix.
+new_prefix() {
+  prefix=$work/$1
+  prefixes+=("$prefix")
+  WINEPREFIX=$prefix timeout "$wine_timeout" wineboot -i </dev/null >/dev/null 2>&1
+  WINEPREFIX=$prefix timeout "$wine_timeout" wineserver -w
+  in_prefix wine reg add 'HKEY_CURRENT_USER\Software\Wine' /v Version /d nt40 /f >/dev/null
+}
+
+# Runs a command with the current prefix, bounded and without input; its exit code is kept.
+in_prefix() {
+  WINEPREFIX=$prefix timeout "$wine_timeout" "$@" </dev/null 2>/dev/null
+}
+
+# Keeps the prefix's server running between programs, so that permanent objects made by the
+# helpers (sections, symbolic links) stay in the namespace. Stopped by cleanup.
+keep_server() {
+  WINEPREFIX=$prefix timeout 30 wineserver -p
+}
+
+# The path of a file below drive_c, found without regard to case.
+prefix_file() {
+  find "$prefix/drive_c" -ipath "$prefix/drive_c/$1" -type f 2>/dev/null | head -n 1
+}
+
+log_file() { prefix_file 'orvsystem/log/halshift.log'; }
+
+# The last session of the log (from the last rule line that starts a session).
+last_session() {
+  local log
+  log=$(log_file)
+  [ -n "$log" ] || return 1
+  awk '/^Orvane Hardware Abstraction Layer Utility\./ { block = "" } { block = block $0 "\n" } END { printf "%s", block }' "$log"
+}
+
+# A registry value of HKLM as `wine reg query` shows it; empty when missing.
+reg_value() {  # reg_value KEY NAME
+  in_prefix wine reg query "HKEY_LOCAL_MACHINE\\$1" /v "$2" | tr -d '\r' |
+    awk -v name="$2" 'tolower($1) == tolower(name) { sub(/^[ \t]*[^ \t]+[ \t]+[^ \t]+[ \t]+/, ""); print; exit }'
+}
+
+# A text of the program's string table, as the program stores it.
+table_text() {
+  local raw
+  raw=$(sed -n "s/^HALSHIFT_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$source_dir/app/strings.inc")
+  printf '%b' "$raw"
+}
+
+# Replaces the session time, which no two runs share.
+fixed_time() {
+  sed -E 's#[0-9]{2}/[0-9]{2}/[0-9]{2} - [0-9]{2}:[0-9]{2}:[0-9]{2}#MM/DD/YY - HH:MM:SS#g' "$1"
+}
+
+# The log block of a silent "upgrade_hal" session on a fresh prefix: Wine records
+# "Uniprocessor Free", there is no firmware to read, no BOOT.INI and no CD-ROM drive.
+expected_plain_log() {
+  local rule=----------------------------------------------------------------------
+  {
+    printf '%s\n' "$rule" 'Orvane Hardware Abstraction Layer Utility.' 'Version 1.0.0.1' '' \
+      'Activity Log:'
+    printf 'Silent session beginning...\t%s\n' 'MM/DD/YY - HH:MM:SS'
+    printf '%s\n' "$rule" 'Command-line:' 'UPGRADE_HAL' '' 'Current State:' \
+      'HAL:                        Uniprocessor HAL' \
+      'Installed Processors:       0' \
+      'HAL Recovery:               Not Present' ''
+    # The driver's entry, then the footer's own line feed.
+    table_text 128
+    printf '\n'
+    printf '%s\n' "$rule" 'Session Complete' "$rule"
+  } | sed 's/$/\r/'
+}
+
+# What the Linux build writes for a machine image that mirrors the prefix: its registry
+# values, its drives and devices. Prints the log with the time replaced.
+expected_mirrored_log() {  # expected_mirrored_log RUNS ARGUMENTS...
+  local runs=$1
+  shift
+  local image=$work/mirror-image
+  rm -rf "$image"
+  mkdir -p "$image/drives/C"
+  local system_root current_type csd
+  system_root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
+  current_type=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' CurrentType)
+  csd=$(reg_value 'System\CurrentControlSet\Control\Windows' CSDVersion)
+  {
+    printf '[System]\nVersion=4.0\nBuild=1381\nPlatform=NT\nAdministrator=yes\n'
+    printf 'SystemDirectory=%s\\system32\nPageSize=4096\n' "$system_root"
+    # Wine's Z: is the host's root directory, which holds no boot loader files.
+    printf '[Drives]\nC=fixed\nZ=fixed\n'
+  } > "$image/machine.ini"
+  {
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\n'
+    [ -n "$current_type" ] && printf '"CurrentType"="%s"\n' "$current_type"
+    printf '"SystemRoot"="%s"\n' "${system_root//\\/\\\\}"
+    printf '\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Windows]\n'
+    [ -n "$csd" ] && printf '"CSDVersion"=dword:%08x\n' "$((csd))"
+  } > "$image/registry.reg"
+  local i
+  for ((i = 0; i < runs; i++)); do
+    HALSHIFT_MACHINE=$image timeout 60 "$linux_halshift" "$@" </dev/null >/dev/null 2>&1
+  done
+  local log
+  log=$(find "$image/drives/C" -ipath '*/orvsystem/log/halshift.log' -type f | head -n 1)
+  [ -n "$log" ] && fixed_time "$log"
+}
+
+# --- checks -----------------------------------------------------------------------------
+
+check_imports() {
+  local out probe
+  out=$("$source_dir/tests/win32/check-imports.sh" "$halshift_exe" 2>&1)
+  report imports $? "$out"
+  probe=$(find_program later_api_probe.exe)
+  if [ -n "$probe" ]; then
+    # The check must refuse a program that imports what NT 4.0 lacks.
+    out=$("$source_dir/tests/win32/check-imports.sh" "$probe" 2>&1)
+    local status=$?
+    if [ $status -eq 1 ] && grep -q 'GetTickCount64' <<<"$out" && grep -q 'shell32' <<<"$out" &&
+       grep -q '_aligned_malloc' <<<"$out"; then
+      report imports-refuses-later-api 0
+    else
+      report imports-refuses-later-api 1 "check-imports.sh accepted later_api_probe.exe:" "$out"
+    fi
+  fi
+}
+
+check_strings() {
+  local helper out
+  helper=$(find_program check_strings.exe)
+  [ -n "$helper" ] || { report strings 1 "check_strings.exe not built"; return; }
+  out=$(in_prefix wine "$helper" "$(WINEPREFIX=$prefix winepath -w "$halshift_exe" 2>/dev/null)")
+  report strings $? "$out"
+}
+
+check_help() {
+  local status
+  in_prefix wine "$halshift_exe" /? >/dev/null
+  status=$?
+  if [ $status -eq 0 ] && [ -z "$(log_file)" ] && [ -z "$(find "$prefix/drive_c" -maxdepth 1 -iname orvsystem)" ]; then
+    report help 0
+  else
+    report help 1 "exit code $status (expected 0); log or ORVSYSTEM directory: $(log_file)"
+  fi
+}
+
+check_log() {
+  local status log expected actual
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  status=$?
+  log=$(log_file)
+  if [ -z "$log" ]; then
+    report log 1 "no orvsystem/log/halshift.log in drive_c (exit code $status)"
+    return
+  fi
+  expected=$work/expected.log
+  actual=$work/actual.log
+  local source="fixed text"
+  if [ -n "$linux_halshift" ] && expected_mirrored_log 1 upgrade_hal > "$expected" && [ -s "$expected" ]; then
+    source="Linux build on a mirror image"
+  else
+    expected_plain_log > "$expected"
+  fi
+  fixed_time "$log" > "$actual"
+  if cmp -s "$expected" "$actual"; then
+    report log 0
+  else
+    report log 1 "log differs from the expected ($source):" "$(diff <(cat -A "$expected") <(cat -A "$actual") | head -n 20)"
+  fi
+  # No media was found, so the run stopped: exit code 0.
+  report log-exit-code "$([ $status -eq 0 ] && echo 0 || echo 1)" "exit code $status, expected 0"
+
+  # A second session is appended after the first, which stays byte for byte.
+  local first=$work/first.log
+  cp "$log" "$first"
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  local size
+  size=$(stat -c %s "$first")
+  tail -c +$((size + 1)) "$log" > "$work/second.log"
+  if [ "$(stat -c %s "$log")" -eq $((size * 2)) ] && cmp -s -n "$size" "$first" "$log" &&
+     cmp -s <(fixed_time "$first") <(fixed_time "$work/second.log"); then
+    report log-appends 0
+  else
+    report log-appends 1 "the second session did not append one more identical block"
+  fi
+}
+
+# A 1 MiB image of the first megabyte of physical memory whose BIOS area (0xF0000) holds a
+# "!SIT" table: a processor-slot record (type 13, eight slots of 13 bytes) with the given
+# number of occupied slots, then the end record.
+write_firmware_image() {  # write_firmware_image FILE SLOTS
+  local file=$1 slots=$2 i
+  head -c 1048576 /dev/zero > "$file"
+  {
+    printf '!SIT\015\150'
+    for ((i = 0; i < 8; i++)); do
+      if [ $i -lt "$slots" ]; then printf '\001\001'; else printf '\000\000'; fi
+      head -c 11 /dev/zero
+    done
+    printf '\000\000'
+  } | dd of="$file" bs=1 seek=$((0xF0000)) conv=notrunc status=none
+}
+
+check_physmem() {
+  local helper dir
+  helper=$(find_program make_physmem_section.exe)
+  [ -n "$helper" ] || { report physmem 1 "make_physmem_section.exe not built"; return; }
+  dir=$prefix/drive_c/halshift-test
+  mkdir -p "$dir"
+  write_firmware_image "$dir/firmware.bin" 2
+  local out
+  out=$(in_prefix wine "$helper" 'C:\halshift-test\firmware.bin' 2>&1) ||
+    { report physmem 1 "the section could not be made: $out"; return; }
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  if last_session | grep -q $'^Installed Processors:       2\r$'; then
+    report physmem 0
+  else
+    report physmem 1 "the log does not show 2 processors:" "$(last_session | grep -a Processors)"
+  fi
+}
+
+readonly arc_device='multi(0)disk(0)rdisk(0)partition(1)'
+
+# The boot loader's files on C:, with a BOOT.INI whose entry names the prefix's system root.
+write_boot_files() {  # write_boot_files WITH_RECOVERY_LINE
+  local root dir
+  root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
+  dir=${root#*:}
+  local boot=$prefix/drive_c/BOOT.INI
+  rm -f "$boot" "$prefix/drive_c/boot.ini"
+  {
+    printf '[boot loader]\r\ntimeout=30\r\ndefault=%s%s\r\n' "$arc_device" "$dir"
+    printf '[operating systems]\r\n'
+    printf '%s%s="Windows NT Workstation Version 4.00"\r\n' "$arc_device" "$dir"
+    printf '%s%s="Windows NT Workstation Version 4.00 [VGA mode]" /basevideo /sos\r\n' "$arc_device" "$dir"
+    if [ "$1" = yes ]; then
+      printf '%s%s="Windows NT Workstation Version 4.00 [HAL Recovery Mode]" /basevideo /HAL=UPHAL.DLL /KERNEL=UPKERNEL.EXE /ORVRCV=1\r\n' "$arc_device" "$dir"
+    fi
+  } > "$boot"
+  printf 'NTLDR stand-in\r\n' > "$prefix/drive_c/NTLDR"
+  printf 'NTDETECT stand-in\r\n' > "$prefix/drive_c/NTDETECT.COM"
+}
+
+make_arc_link() {
+  local helper
+  helper=$(find_program make_arcname_link.exe)
+  [ -n "$helper" ] || return 1
+  in_prefix wine "$helper" "$arc_device" C: >/dev/null
+}
+
+check_arcname() {
+  make_arc_link || { report arcname 1 "the \\ArcName link could not be made"; return; }
+  write_boot_files no
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  local without with
+  without=$(last_session | grep -a '^HAL Recovery:' | tr -d '\r')
+  write_boot_files yes
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  with=$(last_session | grep -a '^HAL Recovery:' | tr -d '\r')
+  if [ "$without" = 'HAL Recovery:               Not Present' ] &&
+     [ "$with" = 'HAL Recovery:               Present' ]; then
+    report arcname 0
+  else
+    report arcname 1 "without the line: '$without'; with it: '$with'"
+  fi
+}
+
+readonly media_files='HALMPS.DLL NTKRNLMP.EXE NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS HAL.DLL NTOSKRNL.EXE'
+
+stand_in_bytes() {  # stand_in_bytes NAME: the contents of a stand-in for a media file
+  local i
+  for ((i = 0; i < 40; i++)); do printf 'halshift stand-in for %s, line %d\r\n' "$1" "$i"; done
+}
+
+# A CD-ROM drive D: with \I386 holding stand-ins for the media files, some compressed as
+# compress.exe does (the last character of the name becomes "_"), some plain.
+make_cdrom() {
+  local media=$work/cdrom
+  mkdir -p "$media/I386"
+  local name
+  for name in $media_files; do
+    case $name in
+      HALMPS.DLL | NTKRNLMP.EXE | NTDLL.DLL)
+        stand_in_bytes "$name" > "$media/I386/$name"
+        # mscompress appends "_"; the media name replaces the last character with it.
+        mscompress "$media/I386/$name" >/dev/null 2>&1 || return 1
+        rm -f "$media/I386/$name"
+        mv "$media/I386/${name}_" "$media/I386/${name%?}_" || return 1
+        [ -f "$media/I386/${name%?}_" ] || return 1
+        ;;
+      *) stand_in_bytes "$name" > "$media/I386/$name" ;;
+    esac
+  done
+  ln -sfn "$media" "$prefix/dosdevices/d:"
+  in_prefix wine reg add 'HKEY_LOCAL_MACHINE\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null
+}
+
+check_upgrade() {
+  make_cdrom || { report upgrade 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
+  local system_root system_dir
+  system_root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
+  system_dir=$(WINEPREFIX=$prefix winepath -u "$system_root\\system32" 2>/dev/null)
+  write_boot_files no
+  make_arc_link
+
+  # Wine's own DLLs of these names are put back once their replacement has been checked, so
+  # that Wine (and halshift.exe) can run again in this prefix.
+  local saved=$work/saved-system-files file
+  mkdir -p "$saved"
+  for file in HAL.DLL NTOSKRNL.EXE NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS; do
+    find "$system_dir" -maxdepth 1 -iname "$file" -type f -exec cp -p {} "$saved/" \;
+  done
+
+  local status
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  status=$?
+  local problems=() source destination
+  for pair in HALMPS.DLL:HAL.DLL NTKRNLMP.EXE:NTOSKRNL.EXE NTDLL.DLL:NTDLL.DLL \
+              KERNEL32.DLL:KERNEL32.DLL WINSRV.DLL:WINSRV.DLL WIN32K.SYS:WIN32K.SYS; do
+    source=${pair%%:*}
+    destination=$(find "$system_dir" -maxdepth 1 -iname "${pair##*:}" -type f | head -n 1)
+    if [ -z "$destination" ]; then
+      problems+=("${pair##*:} is not in the system directory")
+    elif ! cmp -s <(stand_in_bytes "$source") "$destination"; then
+      problems+=("${pair##*:} does not hold the expanded $source")
+    fi
+  done
+  [ $status -eq 1 ] || problems+=("exit code $status, expected 1")
+  last_session | grep -q "^$(table_text 123 | head -n 1)"$'\r$' ||
+    problems+=("the log lacks: $(table_text 123)")
+  for file in "$saved"/*; do
+    [ -e "$file" ] || continue
+    find "$system_dir" -maxdepth 1 -iname "$(basename "$file")" -type f -delete
+    cp -p "$file" "$system_dir/"
+  done
+  local current_type
+  current_type=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' CurrentType)
+  [ "$current_type" = 'Multiprocessor Free' ] || problems+=("CurrentType is '$current_type'")
+  report upgrade "${#problems[@]}" "${problems[@]}"
+
+  problems=()
+  in_prefix wine "$halshift_exe" enable_recovery >/dev/null
+  status=$?
+  local boot
+  boot=$(prefix_file BOOT.INI)
+  [ $status -eq 1 ] || problems+=("exit code $status, expected 1")
+  grep -q '/ORVRCV=1' "$boot" 2>/dev/null || problems+=("BOOT.INI has no recovery line")
+  [ -n "$(prefix_file BOOTINI.ORV)" ] || problems+=("no BOOTINI.ORV backup")
+  last_session | grep -q "^$(table_text 119 | head -n 1)"$'\r$' ||
+    problems+=("the log lacks: $(table_text 119)")
+  report enable-recovery "${#problems[@]}" "${problems[@]}"
+}
+
+# --- run --------------------------------------------------------------------------------
+
+wanted imports && check_imports
+
+if wanted strings || wanted help || wanted log; then
+  new_prefix plain
+  wanted strings && check_strings
+  wanted help && check_help
+  wanted log && check_log
+fi
+
+if wanted physmem || wanted arcname; then
+  new_prefix objects
+  keep_server
+  wanted physmem && check_physmem
+  wanted arcname && check_arcname
+fi
+
+# Last, in a prefix of its own: it replaces Wine's own system DLLs with stand-ins.
+if wanted upgrade; then
+  new_prefix upgrade
+  keep_server
+  check_upgrade
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
