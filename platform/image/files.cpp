@@ -1,0 +1,511 @@
+// FileSystem of the machine image: Windows file operations on the drives/<letter> folders,
+// with Wine's way of keeping attributes and the in-use rules of a running system.
+//
+// Choices where Windows leaves room:
+// - GetFileAttributes reports FILE_ATTRIBUTE_NORMAL (0x80) for a file without read-only,
+//   hidden or system; the archive bit is not kept.
+// - A file open for writing (any OpenMode) holds an exclusive flock, so a second writer, in
+//   this process or another, is refused as Windows refuses it with a sharing violation.
+// - VerInstallFile always installs (as with VIFF_FORCEINSTALL), does not consult the current
+//   directory, never leaves a temporary file and so never returns a temporary name. A read-only
+//   destination gives VIF_WRITEPROT: callers reset the attributes first.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "app/text.h"
+#include "platform/image/expand.h"
+#include "platform/image/image_state.h"
+
+namespace halshift::image {
+
+namespace {
+
+constexpr std::string_view kSessionManagerKey =
+    "System\\CurrentControlSet\\Control\\Session Manager";
+constexpr std::string_view kPendingOperationsValue = "PendingFileRenameOperations";
+constexpr std::string_view kNtPathPrefix = "\\??\\";
+constexpr std::string_view kReplacePrefix = "!";
+constexpr std::size_t kTempPrefixLength = 3;
+constexpr std::uint32_t kTempNumbers = 0xFFFF;  // unique numbers 1 to 0xFFFF
+
+unsigned ModeOf(const std::filesystem::path& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return 0644;
+  return st.st_mode & 07777;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string JoinWindows(std::string_view directory, std::string_view name) {
+  std::string path(directory);
+  if (path.empty() || !IsSeparator(path.back())) path += '\\';
+  path += name;
+  return path;
+}
+
+class ImageOutputFile : public platform::OutputFile {
+ public:
+  ImageOutputFile(int fd, FaultInjector& faults) : fd_(fd), faults_(faults) {}
+  ~ImageOutputFile() override {
+    if (fd_ >= 0) close(fd_);
+  }
+  ImageOutputFile(const ImageOutputFile&) = delete;
+  ImageOutputFile& operator=(const ImageOutputFile&) = delete;
+
+  bool Write(std::span<const char> data) override {
+    if (fd_ < 0 || faults_.ShouldFail("WriteFile")) return false;
+    while (!data.empty()) {
+      const ssize_t put = write(fd_, data.data(), data.size());
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        lost_ = true;
+        return false;
+      }
+      data = data.subspan(static_cast<std::size_t>(put));
+    }
+    return true;
+  }
+
+  bool Close() override {
+    if (fd_ < 0) return true;
+    const bool injected = faults_.ShouldFail("CloseFile");
+    const bool closed = close(fd_) == 0;
+    fd_ = -1;
+    return !injected && closed && !lost_;
+  }
+
+ private:
+  int fd_;
+  FaultInjector& faults_;
+  bool lost_ = false;
+};
+
+// The lines of one section of a profile file, as GetPrivateProfileSectionA returns them.
+std::vector<std::string_view> ProfileSectionLines(std::string_view text, std::string_view section) {
+  std::vector<std::string_view> lines;
+  bool inSection = false;
+  bool found = false;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+    std::string_view line = text.substr(start, next - start);
+    start = next;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ' ||
+                             line.back() == '\t')) {
+      line.remove_suffix(1);
+    }
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      if (close != std::string_view::npos) {
+        if (found) break;  // only the first section of that name is read
+        std::string_view name = line.substr(1, close - 1);
+        while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+        inSection = text::EqualsIgnoreCase(name, section);
+        found = inSection;
+        continue;
+      }
+    }
+    if (inSection && line.front() != ';') lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::optional<ImageFiles::Resolved> ImageFiles::Resolve(std::string_view path,
+                                                        bool allowWildcard) const {
+  auto windows = ParseWindowsPath(path, state_.systemDrive);
+  if (!windows) return std::nullopt;
+  if (!allowWildcard) {
+    for (const auto& component : windows->components) {
+      if (HasWildcard(component)) return std::nullopt;
+    }
+  }
+  auto hostPath = state_.drives.Map(*windows);
+  if (!hostPath) return std::nullopt;
+  return Resolved{std::move(*windows), std::move(*hostPath)};
+}
+
+bool ImageFiles::FindFirstFile(std::string_view path) {
+  if (state_.faults.ShouldFail("FindFirstFile")) return false;
+  auto windows = ParseWindowsPath(path, state_.systemDrive);
+  // Windows finds nothing for a root or for a path that ends in a separator.
+  if (!windows || windows->IsRoot() || windows->trailingSeparator) return false;
+  const std::string pattern = windows->components.back();
+  for (std::size_t i = 0; i + 1 < windows->components.size(); ++i) {
+    if (HasWildcard(windows->components[i])) return false;
+  }
+  if (!HasWildcard(pattern)) {
+    const auto hostPath = state_.drives.Map(*windows);
+    return hostPath && host::KindOf(*hostPath) != host::Kind::kMissing;
+  }
+  windows->components.pop_back();
+  const auto folder = state_.drives.Map(*windows);
+  if (!folder || host::KindOf(*folder) != host::Kind::kDirectory) return false;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(*folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (MatchesWildcard(pattern, it->path().filename().string())) return true;
+  }
+  return false;
+}
+
+unsigned ImageFiles::GetDriveType(std::string_view root) {
+  if (state_.faults.ShouldFail("GetDriveType")) return platform::kDriveUnknown;
+  const bool shaped = (root.size() == 2 || (root.size() == 3 && IsSeparator(root[2]))) &&
+                      root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]));
+  if (!shaped) return platform::kDriveNoRootDir;
+  const unsigned type = state_.driveTypes[text::ToUpper(root.substr(0, 1))[0] - 'A'];
+  return type == 0 ? platform::kDriveNoRootDir : type;
+}
+
+std::uint32_t ImageFiles::GetFileAttributes(std::string_view path) {
+  if (state_.faults.ShouldFail("GetFileAttributes")) return platform::kInvalidFileAttributes;
+  const auto resolved = Resolve(path);
+  if (!resolved) return platform::kInvalidFileAttributes;
+  const host::Kind kind = host::KindOf(resolved->host);
+  if (kind == host::Kind::kMissing) return platform::kInvalidFileAttributes;
+  std::uint32_t attributes = host::ParseDosAttributes(host::ReadDosAttributes(resolved->host));
+  if (host::IsReadOnly(resolved->host)) attributes |= platform::kFileAttributeReadOnly;
+  if (kind == host::Kind::kDirectory) attributes |= platform::kFileAttributeDirectory;
+  return attributes == 0 ? platform::kFileAttributeNormal : attributes;
+}
+
+bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attributes) {
+  if (state_.faults.ShouldFail("SetFileAttributes")) return false;
+  const auto resolved = Resolve(path);
+  if (!resolved || resolved->windows.IsRoot()) return false;
+  if (host::KindOf(resolved->host) == host::Kind::kMissing) return false;
+  const std::uint32_t hiddenSystem =
+      attributes & (platform::kFileAttributeHidden | platform::kFileAttributeSystem);
+  if (!host::WriteDosAttributes(resolved->host, hiddenSystem)) return false;
+  const unsigned mode = ModeOf(resolved->host);
+  const unsigned wanted = (attributes & platform::kFileAttributeReadOnly) != 0
+                              ? (mode & ~0222u)
+                              : ((mode & 0222u) == 0 ? (mode | 0200u) : mode);
+  return wanted == mode || chmod(resolved->host.c_str(), static_cast<mode_t>(wanted)) == 0;
+}
+
+bool ImageFiles::CreateDirectory(std::string_view path) {
+  if (state_.faults.ShouldFail("CreateDirectory")) return false;
+  const auto resolved = Resolve(path);
+  if (!resolved || resolved->windows.IsRoot()) return false;
+  if (host::KindOf(resolved->host) != host::Kind::kMissing) return false;
+  if (host::KindOf(resolved->host.parent_path()) != host::Kind::kDirectory) return false;
+  return mkdir(resolved->host.c_str(), 0755) == 0;
+}
+
+bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) {
+  if (state_.faults.ShouldFail("CopyFile")) return false;
+  const auto from = Resolve(existing);
+  const auto to = Resolve(newPath);
+  if (!from || !to || to->windows.IsRoot()) return false;
+  const auto bytes = host::ReadWhole(from->host);
+  if (!bytes) return false;
+  switch (host::KindOf(to->host)) {
+    case host::Kind::kMissing:
+      break;
+    case host::Kind::kFile:
+      if (failIfExists || from->host == to->host || host::IsReadOnly(to->host) ||
+          state_.IsInUse(to->windows)) {
+        return false;
+      }
+      break;
+    default:
+      return false;
+  }
+  if (host::KindOf(to->host.parent_path()) != host::Kind::kDirectory) return false;
+  return host::ReplaceWhole(to->host, *bytes, ModeOf(from->host), state_.faults,
+                            host::ReadDosAttributes(from->host)) == host::WriteResult::kDone;
+}
+
+bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceExisting) {
+  if (from.windows.IsRoot() || to.windows.IsRoot()) return false;
+  const host::Kind fromKind = host::KindOf(from.host);
+  if (fromKind != host::Kind::kFile && fromKind != host::Kind::kDirectory) return false;
+  if (from.windows.Key() == to.windows.Key()) {
+    // The same file under another case: Windows renames it to the case given.
+    const auto target = from.host.parent_path() / to.windows.components.back();
+    return rename(from.host.c_str(), target.c_str()) == 0;
+  }
+  const host::Kind toKind = host::KindOf(to.host);
+  if (toKind != host::Kind::kMissing) {
+    if (!replaceExisting || toKind != host::Kind::kFile || fromKind != host::Kind::kFile ||
+        state_.IsInUse(to.windows) || host::IsReadOnly(to.host)) {
+      return false;
+    }
+  }
+  if (host::KindOf(to.host.parent_path()) != host::Kind::kDirectory) return false;
+
+  // The marks of files the running system holds follow them to the new path.
+  const std::string fromKey = from.windows.Key();
+  IniFile changedIni = state_.ini;
+  std::vector<InUseMark> changedMarks = state_.inUse;
+  bool marksMoved = false;
+  for (auto& mark : changedMarks) {
+    const std::string key = mark.path.Key();
+    const bool below = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
+                       key[fromKey.size()] == '\\';
+    if (key != fromKey && !below) continue;
+    WindowsPath moved = to.windows;
+    moved.trailingSeparator = false;
+    moved.components.insert(moved.components.end(),
+                            mark.path.components.begin() + static_cast<std::ptrdiff_t>(
+                                                               from.windows.components.size()),
+                            mark.path.components.end());
+    mark.path = moved;
+    changedIni.ReplaceEntryLine(mark.line, moved.Text(), mark.value);
+    marksMoved = true;
+  }
+
+  // A replaced target is kept aside until the move and the new marks are stored, so that a
+  // failure can put everything back.
+  std::filesystem::path aside;
+  if (toKind == host::Kind::kFile) {
+    std::string pattern = (to.host.parent_path() / ".replaced.XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) return false;
+    close(fd);
+    aside = pattern;
+    if (rename(to.host.c_str(), aside.c_str()) != 0) {
+      unlink(aside.c_str());
+      return false;
+    }
+  }
+  const auto putBack = [&] {
+    if (!aside.empty()) rename(aside.c_str(), to.host.c_str());
+  };
+  if (rename(from.host.c_str(), to.host.c_str()) != 0) {
+    putBack();
+    return false;
+  }
+  if (marksMoved) {
+    if (host::ReplaceWhole(state_.MachineIniPath(), changedIni.Text(),
+                           ModeOf(state_.MachineIniPath()),
+                           state_.faults) != host::WriteResult::kDone) {
+      rename(to.host.c_str(), from.host.c_str());
+      putBack();
+      return false;
+    }
+    state_.ini = std::move(changedIni);
+    state_.inUse = std::move(changedMarks);
+  }
+  if (!aside.empty()) unlink(aside.c_str());
+  return true;
+}
+
+bool ImageFiles::MoveFile(std::string_view existing, std::string_view newPath) {
+  if (state_.faults.ShouldFail("MoveFile")) return false;
+  const auto from = Resolve(existing);
+  const auto to = Resolve(newPath);
+  return from && to && Rename(*from, *to, false);
+}
+
+bool ImageFiles::SchedulePending(std::string_view first, std::string_view second) {
+  std::string data;
+  if (const RegistryValue* value =
+          state_.registryFile.Find(kSessionManagerKey, kPendingOperationsValue)) {
+    data = value->data;
+  }
+  // Drop the list's closing zero; keep every string with its own.
+  if (data.size() >= 2 && data[data.size() - 1] == '\0' && data[data.size() - 2] == '\0') {
+    data.pop_back();
+  } else if (data == std::string(1, '\0')) {
+    data.clear();
+  } else if (!data.empty() && data.back() != '\0') {
+    data += '\0';
+  }
+  data += first;
+  data += '\0';
+  data += second;
+  data += '\0';
+  data += '\0';
+  return state_.WriteRegistryValue(kSessionManagerKey, kPendingOperationsValue,
+                                   platform::kRegMultiSz, data, true) == platform::kErrorSuccess;
+}
+
+bool ImageFiles::MoveFileEx(std::string_view existing, std::optional<std::string_view> newPath,
+                            std::uint32_t flags) {
+  if (state_.faults.ShouldFail("MoveFileEx")) return false;
+  const bool replace = (flags & platform::kMoveFileReplaceExisting) != 0;
+  if ((flags & platform::kMoveFileDelayUntilReboot) != 0) {
+    const auto from = ParseWindowsPath(existing, state_.systemDrive);
+    if (!from || from->IsRoot()) return false;
+    std::string second;
+    if (newPath) {
+      const auto to = ParseWindowsPath(*newPath, state_.systemDrive);
+      if (!to || to->IsRoot()) return false;
+      // The system marks a rename that may replace its target with a leading '!'.
+      if (replace) second = kReplacePrefix;
+      second += std::string(kNtPathPrefix) + to->Text();
+    }
+    return SchedulePending(std::string(kNtPathPrefix) + from->Text(), second);
+  }
+  if (!newPath) return false;
+  const auto from = Resolve(existing);
+  const auto to = Resolve(*newPath);
+  return from && to && Rename(*from, *to, replace);
+}
+
+bool ImageFiles::DeleteFile(std::string_view path) {
+  if (state_.faults.ShouldFail("DeleteFile")) return false;
+  const auto resolved = Resolve(path);
+  if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
+  if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
+  return unlink(resolved->host.c_str()) == 0;
+}
+
+std::optional<std::string> ImageFiles::GetTempFileName(std::string_view directory,
+                                                       std::string_view prefix) {
+  if (state_.faults.ShouldFail("GetTempFileName")) return std::nullopt;
+  const auto folder = Resolve(directory);
+  if (!folder || host::KindOf(folder->host) != host::Kind::kDirectory) return std::nullopt;
+  const std::string_view shortPrefix = prefix.substr(0, std::min(prefix.size(), kTempPrefixLength));
+  for (char c : shortPrefix) {
+    if (IsSeparator(c) || c == ':' || c == '*' || c == '?' || static_cast<unsigned char>(c) < 0x20) {
+      return std::nullopt;
+    }
+  }
+  if (state_.nextTempNumber == 0) {
+    state_.nextTempNumber = static_cast<std::uint32_t>(getpid() ^ time(nullptr)) % kTempNumbers;
+  }
+  constexpr std::string_view kDigits = "0123456789ABCDEF";
+  for (std::uint32_t attempt = 0; attempt < kTempNumbers; ++attempt) {
+    const std::uint32_t unique = (state_.nextTempNumber + attempt) % kTempNumbers + 1;
+    std::string name(shortPrefix);
+    for (int shift = 12; shift >= 0; shift -= 4) name += kDigits[(unique >> shift) & 0xF];
+    name += ".TMP";
+    if (DriveMap::FindEntry(folder->host, name)) continue;
+    const int fd = open((folder->host / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return std::nullopt;
+    }
+    close(fd);
+    state_.nextTempNumber = unique % kTempNumbers;
+    return JoinWindows(directory, name);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ImageFiles::ReadFile(std::string_view path) {
+  if (state_.faults.ShouldFail("ReadFile")) return std::nullopt;
+  const auto resolved = Resolve(path);
+  if (!resolved) return std::nullopt;
+  return host::ReadWhole(resolved->host);
+}
+
+std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path,
+                                                           platform::OpenMode mode) {
+  if (state_.faults.ShouldFail("OpenFile")) return nullptr;
+  const auto resolved = Resolve(path);
+  if (!resolved || resolved->windows.IsRoot()) return nullptr;
+  switch (host::KindOf(resolved->host)) {
+    case host::Kind::kMissing:
+      break;
+    case host::Kind::kFile:
+      if (mode == platform::OpenMode::kCreateNew || host::IsReadOnly(resolved->host) ||
+          state_.IsInUse(resolved->windows)) {
+        return nullptr;
+      }
+      break;
+    default:
+      return nullptr;
+  }
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+  if (mode == platform::OpenMode::kCreateNew) flags |= O_EXCL;
+  if (mode == platform::OpenMode::kAppendExclusive) flags |= O_APPEND;
+  const int fd = open(resolved->host.c_str(), flags, 0644);
+  if (fd < 0) return nullptr;
+  // Truncate only once the lock is held, so that a refused opener changes nothing.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      (mode == platform::OpenMode::kCreateTruncate && ftruncate(fd, 0) != 0)) {
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<ImageOutputFile>(fd, state_.faults);
+}
+
+std::uint32_t ImageFiles::GetPrivateProfileSection(std::string_view section,
+                                                   std::span<char> buffer,
+                                                   std::string_view file) {
+  const auto terminate = [&buffer] {
+    for (std::size_t i = 0; i < std::min<std::size_t>(2, buffer.size()); ++i) buffer[i] = '\0';
+    return 0u;
+  };
+  if (state_.faults.ShouldFail("GetPrivateProfileSection")) return terminate();
+  const auto resolved = Resolve(file);
+  if (!resolved) return terminate();
+  const auto contents = host::ReadWhole(resolved->host);
+  if (!contents) return terminate();
+  std::string packed;
+  for (std::string_view line : ProfileSectionLines(*contents, section)) {
+    packed += line;
+    packed += '\0';
+  }
+  if (packed.empty()) return terminate();
+  if (packed.size() + 1 <= buffer.size()) {
+    std::copy(packed.begin(), packed.end(), buffer.begin());
+    buffer[packed.size()] = '\0';
+    return static_cast<std::uint32_t>(packed.size());
+  }
+  // Cut to fit: as much as leaves room for the two closing zeros.
+  if (buffer.size() < 2) return terminate();
+  const std::size_t kept = buffer.size() - 2;
+  std::copy_n(packed.begin(), kept, buffer.begin());
+  buffer[kept] = '\0';
+  buffer[kept + 1] = '\0';
+  return static_cast<std::uint32_t>(kept);
+}
+
+std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_view sourceName,
+                                         std::string_view destinationName,
+                                         std::string_view sourceDirectory,
+                                         std::string_view destinationDirectory,
+                                         std::string_view /*currentDirectory*/,
+                                         std::string& tempName) {
+  tempName.clear();
+  if (state_.faults.ShouldFail("VerInstallFile")) return platform::kVifCannotCreate;
+  const auto source = Resolve(JoinWindows(sourceDirectory, sourceName));
+  if (!source) return platform::kVifCannotReadSrc;
+  const auto contents = host::ReadWhole(source->host);
+  if (!contents) return platform::kVifCannotReadSrc;
+  ExpandResult expanded = ExpandMediaFile(*contents);
+  if (expanded.status == ExpandStatus::kDamaged) return platform::kVifCannotReadSrc;
+
+  const auto destination = Resolve(JoinWindows(destinationDirectory, destinationName));
+  if (!destination || destination->windows.IsRoot()) return platform::kVifCannotCreate;
+  if (state_.IsInUse(destination->windows)) return platform::kVifFileInUse;
+  switch (host::KindOf(destination->host)) {
+    case host::Kind::kMissing:
+      break;
+    case host::Kind::kFile:
+      if (host::IsReadOnly(destination->host)) return platform::kVifWriteProt;
+      break;
+    default:
+      return platform::kVifCannotRename;
+  }
+  if (host::KindOf(destination->host.parent_path()) != host::Kind::kDirectory) {
+    return platform::kVifCannotCreate;
+  }
+  switch (host::ReplaceWhole(destination->host, expanded.bytes, 0644, state_.faults)) {
+    case host::WriteResult::kDone:
+      return 0;
+    case host::WriteResult::kCannotCreate:
+      return platform::kVifCannotCreate;
+    case host::WriteResult::kCannotRename:
+      return platform::kVifCannotRename;
+  }
+  return platform::kVifCannotCreate;
+}
+
+}  // namespace halshift::image

@@ -1,0 +1,196 @@
+// The machine image's shared state and the classes that serve each platform service from it.
+// Private to platform/image.
+//
+// May contain: POSIX and C++ standard library calls.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/image/drive_paths.h"
+#include "platform/image/ini_file.h"
+#include "platform/image/machine_image.h"
+#include "platform/image/registry_file.h"
+#include "platform/platform.h"
+
+namespace halshift::image {
+
+// Win32 status values that platform.h does not name.
+inline constexpr long kErrorRegistryIoFailed = 1016;
+
+class ImageSystem : public platform::SystemInfo {
+ public:
+  explicit ImageSystem(MachineImage::State& state) : state_(state) {}
+  std::uint32_t GetVersion() override;
+  bool OpenServiceControlManager() override;
+  std::string GetSystemDirectory() override;
+  std::uint32_t GetPageSize() override;
+  std::string GetModuleFileName() override;
+
+ private:
+  MachineImage::State& state_;
+};
+
+class ImageRegistry : public platform::Registry {
+ public:
+  explicit ImageRegistry(MachineImage::State& state) : state_(state) {}
+  QueryResult QueryValue(std::string_view keyPath, std::string_view valueName,
+                         std::span<std::uint8_t> buffer) override;
+  long SetValue(std::string_view keyPath, std::string_view valueName, std::uint32_t type,
+                std::span<const std::uint8_t> data) override;
+
+ private:
+  MachineImage::State& state_;
+};
+
+class ImageFiles : public platform::FileSystem {
+ public:
+  explicit ImageFiles(MachineImage::State& state) : state_(state) {}
+  bool FindFirstFile(std::string_view path) override;
+  unsigned GetDriveType(std::string_view root) override;
+  std::uint32_t GetFileAttributes(std::string_view path) override;
+  bool SetFileAttributes(std::string_view path, std::uint32_t attributes) override;
+  bool CreateDirectory(std::string_view path) override;
+  bool CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) override;
+  bool MoveFile(std::string_view existing, std::string_view newPath) override;
+  bool MoveFileEx(std::string_view existing, std::optional<std::string_view> newPath,
+                  std::uint32_t flags) override;
+  bool DeleteFile(std::string_view path) override;
+  std::optional<std::string> GetTempFileName(std::string_view directory,
+                                             std::string_view prefix) override;
+  std::optional<std::string> ReadFile(std::string_view path) override;
+  std::unique_ptr<platform::OutputFile> OpenFile(std::string_view path,
+                                                 platform::OpenMode mode) override;
+  std::uint32_t GetPrivateProfileSection(std::string_view section, std::span<char> buffer,
+                                         std::string_view file) override;
+  std::uint32_t VerInstallFile(std::uint32_t flags, std::string_view sourceName,
+                               std::string_view destinationName, std::string_view sourceDirectory,
+                               std::string_view destinationDirectory,
+                               std::string_view currentDirectory, std::string& tempName) override;
+
+ private:
+  // A path that an operation works on: the parsed Windows path and its host path.
+  struct Resolved {
+    WindowsPath windows;
+    std::filesystem::path host;
+  };
+  std::optional<Resolved> Resolve(std::string_view path, bool allowWildcard = false) const;
+  bool Rename(const Resolved& from, const Resolved& to, bool replaceExisting);
+  bool SchedulePending(std::string_view first, std::string_view second);
+
+  MachineImage::State& state_;
+};
+
+class ImageMemory : public platform::PhysicalMemory {
+ public:
+  explicit ImageMemory(MachineImage::State& state) : state_(state) {}
+  bool ReadPhysical(std::uint32_t physicalAddress, std::span<std::uint8_t> destination) override;
+  void Lock(std::span<std::uint8_t>) override {}
+  void Unlock(std::span<std::uint8_t>) override {}
+
+ private:
+  MachineImage::State& state_;
+};
+
+class ImageLinks : public platform::NativeLinks {
+ public:
+  explicit ImageLinks(MachineImage::State& state) : state_(state) {}
+  std::optional<std::string> QuerySymbolicLink(std::string_view linkName) override;
+  std::optional<std::string> QueryDosDevice(std::string_view drive) override;
+
+ private:
+  MachineImage::State& state_;
+};
+
+struct MemoryRegion {
+  std::uint64_t start = 0;
+  std::uint64_t length = 0;
+  std::filesystem::path file;
+};
+
+// A file the running system holds: the [InUse] entry's line in machine.ini and its path.
+struct InUseMark {
+  std::size_t line = 0;
+  WindowsPath path;
+  std::string value;  // the entry's value, kept when the mark is moved
+};
+
+struct MachineImage::State {
+  explicit State(std::filesystem::path dir)
+      : directory(std::move(dir)),
+        drives(directory / "drives"),
+        system(*this),
+        registry(*this),
+        files(*this),
+        memory(*this),
+        links(*this) {}
+
+  std::filesystem::path directory;
+  DriveMap drives;
+  IniFile ini;
+  RegistryFile registryFile = RegistryFile::Empty();
+
+  unsigned versionMajor = 4;
+  unsigned versionMinor = 0;
+  unsigned build = 1381;
+  bool windowsPlatform = false;
+  bool administrator = true;
+  std::string systemDirectory = "C:\\WINNT\\System32";
+  char systemDrive = 'C';
+  std::uint32_t pageSize = 4096;
+  unsigned driveTypes[26] = {};  // by letter; 0 = not listed
+  std::vector<std::pair<std::string, std::string>> arcNames;
+  std::vector<std::pair<std::string, std::string>> dosDevices;
+  std::vector<InUseMark> inUse;
+  std::vector<MemoryRegion> regions;
+  std::uint32_t nextTempNumber = 0;  // where GetTempFileName starts looking for a free name
+  FaultInjector faults;
+
+  ImageSystem system;
+  ImageRegistry registry;
+  ImageFiles files;
+  ImageMemory memory;
+  ImageLinks links;
+
+  std::filesystem::path MachineIniPath() const { return directory / "machine.ini"; }
+  std::filesystem::path RegistryPath() const { return directory / "registry.reg"; }
+  bool IsInUse(const WindowsPath& path) const;
+  // Writes registry.reg with one value set; the in-memory registry changes only when the file
+  // was replaced.
+  long WriteRegistryValue(std::string_view keyPath, std::string_view valueName,
+                          std::uint32_t type, std::string_view data, bool createKey);
+};
+
+// Host file helpers shared by the services.
+namespace host {
+
+enum class Kind { kMissing, kFile, kDirectory, kOther };
+Kind KindOf(const std::filesystem::path& path);
+// Whether a file has no write permission bits (the Windows read-only attribute).
+bool IsReadOnly(const std::filesystem::path& path);
+std::optional<std::string> ReadWhole(const std::filesystem::path& path);
+
+enum class WriteResult { kDone, kCannotCreate, kCannotRename };
+// Writes bytes to a new temporary file in the target's folder and renames it over the target
+// only when it is complete, so the target is either the old or the new file, and no temporary
+// file is left behind. The new file gets the given permission bits and, when dosAttributes is
+// not empty, that user.DOSATTRIB text. Asks the injector about "RenameTemporary" just before
+// the rename.
+WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view bytes,
+                         unsigned mode, FaultInjector& faults, std::string_view dosAttributes = {});
+
+// The user.DOSATTRIB text of a file ("0x6"), empty when it has none.
+std::string ReadDosAttributes(const std::filesystem::path& path);
+// Sets or, for zero, removes user.DOSATTRIB so that it holds exactly these hidden and system
+// bits.
+bool WriteDosAttributes(const std::filesystem::path& path, std::uint32_t hiddenSystem);
+// Hidden and system bits of a user.DOSATTRIB text.
+std::uint32_t ParseDosAttributes(std::string_view text);
+
+}  // namespace host
+
+}  // namespace halshift::image
