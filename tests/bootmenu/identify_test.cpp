@@ -1,0 +1,121 @@
+// HAL identification: HAL kind, system directory and recovery flag from a machine image.
+#include "inspect/identify.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "tests/bootmenu/boot_machine.h"
+
+namespace halshift {
+namespace {
+
+using testing::OpenMachine;
+using testing::TempImage;
+
+// A registry whose CurrentVersion key holds the given value lines.
+std::string Registry(std::string_view valueLines) {
+  return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\r\n" +
+         std::string(valueLines);
+}
+
+struct IdentifyCase {
+  const char* name;
+  std::string registry;
+  HalKind halKind;
+  std::string systemDirectory;
+};
+
+TEST(IdentifyHal, HalKindAndSystemDirectoryFromTheRegistry) {
+  const std::string root79 = "C:\\\\" + std::string(76, 'W');  // 79 characters
+  const std::string root80 = "C:\\\\" + std::string(77, 'W');  // 80: no room for the zero
+  const std::vector<IdentifyCase> cases = {
+      {"uniprocessor", Registry("\"CurrentType\"=\"Uniprocessor Free\"\r\n\"SystemRoot\"=\"C:\\\\WINNT\"\r\n"),
+       HalKind::kUniprocessor, "C:\\WINNT\\System32"},
+      {"multiprocessor", Registry("\"CurrentType\"=\"Multiprocessor Free\"\r\n\"SystemRoot\"=\"D:\\\\NT40\"\r\n"),
+       HalKind::kMultiprocessor, "D:\\NT40\\System32"},
+      {"other case", Registry("\"CurrentType\"=\"uniprocessor free\"\r\n"), HalKind::kMultiprocessor,
+       "\\System32"},
+      {"checked build", Registry("\"CurrentType\"=\"Uniprocessor Checked\"\r\n"),
+       HalKind::kMultiprocessor, "\\System32"},
+      {"trailing blank", Registry("\"CurrentType\"=\"Uniprocessor Free \"\r\n"),
+       HalKind::kMultiprocessor, "\\System32"},
+      {"empty text", Registry("\"CurrentType\"=\"\"\r\n"), HalKind::kMultiprocessor, "\\System32"},
+      {"missing values", Registry(""), HalKind::kMultiprocessor, "\\System32"},
+      {"missing key", "REGEDIT4\r\n", HalKind::kMultiprocessor, "\\System32"},
+      {"no registry file", "", HalKind::kMultiprocessor, "\\System32"},
+      {"system root ending in a backslash",
+       Registry("\"CurrentType\"=\"Uniprocessor Free\"\r\n\"SystemRoot\"=\"C:\\\\WINNT\\\\\"\r\n"),
+       HalKind::kUniprocessor, "C:\\WINNT\\\\System32"},
+      {"system root of 79 characters", Registry("\"SystemRoot\"=\"" + root79 + "\"\r\n"),
+       HalKind::kMultiprocessor, "C:\\" + std::string(76, 'W') + "\\System32"},
+      {"system root of 80 characters", Registry("\"SystemRoot\"=\"" + root80 + "\"\r\n"),
+       HalKind::kMultiprocessor, "\\System32"},
+      {"binary value without zero",
+       Registry("\"CurrentType\"=hex:55,6e,69\r\n\"SystemRoot\"=hex:43,3a,5c,4e,54\r\n"),
+       HalKind::kMultiprocessor, "C:\\NT\\System32"},
+      {"text up to the first zero",
+       Registry("\"CurrentType\"=hex:55,6e,69,70,72,6f,63,65,73,73,6f,72,20,46,72,65,65,00,58,00\r\n"),
+       HalKind::kUniprocessor, "\\System32"},
+  };
+  for (const auto& c : cases) {
+    TempImage image;
+    testing::WriteBootMachine(image);
+    if (c.registry.empty()) {
+      std::filesystem::remove(image.Root() / "registry.reg");
+    } else {
+      image.WriteImageFile("registry.reg", c.registry);
+    }
+    auto machine = OpenMachine(image);
+    ASSERT_TRUE(machine) << c.name;
+    SystemSurvey survey(machine->Platform());
+    HalInstallation installation(machine->Platform(), survey);
+    EXPECT_TRUE(installation.IdentifyHal()) << c.name;
+    EXPECT_EQ(installation.halKind, c.halKind) << c.name;
+    EXPECT_EQ(installation.systemDirectory, c.systemDirectory) << c.name;
+    EXPECT_EQ(installation.recoveryPresent, 0u) << c.name;
+  }
+}
+
+TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
+  TempImage image;
+  testing::WriteBootMachine(image);
+  testing::WriteLoaderFiles(
+      image, 'C',
+      "[operating systems]\r\n"
+      "multi(0)disk(0)rdisk(0)partition(1)\\WINNT=\"NT [HAL Recovery Mode]\" /ORVRCV=1\r\n");
+  auto machine = OpenMachine(image);
+  ASSERT_TRUE(machine);
+  SystemSurvey survey(machine->Platform());
+  HalInstallation installation(machine->Platform(), survey);
+  installation.IdentifyHal();
+  EXPECT_EQ(installation.halKind, HalKind::kUniprocessor);
+  EXPECT_EQ(installation.recoveryPresent, 1u);
+
+  // The upgrade records the new kind; identification names the HAL of the next start.
+  const std::string multi = "Multiprocessor Free";
+  std::vector<std::uint8_t> data(multi.begin(), multi.end());
+  data.push_back(0);
+  ASSERT_EQ(machine->Platform().registry.SetValue(inspect::kCurrentVersionKey, "CurrentType",
+                                                  platform::kRegSz, data),
+            platform::kErrorSuccess);
+  installation.IdentifyHal();
+  EXPECT_EQ(installation.halKind, HalKind::kMultiprocessor);
+}
+
+TEST(ReadSystemRoot, FailedQueryGivesEmptyText) {
+  TempImage image;
+  testing::WriteBootMachine(image);
+  auto machine = OpenMachine(image);
+  ASSERT_TRUE(machine);
+  EXPECT_EQ(inspect::ReadSystemRoot(machine->Platform().registry), "C:\\WINNT");
+  EXPECT_EQ(inspect::ReadCurrentType(machine->Platform().registry), "Uniprocessor Free");
+  machine->image->Faults().FailCall("RegQueryValue", 1, true);
+  EXPECT_EQ(inspect::ReadSystemRoot(machine->Platform().registry), "");
+  EXPECT_EQ(inspect::ReadCurrentType(machine->Platform().registry), "");
+}
+
+}  // namespace
+}  // namespace halshift
