@@ -1,6 +1,45 @@
-// The system survey (being written): processors, service pack and CD-ROM drive.
+// The system survey: processors and APIC flag from the firmware, service pack, CD-ROM drive.
+#include "inspect/survey.h"
+
+#include <array>
+
 #include "app/state.h"
+#include "inspect/firmware.h"
 
 namespace halshift {
-void SystemSurvey::RunSystemSurvey() {}
+namespace inspect {
+
+std::int32_t ReadServicePack(platform::Registry& registry) {
+  std::array<std::uint8_t, 4> value{};
+  const auto result = registry.QueryValue(kWindowsControlKey, kCsdVersionValue, value);
+  // The value's type is not checked. A value too large for the four bytes was not read, and
+  // what the buffer then holds is undefined, so it counts as missing.
+  if (result.status != platform::kErrorSuccess) return 0;
+  const std::uint32_t csdVersion = static_cast<std::uint32_t>(value[0]) |
+                                   (static_cast<std::uint32_t>(value[1]) << 8) |
+                                   (static_cast<std::uint32_t>(value[2]) << 16) |
+                                   (static_cast<std::uint32_t>(value[3]) << 24);
+  // Division by 255, not 256, as the program has always done it: for the values service
+  // packs write (0x0100 to 0x0600) the result is the number in the second byte.
+  return static_cast<std::int32_t>(csdVersion / 255u);
+}
+
+std::string FindCdromDrive(platform::FileSystem& files) {
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    const std::string root{letter, ':', '\\'};
+    if (files.GetDriveType(root) == platform::kDriveCdrom) return std::string{letter, ':'};
+  }
+  return {};
+}
+
+}  // namespace inspect
+
+void SystemSurvey::RunSystemSurvey() {
+  const inspect::FirmwareProcessorInfo firmware = inspect::ReadFirmwareProcessorInfo(platform_.memory);
+  installedProcessors = firmware.installedProcessors;
+  apicPresent = firmware.apicPresent ? 1 : 0;
+  servicePack = inspect::ReadServicePack(platform_.registry);
+  cdromDrive = inspect::FindCdromDrive(platform_.files);
+}
+
 }  // namespace halshift

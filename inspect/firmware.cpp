@@ -1,0 +1,258 @@
+// Firmware tables in physical memory: scanning, record and structure walks, and the readers
+// that fetch the bytes.
+#include "inspect/firmware.h"
+
+#include <algorithm>
+#include <new>
+
+namespace halshift::inspect {
+namespace firmware {
+namespace {
+
+constexpr std::array<std::uint8_t, kSitSignatureLength> kSitSignature = {'!', 'S', 'I', 'T'};
+constexpr std::array<std::uint8_t, kSmbiosAnchorLength> kSmbiosAnchor = {'_', 'S', 'M', '_'};
+constexpr std::array<std::uint8_t, 4> kMpSignature = {'_', 'M', 'P', '_'};
+
+// The byte at position, or 0 past the end: the "!SIT" walks treat the image as if zeros
+// followed it.
+std::uint8_t ByteOrZero(std::span<const std::uint8_t> bytes, std::size_t position) {
+  return position < bytes.size() ? bytes[position] : 0;
+}
+
+std::uint8_t AsciiUpper(std::uint8_t c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<std::uint8_t>(c - 'a' + 'A') : c;
+}
+
+std::uint16_t ReadLe16(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+}
+
+std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  return static_cast<std::uint32_t>(bytes[offset]) |
+         (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) |
+         (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
+}
+
+// The 8-bit sum of the bytes.
+std::uint8_t Sum8(std::span<const std::uint8_t> bytes) {
+  unsigned sum = 0;
+  for (std::uint8_t b : bytes) sum += b;
+  return static_cast<std::uint8_t>(sum);
+}
+
+template <std::size_t N>
+bool StartsWith(std::span<const std::uint8_t> bytes, const std::array<std::uint8_t, N>& prefix) {
+  return bytes.size() >= N && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+}  // namespace
+
+ZeroedBuffer::ZeroedBuffer(std::size_t size)
+    : bytes_(new (std::nothrow) std::uint8_t[size]()), size_(size) {}
+
+std::optional<std::size_t> FindSitTable(std::span<const std::uint8_t> image) {
+  if (image.size() < kSitSignatureLength) return std::nullopt;
+  for (std::size_t offset = 0; offset + kSitSignatureLength <= image.size(); ++offset) {
+    bool match = true;
+    for (std::size_t i = 0; i < kSitSignatureLength && match; ++i) {
+      match = AsciiUpper(image[offset + i]) == kSitSignature[i];
+    }
+    if (match) return offset + kSitSignatureLength;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> FindSitRecord(std::span<const std::uint8_t> image,
+                                         std::size_t firstRecord, std::uint8_t type) {
+  // Every step moves at least two bytes on, and past the end every byte reads as type 0, so
+  // the walk ends within (image size / 2) + 1 steps.
+  std::size_t position = firstRecord;
+  for (;;) {
+    const std::uint8_t recordType = ByteOrZero(image, position + kSitRecordType);
+    if (recordType == kSitEndType) return std::nullopt;
+    if (recordType == type) return position;
+    position += kSitRecordData + ByteOrZero(image, position + kSitRecordLength);
+  }
+}
+
+std::int32_t CountSitProcessorSlots(std::span<const std::uint8_t> image, std::size_t position) {
+  std::array<std::uint8_t, kSitProcessorRecordSize> record{};
+  const std::size_t recordSize =
+      std::min<std::size_t>(kSitRecordData + ByteOrZero(image, position + kSitRecordLength),
+                            kSitProcessorRecordSize);
+  for (std::size_t i = 0; i < recordSize; ++i) record[i] = ByteOrZero(image, position + i);
+
+  std::int32_t slotsInUse = 0;
+  for (std::size_t slot = 0; slot < kSitSlotCount; ++slot) {
+    const std::size_t start = kSitRecordData + kSitSlotSize * slot;
+    if (record[start] != 0 || record[start + 1] != 0) ++slotsInUse;
+  }
+  return slotsInUse;
+}
+
+bool ReadSitApicFlag(std::span<const std::uint8_t> image, std::size_t position) {
+  if (ByteOrZero(image, position + kSitRecordLength) == 0) return false;
+  return (ByteOrZero(image, position + kSitRecordData) & kSitApicBit) != 0;
+}
+
+std::optional<std::size_t> FindSmbiosEntryPoint(std::span<const std::uint8_t> image) {
+  for (std::size_t offset = 0; offset + kSmbiosAnchorLength <= image.size();
+       offset += kSmbiosAnchorStep) {
+    const auto candidate = image.subspan(offset);
+    if (!StartsWith(candidate, kSmbiosAnchor)) continue;
+    // An entry point cut off by the end of the image cannot be checked or copied whole.
+    if (candidate.size() < kSmbiosEntryPointCopyLength) continue;
+    const std::size_t checksumLength = candidate[kSmbiosEntryPointLength];
+    if (checksumLength > candidate.size()) continue;
+    if (Sum8(candidate.first(checksumLength)) != 0) continue;
+    const unsigned version =
+        candidate[kSmbiosMajorVersion] * 256u + candidate[kSmbiosMinorVersion];
+    if (version < kSmbiosMinimumVersion) continue;
+    return offset;
+  }
+  return std::nullopt;
+}
+
+SmbiosStructureTable ReadSmbiosStructureTable(
+    std::span<const std::uint8_t, kSmbiosEntryPointCopyLength> entryPoint) {
+  SmbiosStructureTable table;
+  table.length = ReadLe16(entryPoint, kSmbiosTableLength);
+  table.address = ReadLe32(entryPoint, kSmbiosTableAddress);
+  table.structureCount = ReadLe16(entryPoint, kSmbiosStructureCount);
+  return table;
+}
+
+std::int32_t CountSmbiosProcessors(std::span<const std::uint8_t> table, std::uint16_t structureCount) {
+  std::int32_t processors = 0;
+  std::size_t position = 0;
+  for (unsigned visited = 0; visited < structureCount; ++visited) {
+    // The type and formatted length must both lie in the table.
+    if (position + kSmbiosStructureLength >= table.size()) break;
+    if (table[position + kSmbiosStructureType] == kSmbiosProcessorType &&
+        position + kSmbiosProcessorStatus < table.size() &&
+        (table[position + kSmbiosProcessorStatus] & kSmbiosSocketPopulated) != 0) {
+      ++processors;
+    }
+    position += table[position + kSmbiosStructureLength];
+    // The strings end at the first pair of zero bytes from the end of the formatted area.
+    while (position + 1 < table.size() && (table[position] != 0 || table[position + 1] != 0)) {
+      ++position;
+    }
+    if (position + 1 >= table.size()) break;
+    position += 2;
+  }
+  return processors;
+}
+
+bool ContainsMpFloatingPointer(std::span<const std::uint8_t> area) {
+  for (std::size_t offset = 0; offset + kMpPointerLength <= area.size(); offset += kMpPointerStep) {
+    const auto candidate = area.subspan(offset, kMpPointerLength);
+    if (StartsWith(candidate, kMpSignature) && Sum8(candidate) == 0) return true;
+  }
+  return false;
+}
+
+LockedBuffer::LockedBuffer(platform::PhysicalMemory& memory, std::size_t size)
+    : memory_(memory), buffer_(size) {
+  if (buffer_.Allocated()) memory_.Lock(buffer_.Bytes());
+}
+
+LockedBuffer::~LockedBuffer() {
+  if (buffer_.Allocated()) memory_.Unlock(buffer_.Bytes());
+}
+
+bool LockedBuffer::Read(std::uint32_t physicalAddress) {
+  if (!buffer_.Allocated()) return false;
+  if (buffer_.Bytes().empty()) return true;  // nothing to copy: the platform is not asked
+  return memory_.ReadPhysical(physicalAddress, buffer_.Bytes());
+}
+
+}  // namespace firmware
+
+SitTableReader::SitTableReader(platform::PhysicalMemory& memory)
+    : image_(memory, firmware::kSitImageLength) {
+  if (!image_.Read(firmware::kBiosAreaAddress)) return;
+  if (const auto first = firmware::FindSitTable(image_.Bytes())) {
+    found_ = true;
+    firstRecord_ = *first;
+  }
+}
+
+std::optional<std::size_t> SitTableReader::FindRecord(std::uint8_t type) {
+  if (!found_) return std::nullopt;
+  for (std::size_t i = 0; i < cached_; ++i) {
+    if (cache_[i].type == type) return cache_[i].position;
+  }
+  const auto position = firmware::FindSitRecord(image_.Bytes(), firstRecord_, type);
+  // The cache has one place for every value of the type byte, so it never runs full.
+  cache_[cached_++] = CachedLookup{type, position};
+  return position;
+}
+
+std::int32_t SitTableReader::CountProcessors() {
+  const auto record = FindRecord(firmware::kSitProcessorSlotsType);
+  return record ? firmware::CountSitProcessorSlots(image_.Bytes(), *record) : 0;
+}
+
+bool SitTableReader::ApicPresent() {
+  const auto record = FindRecord(firmware::kSitApicType);
+  return record ? firmware::ReadSitApicFlag(image_.Bytes(), *record) : false;
+}
+
+SmbiosTableReader::SmbiosTableReader(platform::PhysicalMemory& memory)
+    : image_(memory, firmware::kSmbiosImageLength) {
+  if (!image_.Allocated()) return;
+  // The outcome of this read is not needed: a failed read leaves zeros, which hold no anchor.
+  image_.Read(firmware::kBiosAreaAddress);
+  const auto entryPoint = firmware::FindSmbiosEntryPoint(image_.Bytes());
+  if (!entryPoint) return;
+  std::copy_n(image_.Bytes().begin() + static_cast<std::ptrdiff_t>(*entryPoint),
+              entryPoint_.size(), entryPoint_.begin());
+
+  const auto table = firmware::ReadSmbiosStructureTable(entryPoint_);
+  table_.emplace(memory, table.length);
+  if (!table_->Allocated()) return;
+  // Available even when the table cannot be read: it is then all zeros and counts nothing.
+  table_->Read(table.address);
+  structureCount_ = table.structureCount;
+  available_ = true;
+}
+
+std::int32_t SmbiosTableReader::CountProcessors() const {
+  if (!available_) return 0;
+  return firmware::CountSmbiosProcessors(table_->Bytes(), structureCount_);
+}
+
+bool FindMpFloatingPointer(platform::PhysicalMemory& memory) {
+  std::array<std::uint8_t, 2> segmentWord{};  // stays 0 when the read fails
+  memory.ReadPhysical(firmware::kEbdaSegmentAddress, segmentWord);
+  const std::uint32_t ebdaAddress =
+      static_cast<std::uint32_t>(segmentWord[0] | (segmentWord[1] << 8)) * 16u;
+
+  {
+    firmware::LockedBuffer ebda(memory, firmware::kEbdaSearchLength);
+    if (ebda.Read(ebdaAddress) && firmware::ContainsMpFloatingPointer(ebda.Bytes())) return true;
+  }
+  firmware::LockedBuffer bios(memory, firmware::kBiosSearchLength);
+  return bios.Read(firmware::kBiosAreaAddress) && firmware::ContainsMpFloatingPointer(bios.Bytes());
+}
+
+FirmwareProcessorInfo ReadFirmwareProcessorInfo(platform::PhysicalMemory& memory) {
+  // Both scans always run, "!SIT" first.
+  SitTableReader sit(memory);
+  const SmbiosTableReader smbios(memory);
+
+  FirmwareProcessorInfo info;
+  if (sit.Found()) {
+    // A "!SIT" table decides alone, even when it has no processor record.
+    info.installedProcessors = sit.CountProcessors();
+    info.apicPresent = sit.ApicPresent();
+  } else if (smbios.Available()) {
+    info.installedProcessors = smbios.CountProcessors();
+    info.apicPresent = FindMpFloatingPointer(memory);
+  }
+  return info;
+}
+
+}  // namespace halshift::inspect

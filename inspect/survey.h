@@ -1,0 +1,23 @@
+// The system survey: the facts about the machine that stay the same while halshift runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace halshift::inspect {
+
+inline constexpr std::string_view kWindowsControlKey = "System\\CurrentControlSet\\Control\\Windows";
+inline constexpr std::string_view kCsdVersionValue = "CSDVersion";
+
+// The installed service pack: CSDVersion, which keeps the number in its second byte, divided
+// by 255; 0 when the key or the value cannot be read.
+std::int32_t ReadServicePack(platform::Registry& registry);
+
+// The first drive letter from A to Z whose root is a CD-ROM drive, with its colon ("E:");
+// empty when there is none.
+std::string FindCdromDrive(platform::FileSystem& files);
+
+}  // namespace halshift::inspect

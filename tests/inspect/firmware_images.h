@@ -1,0 +1,118 @@
+// Builders of synthetic firmware bytes: "!SIT" records, SMBIOS entry points and structures,
+// MP floating pointers, placed into memory images.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace halshift::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+inline Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// Copies bytes into image at offset, growing nothing: the bytes must fit.
+inline void Place(Bytes& image, std::size_t offset, const Bytes& bytes) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) image.at(offset + i) = bytes[i];
+}
+
+// A "!SIT" record: type, L, data.
+inline Bytes SitRecord(std::uint8_t type, const Bytes& data) {
+  Bytes record{type, static_cast<std::uint8_t>(data.size())};
+  record.insert(record.end(), data.begin(), data.end());
+  return record;
+}
+
+// The processor record with L data bytes; slot i is in use when bit i of slotMask is set. A
+// used even slot has only its first byte set, a used odd slot only its second; the other
+// bytes of every slot are nonzero, so only the first two bytes may decide.
+inline Bytes SitProcessorRecord(unsigned slotMask, std::size_t length = 104) {
+  Bytes data(length, 0);
+  for (std::size_t slot = 0; slot < 8; ++slot) {
+    for (std::size_t i = 2; i < 13 && slot * 13 + i < length; ++i) data[slot * 13 + i] = 0xEE;
+    const std::size_t used = slot * 13 + slot % 2;
+    if (((slotMask >> slot) & 1) != 0 && used < length) data[used] = 0x10;
+  }
+  return SitRecord(13, data);
+}
+
+inline std::uint8_t FixSum(const Bytes& bytes) {
+  unsigned sum = 0;
+  for (std::uint8_t b : bytes) sum += b;
+  return static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+}
+
+struct EntryPointFields {
+  std::uint8_t major = 2;
+  std::uint8_t minor = 3;
+  std::uint16_t tableLength = 0;
+  std::uint32_t tableAddress = 0;
+  std::uint16_t structureCount = 0;
+  std::uint8_t checksumLength = 0x1F;
+  bool goodChecksum = true;
+};
+
+// A 31-byte SMBIOS entry point; the checksum byte at 0x04 makes the first N bytes sum to 0.
+inline Bytes SmbiosEntryPoint(const EntryPointFields& f) {
+  Bytes ep(0x1F, 0);
+  Place(ep, 0, Text("_SM_"));
+  ep[0x05] = f.checksumLength;
+  ep[0x06] = f.major;
+  ep[0x07] = f.minor;
+  ep[0x08] = 0xFF;  // maximum structure size: part of the sum, not examined
+  Place(ep, 0x10, Text("_DMI_"));
+  ep[0x16] = static_cast<std::uint8_t>(f.tableLength);
+  ep[0x17] = static_cast<std::uint8_t>(f.tableLength >> 8);
+  for (int i = 0; i < 4; ++i) ep[0x18 + i] = static_cast<std::uint8_t>(f.tableAddress >> (8 * i));
+  ep[0x1C] = static_cast<std::uint8_t>(f.structureCount);
+  ep[0x1D] = static_cast<std::uint8_t>(f.structureCount >> 8);
+  const Bytes covered(ep.begin(), ep.begin() + std::min<std::size_t>(f.checksumLength, ep.size()));
+  ep[0x04] = FixSum(covered);
+  if (!f.goodChecksum) ep[0x04] ^= 0x5A;
+  return ep;
+}
+
+// An SMBIOS structure: formatted area (header, then body) and strings, ending in two zeros.
+inline Bytes SmbiosStructure(std::uint8_t type, Bytes body, std::initializer_list<std::string_view> strings) {
+  Bytes s{type, static_cast<std::uint8_t>(4 + body.size()), 0x34, 0x12};
+  s.insert(s.end(), body.begin(), body.end());
+  for (std::string_view text : strings) {
+    s.insert(s.end(), text.begin(), text.end());
+    s.push_back(0);
+  }
+  if (strings.size() == 0) s.push_back(0);
+  s.push_back(0);
+  return s;
+}
+
+// A Processor Information structure of SMBIOS 2.0 length (0x1A) with the status byte and two
+// strings whose bytes look like structure headers (a walk that does not skip strings
+// miscounts).
+inline Bytes SmbiosProcessor(std::uint8_t status, bool withStrings = true) {
+  Bytes body(0x1A - 4, 0x04);
+  body[0x18 - 4] = status;
+  if (!withStrings) return SmbiosStructure(4, body, {});
+  return SmbiosStructure(4, body, {"\x04\x1A\x01\x02", "CPU\x41"});
+}
+
+// A 16-byte MP floating pointer structure; with goodSum false its bytes do not sum to 0.
+inline Bytes MpPointer(bool goodSum = true) {
+  Bytes p(16, 0);
+  Place(p, 0, Text("_MP_"));
+  p[8] = 1;     // length in paragraphs
+  p[9] = 4;     // specification revision 1.4
+  p[10] = FixSum(p);
+  if (!goodSum) p[10] ^= 1;
+  return p;
+}
+
+}  // namespace halshift::testing
