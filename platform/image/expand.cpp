@@ -31,6 +31,9 @@ constexpr std::string_view kCabinetMagic{"MSCF", 4};
 // expanded length.
 constexpr std::size_t kSzddLengthOffset = 0x0A;
 constexpr std::size_t kSzddHeaderSize = 0x0E;
+// An LZSS item is a literal byte or a two-byte reference to at most 18 bytes: no stream
+// expands to more than nine times its size.
+constexpr std::size_t kSzddLargestRatio = 9;
 
 // The cabinet header fields checked here before libmspack reads the rest. libmspack reads the
 // file table where it follows the folders and never looks at its recorded offset, which the
@@ -38,6 +41,8 @@ constexpr std::size_t kSzddHeaderSize = 0x0E;
 constexpr std::size_t kCabinetSizeOffset = 0x08;   // cbCabinet
 constexpr std::size_t kCabinetFilesOffset = 0x10;  // coffFiles
 constexpr std::size_t kCabinetHeaderSize = 0x24;   // CFHEADER without reserved fields
+constexpr std::size_t kCabinetBlockHeaderSize = 8;  // CFDATA before its bytes
+constexpr std::uint64_t kCabinetBlockLargest = 32768;  // expanded bytes of one CFDATA
 
 constexpr char kInputName[] = "input";
 constexpr char kOutputName[] = "output";
@@ -191,7 +196,11 @@ ExpandResult ExpandSzdd(std::string_view contents) {
   const std::span<const unsigned char> header{
       reinterpret_cast<const unsigned char*>(contents.data()), kSzddHeaderSize};
   const std::uint32_t length = ReadLittleEndian32(header.subspan(kSzddLengthOffset, 4));
-  if (length > kMaxExpandedBytes) return Damaged();
+  // Checked before the output is allocated, so that a forged length costs nothing.
+  if (length > kMaxExpandedBytes ||
+      length > kSzddLargestRatio * (contents.size() - kSzddHeaderSize)) {
+    return Damaged();
+  }
 
   std::string output;
   Buffers buffers{contents, {}, 0};
@@ -223,6 +232,15 @@ bool CabinetHeaderInBounds(std::string_view contents) {
   return size <= contents.size() && files >= kCabinetHeaderSize && files < size;
 }
 
+// Whether the file's folder has enough data blocks, and the contents room for them, to hold
+// the file: checked before the output is allocated, so that a forged length costs nothing.
+bool CabinetFileFits(const mscabd_file& file, std::string_view contents) {
+  if (file.folder == nullptr) return false;
+  const std::uint64_t blocks = file.folder->num_blocks;
+  return std::uint64_t{file.offset} + file.length <= blocks * kCabinetBlockLargest &&
+         blocks * kCabinetBlockHeaderSize <= contents.size();
+}
+
 // A media file is one file; a cabinet holding none or several, or one that continues in
 // another cabinet, cannot stand for it and is reported damaged.
 ExpandResult ExpandCabinet(std::string_view contents) {
@@ -240,7 +258,8 @@ ExpandResult ExpandCabinet(std::string_view contents) {
     mscabd_file* file = cabinet->files;
     whole = file != nullptr && file->next == nullptr &&
             (cabinet->flags & (MSCAB_HDR_PREVCAB | MSCAB_HDR_NEXTCAB)) == 0 &&
-            file->length <= kMaxExpandedBytes && AllocateOutput(output, file->length, buffers);
+            file->length <= kMaxExpandedBytes && CabinetFileFits(*file, contents) &&
+            AllocateOutput(output, file->length, buffers);
     if (whole) {
       whole = decompressor->extract(decompressor, file, kOutputName) == MSPACK_ERR_OK &&
               buffers.written == file->length;
