@@ -22,7 +22,7 @@ cp -r "$example" "$machine"
 # The Windows attributes as the image keeps them: R from the mode, H and S from user.DOSATTRIB.
 attributes() {
   local file=$1 flags="" dos
-  [[ -w $file ]] || flags+="R"
+  (( 0$(stat -c %a "$file") & 0222 )) || flags+="R"
   dos=$(getfattr --only-values -n user.DOSATTRIB "$file" 2>/dev/null || true)
   if [[ -n $dos ]]; then
     (( dos & 2 )) && flags+="H"
@@ -42,6 +42,12 @@ listing() {  # directory (host path)
 
 pending() {  # registry.reg: PendingFileRenameOperations as its strings
   awk '
+    function hexValue(h,   i, v) {
+      v = 0; h = tolower(h)
+      for (i = 1; i <= length(h); i++) v = v * 16 + index("0123456789abcdef", substr(h, i, 1)) - 1
+      return v
+    }
+    { sub(/\r$/, "") }
     /^\[/ { inSection = (tolower($0) ~ /session manager\]$/) }
     inSection && /^"PendingFileRenameOperations"=/ { collecting = 1 }
     collecting { line = $0; sub(/^"PendingFileRenameOperations"=hex\(7\):/, "", line);
@@ -52,7 +58,7 @@ pending() {  # registry.reg: PendingFileRenameOperations as its strings
       n = split(hex, bytes, ","); text = ""
       for (i = 1; i <= n; i++) {
         gsub(/[ \t]/, "", bytes[i]); if (bytes[i] == "") continue
-        value = strtonum("0x" bytes[i])
+        value = hexValue(bytes[i])
         if (value == 0) { if (text != "" || last != "") print "  \"" text "\""; last = text; text = "" }
         else text = text sprintf("%c", value)
       }
