@@ -2,11 +2,23 @@
 // halshift against it with the command line joined as Windows would hand it over.
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "app/app.h"
 #include "platform/image/console.h"
 #include "platform/image/machine_image.h"
+#include "platform/image/terminal_ui.h"
+
+namespace {
+
+int RunHalshift(halshift::platform::Platform& platform, const std::string& tail) {
+  halshift::HalUtilityApp app(platform);
+  app.Startup(tail);
+  return app.Shutdown();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const char* machine = std::getenv("HALSHIFT_MACHINE");
@@ -20,18 +32,35 @@ int main(int argc, char** argv) {
     std::cerr << "halshift: " << error << "\n";
     return 0;
   }
-  halshift::image::ConsoleUserInterface ui;
-  halshift::image::ConsoleOutput out;
-  halshift::image::SystemClock clock;
-  halshift::platform::Platform platform{image->System(), image->Registry(), image->Files(),
-                                        image->Memory(), image->Links(),    ui,
-                                        out,             clock};
   std::string tail;
   for (int i = 1; i < argc; ++i) {
     if (!tail.empty()) tail += ' ';
     tail += argv[i];
   }
-  halshift::HalUtilityApp app(platform);
-  app.Startup(tail);
-  return app.Shutdown();
+  halshift::image::SystemClock clock;
+
+  // A person at a terminal gets the window; a pipe, a script or a dumb terminal gets the
+  // console, which never waits for input that cannot come.
+  if (halshift::image::terminal::FullScreenTerminalAvailable()) {
+    namespace terminal = halshift::image::terminal;
+    std::unique_ptr<terminal::Terminal> screen = terminal::MakeCursesTerminal();
+    terminal::ImageBrowseSource browse(*image, image->Files());
+    int exitCode = 0;
+    {
+      // The face restores the terminal when it goes, before the exit code is returned.
+      terminal::TerminalUserInterface ui(*screen, browse);
+      terminal::TerminalOutput out(ui);
+      halshift::platform::Platform platform{image->System(), image->Registry(), image->Files(),
+                                            image->Memory(), image->Links(),    ui,
+                                            out,             clock};
+      exitCode = RunHalshift(platform, tail);
+    }
+    return exitCode;
+  }
+  halshift::image::ConsoleUserInterface ui;
+  halshift::image::ConsoleOutput out;
+  halshift::platform::Platform platform{image->System(), image->Registry(), image->Files(),
+                                        image->Memory(), image->Links(),    ui,
+                                        out,             clock};
+  return RunHalshift(platform, tail);
 }
