@@ -328,15 +328,19 @@ write_boot_files() {  # write_boot_files WITH_RECOVERY_LINE
   printf 'NTDETECT stand-in\r\n' > "$prefix/drive_c/NTDETECT.COM"
 }
 
+# The \ArcName link of the boot partition, leading to the device behind C:. Prints why not
+# when it cannot be made.
 make_arc_link() {
-  local helper
+  local helper out
   helper=$(find_program make_arcname_link.exe)
-  [ -n "$helper" ] || return 1
-  in_prefix wine "$helper" "$arc_device" C: >/dev/null
+  [ -n "$helper" ] || { echo "make_arcname_link.exe not built"; return 1; }
+  out=$(WINEPREFIX=$prefix timeout "$wine_timeout" wine "$helper" "$arc_device" C: 2>&1 </dev/null) ||
+    { echo "make_arcname_link: $out"; return 1; }
 }
 
 check_arcname() {
-  make_arc_link || { report arcname 1 "the \\ArcName link could not be made"; return; }
+  local why
+  why=$(make_arc_link) || { report arcname 1 "the \\ArcName link could not be made: $why"; return; }
   write_boot_files no
   in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
   local without with
@@ -388,7 +392,8 @@ check_upgrade() {
   system_root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
   system_dir=$(WINEPREFIX=$prefix winepath -u "$system_root\\system32" 2>/dev/null)
   write_boot_files no
-  make_arc_link
+  local why
+  why=$(make_arc_link) || { report upgrade 1 "the \\ArcName link could not be made: $why"; return; }
 
   # Wine's own DLLs of these names are put back once their replacement has been checked, so
   # that Wine (and halshift.exe) can run again in this prefix.
