@@ -71,15 +71,6 @@ TEST(IsRunningSystemArcPath, AnyFailedLookupMeansNotRunning) {
   }
 }
 
-TEST(IsRunningSystemArcPath, MissingSystemRootMeansNotRunning) {
-  TempImage image;
-  testing::WriteBootMachine(image);
-  image.WriteImageFile("registry.reg", "REGEDIT4\r\n");
-  auto machine = OpenMachine(image);
-  ASSERT_TRUE(machine);
-  EXPECT_FALSE(IsRunningSystemArcPath(machine->Platform(), std::string(testing::kRunningArcPath)));
-}
-
 // Answers links from a table; fails loudly on the drive lookup, which QueryLinkTarget must
 // not make.
 class TableLinks : public platform::NativeLinks {

@@ -144,8 +144,9 @@ TEST(BootMenuFileSave, NoFailureLeavesAHalfWrittenBootMenu) {
       EXPECT_EQ(image.ReadDriveFile("C:\\BOOTINI.ORV"), before) << context;
       EXPECT_EQ(image.DriveFileAttributes("C:\\BOOTINI.ORV"), kReadOnlyHiddenSystem) << context;
     }
-    if (nth == 0) {
-      EXPECT_TRUE(saved);
+    // Only the new BOOT.INI itself decides the outcome; the backup copy may fail.
+    if (nth == 0 || operation == "CopyFile") {
+      EXPECT_TRUE(saved) << context;
     }
     return faults.CallCount(operation);
   };
@@ -161,38 +162,6 @@ TEST(BootMenuFileSave, NoFailureLeavesAHalfWrittenBootMenu) {
   // The save uses at least: four attribute calls, the copy, the temporary name, the open, one
   // write, the close and the move.
   EXPECT_GE(injected, 10);
-}
-
-TEST(BootMenuFileSave, AFailedBackupCopyDoesNotStopTheSave) {
-  TempImage image;
-  testing::WriteBootMachine(image);
-  testing::WriteLoaderFiles(image, 'C', "[operating systems]\r\n");
-  auto machine = OpenMachine(image);
-  ASSERT_TRUE(machine);
-  BootMenuFile menu(machine->Platform().files);
-  ASSERT_TRUE(menu.Load("C:\\"));
-  menu.AppendLine("a=b");
-  machine->image->Faults().FailCall("CopyFile", 1);
-  EXPECT_TRUE(menu.Save());
-  EXPECT_EQ(image.ReadDriveFile("C:\\BOOT.INI"), "[operating systems]\r\na=b\r\n");
-  EXPECT_FALSE(image.ReadDriveFile("C:\\BOOTINI.ORV").has_value());
-}
-
-TEST(BootMenuFileSave, FailedWriteKeepsTheOldFileButStillProtectsIt) {
-  TempImage image;
-  testing::WriteBootMachine(image);
-  testing::WriteLoaderFiles(image, 'C', "[operating systems]\r\nold=1\r\n");
-  auto machine = OpenMachine(image);
-  ASSERT_TRUE(machine);
-  BootMenuFile menu(machine->Platform().files);
-  ASSERT_TRUE(menu.Load("C:\\"));
-  menu.RemoveLine(1);
-  machine->image->Faults().FailCall("WriteFile", 1, true);
-  EXPECT_FALSE(menu.Save());
-  EXPECT_EQ(image.ReadDriveFile("C:\\BOOT.INI"), "[operating systems]\r\nold=1\r\n");
-  EXPECT_EQ(image.ReadDriveFile("C:\\BOOTINI.ORV"), "[operating systems]\r\nold=1\r\n");
-  EXPECT_EQ(image.DriveFileAttributes("C:\\BOOT.INI"), kReadOnlyHiddenSystem);
-  EXPECT_EQ(image.DriveFileAttributes("C:\\BOOTINI.ORV"), kReadOnlyHiddenSystem);
 }
 
 }  // namespace

@@ -125,30 +125,27 @@ TEST(FindOperatingSystemsLine, CandidatesFollowTheHeaderOnly) {
   EXPECT_EQ(seen, (Lines{"x=1", "k=first"}));
 }
 
-TEST(FindOperatingSystemsLine, LaterSectionHeaderDoesNotEndTheWalk) {
-  const Lines lines = {"[operating systems]", "a=1", "[boot loader]", "k=late"};
-  const auto found =
-      FindOperatingSystemsLine(lines, [](std::string_view line) { return LineKey(line) == "k"; });
-  ASSERT_TRUE(found.has_value());
-  EXPECT_EQ(*found, 3u);
-}
+struct WalkCase {
+  const char* name;
+  Lines lines;
+  std::optional<std::size_t> found;
+};
 
-TEST(FindOperatingSystemsLine, NoHeaderMeansNoCandidate) {
-  const Lines lines = {"[operating systems] ", "k=1", "k=2"};
-  int offered = 0;
-  const auto found = FindOperatingSystemsLine(lines, [&](std::string_view) {
-    ++offered;
-    return true;
-  });
-  EXPECT_FALSE(found.has_value());
-  EXPECT_EQ(offered, 0);
-}
-
-TEST(FindOperatingSystemsLine, HeaderLinesAreNotCandidates) {
-  const Lines lines = {"[operating systems]", "[OPERATING SYSTEMS]", "k=1"};
-  const auto found = FindOperatingSystemsLine(lines, [](std::string_view) { return true; });
-  ASSERT_TRUE(found.has_value());
-  EXPECT_EQ(*found, 2u);
+TEST(FindOperatingSystemsLine, TakesTheFirstLineWithTheKeyAfterTheHeader) {
+  const std::vector<WalkCase> cases = {
+      {"later section does not end the walk",
+       {"[operating systems]", "a=1", "[boot loader]", "k=2"}, 3},
+      {"header lines are not candidates", {"[operating systems]", "[OPERATING SYSTEMS]", "k=1"}, 2},
+      {"header with trailing blank", {"[operating systems] ", "k=1"}, std::nullopt},
+      {"no header", {"k=1", "k=2"}, std::nullopt},
+      {"key compared exactly", {"[operating systems]", "K=1", "k =2", "k=3"}, 3},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FindOperatingSystemsLine(
+                  c.lines, [](std::string_view line) { return LineKey(line) == "k"; }),
+              c.found)
+        << c.name;
+  }
 }
 
 // --- Over a machine image -------------------------------------------------------------------

@@ -105,17 +105,5 @@ TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
   EXPECT_EQ(installation.halKind, HalKind::kMultiprocessor);
 }
 
-TEST(ReadSystemRoot, FailedQueryGivesEmptyText) {
-  TempImage image;
-  testing::WriteBootMachine(image);
-  auto machine = OpenMachine(image);
-  ASSERT_TRUE(machine);
-  EXPECT_EQ(inspect::ReadSystemRoot(machine->Platform().registry), "C:\\WINNT");
-  EXPECT_EQ(inspect::ReadCurrentType(machine->Platform().registry), "Uniprocessor Free");
-  machine->image->Faults().FailCall("RegQueryValue", 1, true);
-  EXPECT_EQ(inspect::ReadSystemRoot(machine->Platform().registry), "");
-  EXPECT_EQ(inspect::ReadCurrentType(machine->Platform().registry), "");
-}
-
 }  // namespace
 }  // namespace halshift
