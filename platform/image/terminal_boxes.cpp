@@ -323,6 +323,12 @@ std::optional<FileChooserModel::Outcome> FileChooserModel::Accept() {
     name_.SetText({});
     return std::nullopt;
   } else {
+    // A name typed in another case is shown as it is on disk.
+    if (name.find('\\') == std::string::npos) {
+      for (const DirectoryEntry& entry : source_.List(directory_).value_or(std::vector<DirectoryEntry>{})) {
+        if (EqualsNoCase(entry.name, name)) name = entry.name;
+      }
+    }
     path = JoinWindowsPath(directory_, name);
   }
   if (source_.List(path).has_value()) {

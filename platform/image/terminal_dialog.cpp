@@ -135,7 +135,7 @@ void EditField::FitTo(int width) {
 DialogModel::DialogModel(const ui::DialogTemplate& dialogTemplate) : template_(dialogTemplate) {
   client_ = {0, 0, ColumnOf(template_.width), RowOf(template_.height)};
   for (const ui::ControlTemplate& control : template_.controls) {
-    Widget widget{&control, std::string(control.text), false, true, false, {}, {}, {}};
+    Widget widget{&control, std::string(control.text), false, true, false, {}, {}, 0, {}};
     if (control.kind == ControlKind::kEdit) widget.edit.SetText(control.text);
     widgets_.push_back(std::move(widget));
   }
@@ -208,8 +208,9 @@ void DialogModel::Layout() {
         container = inside;
       }
     }
-    // Text inside a group box keeps one blank column before its edge.
-    int right = container.Right() - (container.width < client_.width ? 1 : 0);
+    // Wrapped text inside a group box keeps one blank column before its edge.
+    label.edgeMargin = container.width < client_.width ? 1 : 0;
+    int right = container.Right() - label.edgeMargin;
     for (const Widget& other : widgets_) {
       if (&other == &label || other.control->kind == ControlKind::kGroupBox ||
           IsPictureKind(other.control->kind)) {
@@ -230,6 +231,7 @@ void DialogModel::Layout() {
     }
     bottom = std::max(bottom, std::min(own.Bottom(), container.Bottom()));
     label.textArea = {own.left, own.top, std::max(right - own.left, 1), std::max(bottom - own.top, 1)};
+    if (right + label.edgeMargin != container.Right()) label.edgeMargin = 0;
   }
 }
 
@@ -535,7 +537,13 @@ void DialogModel::DrawWidget(Canvas& canvas, Point client, const Widget& widget,
       const Rect area{client.x + widget.textArea.left, client.y + widget.textArea.top,
                       widget.textArea.width, widget.textArea.height};
       const std::uint8_t attributes = static_cast<std::uint8_t>(base | (widget.emphasised ? kBold : kPlain));
-      const std::vector<std::string> lines = FitText(caption.text, area.width, area.height);
+      // Lines as written may reach the edge of the area; text that has to be wrapped keeps
+      // one blank column before a group box's edge.
+      std::vector<std::string> lines = WrapText(caption.text, area.width + widget.edgeMargin);
+      const auto written = static_cast<std::size_t>(std::count(caption.text.begin(), caption.text.end(), '\n')) + 1;
+      if (lines.size() != written || static_cast<int>(lines.size()) > area.height) {
+        lines = FitText(caption.text, area.width, area.height);
+      }
       for (std::size_t i = 0; i < lines.size(); ++i) {
         const int width = static_cast<int>(lines[i].size());
         int x = area.left;

@@ -103,6 +103,7 @@ class DialogModel : public Layer {
     bool emphasised = false;
     Rect rect;        // client cells
     Rect textArea;    // labels: the cells their text may use
+    int edgeMargin = 0;  // labels: a column more that text as written may take
     EditField edit;   // edit boxes
   };
   struct MenuItem {

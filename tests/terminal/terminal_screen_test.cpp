@@ -1,0 +1,168 @@
+// The terminal face's geometry, text wrapping, mnemonics, wildcard patterns and paths.
+#include "platform/image/terminal_screen.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/image/terminal_boxes.h"
+#include "ui/templates.h"
+
+namespace halshift::image::terminal {
+namespace {
+
+TEST(TerminalGeometry, DialogUnitsRoundToCells) {
+  struct Case {
+    int units;
+    int column;
+    int row;
+  } cases[] = {
+      {0, 0, 0}, {1, 0, 0}, {2, 1, 0}, {4, 1, 0}, {5, 1, 1}, {9, 2, 1}, {26, 7, 3},
+      {127, 32, 14}, {188, 47, 21}, {204, 51, 23}, {287, 72, 32},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ColumnOf(c.units), c.column) << c.units;
+    EXPECT_EQ(RowOf(c.units), c.row) << c.units;
+  }
+}
+
+// Every dialog, with its frame, fits an 80x25 terminal.
+TEST(TerminalGeometry, EveryTemplateFitsEightyByTwentyFive) {
+  for (const ui::DialogTemplate& dialog : ui::DialogTemplates()) {
+    EXPECT_LE(ColumnOf(dialog.width) + 2, 80) << dialog.title;
+    EXPECT_LE(RowOf(dialog.height) + 2, 25) << dialog.title;
+  }
+}
+
+TEST(TerminalText, WrapBreaksAtBlanksAndLineFeeds) {
+  struct Case {
+    const char* name;
+    const char* text;
+    int width;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"fits", "short text", 20, {"short text"}},
+      {"line feeds kept", "one\ntwo", 20, {"one", "two"}},
+      {"empty line kept", "a\n\nb", 20, {"a", "", "b"}},
+      {"at a blank", "alpha beta gamma", 10, {"alpha beta", "gamma"}},
+      {"blank right after the limit", "alpha beta gamma", 5, {"alpha", "beta", "gamma"}},
+      {"no blank: hard cut", "abcdefghij", 4, {"abcd", "efgh", "ij"}},
+      {"tab to eight", "\t halshift", 40, {"         halshift"}},
+      {"carriage return dropped", "a\r\nb", 10, {"a", "b"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WrapText(c.text, c.width), c.lines) << c.name;
+}
+
+TEST(TerminalText, FitReflowsOnlyWhenTheLinesDoNotFit) {
+  // Two written lines fit two rows: kept as written.
+  EXPECT_EQ(FitText("first\nsecond", 20, 2), (std::vector<std::string>{"first", "second"}));
+  // Written lines that wrap to more rows than there are are poured as one paragraph.
+  EXPECT_EQ(FitText("aaa bbb\nccc ddd", 8, 2), (std::vector<std::string>{"aaa bbb", "ccc ddd"}));
+  EXPECT_EQ(FitText("aaa bbb ccc\nddd", 8, 2), (std::vector<std::string>{"aaa bbb", "ccc ddd"}));
+  // And cut when even that does not fit.
+  EXPECT_EQ(FitText("aaa bbb ccc ddd eee", 7, 2), (std::vector<std::string>{"aaa bbb", "ccc ddd"}));
+  EXPECT_TRUE(FitText("anything", 10, 0).empty());
+}
+
+TEST(TerminalText, MnemonicMarksTheLetterAfterTheAmpersand) {
+  struct Case {
+    const char* caption;
+    const char* shown;
+    char letter;
+  } cases[] = {
+      {"&Apply", "Apply", 'A'},
+      {"E&xit", "Exit", 'X'},
+      {"OK", "OK", 0},
+      {"Save && &Quit", "Save & Quit", 'Q'},
+      {"&About halshift...", "About halshift...", 'A'},
+      {"trailing &", "trailing &", 0},
+  };
+  for (const Case& c : cases) {
+    const Mnemonic m = ParseMnemonic(c.caption);
+    EXPECT_EQ(m.text, c.shown) << c.caption;
+    EXPECT_EQ(m.Letter(), c.letter) << c.caption;
+  }
+}
+
+TEST(TerminalCanvas, ClipsEveryWriteAndFramesWithTitle) {
+  Canvas canvas(10, 3);
+  canvas.Text(7, 1, "abcdef");
+  canvas.Put(-1, 0, 'x');
+  canvas.Put(10, 0, 'x');
+  canvas.Put(0, 3, 'x');
+  EXPECT_EQ(canvas.Row(1), "       abc");
+  EXPECT_EQ(canvas.Row(0), "");
+  canvas.Frame({0, 0, 10, 3}, "Title that is long");
+  EXPECT_EQ(canvas.Row(0), "+- Titl -+");
+  EXPECT_EQ(canvas.Row(1), "|      ab|");
+  EXPECT_EQ(canvas.Row(2), "+--------+");
+  EXPECT_EQ(canvas.At(99, 99).ch, ' ');
+}
+
+TEST(TerminalChooserPaths, WildcardsMatchAsWindowsDoes) {
+  struct Case {
+    const char* name;
+    const char* pattern;
+    bool matches;
+  } cases[] = {
+      {"HAL.DLL", "HAL*.DLL", true},
+      {"hal.dll", "HAL*.DLL", true},
+      {"HALMPS.DLL", "HAL*.DLL", true},
+      {"HALMPS.DL_", "HAL*.DLL", false},
+      {"UPHAL.DLL", "HAL*.DLL", false},
+      {"README", "*.*", true},
+      {"A.B.C", "*.C", true},
+      {"HAL.DL_", "HAL.DL?", true},
+      {"HAL.DL", "HAL.DL?", false},
+      {"AAB", "*AB", true},
+      {"ABA", "*AB", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MatchesPattern(c.name, c.pattern), c.matches) << c.name << " " << c.pattern;
+  }
+  EXPECT_TRUE(MatchesAnyPattern("HAL.DL_", "HAL*.DLL; HAL*.DL_"));
+  EXPECT_FALSE(MatchesAnyPattern("NTDLL.DLL", "HAL*.DLL;HAL*.DL_"));
+  EXPECT_TRUE(MatchesAnyPattern("ANY", ""));
+}
+
+TEST(TerminalChooserPaths, JoinAndParentKeepTheDriveRoot) {
+  EXPECT_EQ(JoinWindowsPath("D:\\", "I386"), "D:\\I386");
+  EXPECT_EQ(JoinWindowsPath("D:\\I386", "HAL.DLL"), "D:\\I386\\HAL.DLL");
+  EXPECT_EQ(ParentWindowsPath("D:\\I386"), "D:\\");
+  EXPECT_EQ(ParentWindowsPath("D:\\NT4SP6\\I386"), "D:\\NT4SP6");
+  EXPECT_EQ(ParentWindowsPath("D:\\NT4SP6\\I386\\"), "D:\\NT4SP6");
+  EXPECT_EQ(ParentWindowsPath("D:\\"), "D:\\");
+}
+
+TEST(TerminalManual, RequestsBecomePlainText) {
+  const std::vector<std::string> lines = RenderManual(
+      ".\\\" a comment\n"
+      ".TH HALSHIFT 1\n"
+      ".SH Name\n"
+      "halshift \\- switch the \\fBHAL\\fR\n"
+      ".SH OPTIONS\n"
+      ".TP\n"
+      ".B UPGRADE_HAL\n"
+      "installs the multiprocessor HAL\n"
+      ".PP\n"
+      ".nf\n"
+      "  kept   as   is\n"
+      ".fi\n",
+      60);
+  const std::vector<std::string> expected = {
+      "HALSHIFT(1)",
+      "",
+      "NAME",
+      "       halshift - switch the HAL",
+      "",
+      "OPTIONS",
+      "",
+      "       UPGRADE_HAL",
+      "           installs the multiprocessor HAL",
+      "",
+      "         kept   as   is",
+  };
+  EXPECT_EQ(lines, expected);
+  for (const std::string& line : RenderManual(std::string(300, 'x'), 30)) EXPECT_LE(line.size(), 30u);
+}
+
+}  // namespace
+}  // namespace halshift::image::terminal
