@@ -16,7 +16,11 @@ std::string FormatTime(platform::Clock& clock) {
   const std::optional<std::tm> now = clock.LocalTime();
   if (!now) return {};
   std::array<char, 64> text{};
+  // The log has always written two-digit years; readers of existing logs rely on the form.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-y2k"
   const std::size_t length = std::strftime(text.data(), text.size(), "%m/%d/%y - %H:%M:%S", &*now);
+#pragma GCC diagnostic pop
   return std::string(text.data(), length);
 }
 

@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Both checks fail: only the first is told.
         CheckCase{"NotAdministratorOnWindows2000", "Version=5.0\nAdministrator=no",
                   strings::kUnsupportedOs}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<CheckCase>& param) { return std::string(param.param.name); });
 
 TEST_F(StartupTest, AnyServicePackOfNt40PassesTheCheck) {
   image_.WriteImageFile("machine.ini",
