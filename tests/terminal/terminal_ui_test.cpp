@@ -359,7 +359,9 @@ TEST(TerminalFace, HelpShowsTheManualPageScrollably) {
   EXPECT_NE(terminal.screens[0].find("NAME"), std::string::npos) << terminal.screens[0];
   // The end of the page differs from its beginning when the page is longer than the box.
   const std::vector<std::string> lines = RenderManual(ManualPage(), 74);
-  if (lines.size() > 7) EXPECT_NE(terminal.screens[1], terminal.screens[0]);
+  if (lines.size() > 7) {
+    EXPECT_NE(terminal.screens[1], terminal.screens[0]);
+  }
   EXPECT_NE(terminal.screens[1].find(lines.back()), std::string::npos) << terminal.screens[1];
 }
 
