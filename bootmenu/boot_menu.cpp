@@ -162,12 +162,15 @@ bool BootMenuFile::Save() {
 
   // An earlier backup is left read-only, hidden and system; it must become replaceable.
   files_.SetFileAttributes(backup, platform::kFileAttributeNormal);
-  // Taken from the file on disk, which still holds the menu as it was before this edit. A
-  // failed copy does not stop the save.
-  files_.CopyFile(bootMenu, backup, false);
+  // Taken from the file on disk, which still holds the menu as it was before this edit. The
+  // failure text tells the user to restore BOOT.INI from this backup, so without a backup
+  // BOOT.INI is not rewritten at all.
+  const bool backedUp = files_.CopyFile(bootMenu, backup, false);
 
   bool saved = false;
-  if (const auto temp = files_.GetTempFileName(root_, kTempPrefix)) {
+  if (!backedUp) {
+    // Nothing is written; both files are still protected again below.
+  } else if (const auto temp = files_.GetTempFileName(root_, kTempPrefix)) {
     bool written = false;
     if (auto out = files_.OpenFile(*temp, platform::OpenMode::kCreateTruncate)) {
       const std::string bytes = JoinTextLines(lines_);
