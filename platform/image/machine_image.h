@@ -17,11 +17,20 @@ namespace halshift::image {
 
 // Makes chosen calls of named operations fail, for tests that prove no failure loses data.
 // Operation names are the platform's own: "GetVersion", "OpenServiceControlManager",
-// "RegQueryValue", "RegSetValue", "FindFirstFile", "SetFileAttributes", "GetFileAttributes",
-// "CreateDirectory", "CopyFile", "MoveFile", "MoveFileEx", "DeleteFile", "GetTempFileName",
-// "ReadFile", "OpenFile", "WriteFile", "CloseFile", "GetPrivateProfileSection",
-// "VerInstallFile", "ReadPhysical", "QuerySymbolicLink", "QueryDosDevice". Calls are counted
-// from 1 for each name from the moment the injector was last reset.
+// "GetSystemDirectory", "GetPageSize", "GetModuleFileName", "RegQueryValue", "RegSetValue",
+// "FindFirstFile", "GetDriveType", "SetFileAttributes", "GetFileAttributes", "CreateDirectory",
+// "CopyFile", "MoveFile", "MoveFileEx", "DeleteFile", "GetTempFileName", "ReadFile",
+// "OpenFile", "GetPrivateProfileSection", "VerInstallFile", "ReadPhysical",
+// "QuerySymbolicLink", "QueryDosDevice"; on an OutputFile, "WriteFile" and "CloseFile".
+// Each is asked once at the start of its operation, which then fails as the real call fails
+// (false, nothing, 0, an error status such as ERROR_ACCESS_DENIED, VIF_CANNOTCREATE) and
+// changes nothing. Two names are asked inside operations:
+// - "RegSetValue" also when MoveFileEx records a delayed operation in the registry;
+// - "RenameTemporary" just before a completed temporary file is renamed over its target (the
+//   registry.reg and machine.ini rewrites, CopyFile, VerInstallFile): the target is then left
+//   as it was and the temporary file removed.
+// Calls are counted from 1 for each name from the moment the injector was last reset; Reset
+// also drops every rule.
 class FaultInjector {
  public:
   // Makes the nth call (counted from 1) of the operation fail; with fromThenOn, that call and
@@ -45,6 +54,11 @@ class FaultInjector {
   int failuresInjected_ = 0;
 };
 
+// Where Windows leaves room, the image answers as follows. GetModuleFileName is
+// "<system drive>:\halshift\halshift.exe" (an image holds no program file). A file without
+// read-only, hidden or system reports FILE_ATTRIBUTE_NORMAL; the archive bit is not kept.
+// Paths without a drive lie on the drive of SystemDirectory, from its root; a drive letter in
+// a recorded full path is upper-cased, as the system's full-path conversion does.
 class MachineImage {
  public:
   // Reads machine.ini and registry.reg of the image directory. On a missing directory, a
