@@ -53,9 +53,15 @@ ZeroedBuffer::ZeroedBuffer(std::size_t size)
 
 std::optional<std::size_t> FindSitTable(std::span<const std::uint8_t> image) {
   if (image.size() < kSitSignatureLength) return std::nullopt;
-  for (std::size_t offset = 0; offset + kSitSignatureLength <= image.size(); ++offset) {
+  const std::size_t lastOffset = image.size() - kSitSignatureLength;
+  // '!' has no other case, so each candidate starts at the next '!' byte.
+  const auto* const begin = image.data();
+  const auto* const end = begin + lastOffset + 1;
+  for (const auto* at = std::find(begin, end, kSitSignature[0]); at != end;
+       at = std::find(at + 1, end, kSitSignature[0])) {
+    const std::size_t offset = static_cast<std::size_t>(at - begin);
     bool match = true;
-    for (std::size_t i = 0; i < kSitSignatureLength && match; ++i) {
+    for (std::size_t i = 1; i < kSitSignatureLength && match; ++i) {
       match = AsciiUpper(image[offset + i]) == kSitSignature[i];
     }
     if (match) return offset + kSitSignatureLength;

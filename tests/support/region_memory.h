@@ -29,7 +29,9 @@ class RegionMemory : public platform::PhysicalMemory {
     std::uint64_t address = physicalAddress;
     std::size_t copied = 0;
     while (copied < destination.size()) {
-      const auto& [start, bytes] = *RegionAt(address);
+      const auto* region = RegionAt(address);
+      if (region == nullptr) return false;  // not reached: Covers found every byte
+      const auto& [start, bytes] = *region;
       const std::size_t offset = static_cast<std::size_t>(address - start);
       const std::size_t n = std::min(bytes.size() - offset, destination.size() - copied);
       std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), n,
