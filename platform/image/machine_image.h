@@ -68,6 +68,7 @@ class MachineImage {
                                             std::string& error);
   ~MachineImage();
 
+  // The services. Output files opened through Files() must be gone before the image is.
   platform::SystemInfo& System();
   platform::Registry& Registry();
   platform::FileSystem& Files();

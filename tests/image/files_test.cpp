@@ -88,6 +88,10 @@ TEST_F(FilesTest, FindFirstFileSeesFilesFoldersAndPatterns) {
       {"E:\\", false},                         {"C:\\..\\..\\machine.ini", false},
   };
   for (const auto& c : cases) EXPECT_EQ(Files().FindFirstFile(c.path), c.found) << c.path;
+  EXPECT_EQ(machine_->HostPath("c:\\winnt\\system32\\..\\SYSTEM32\\hal.dll"),
+            image_.DrivePath("C:\\WINNT\\System32\\HAL.DLL"));
+  EXPECT_EQ(machine_->HostPath("\\WINNT"), image_.DrivePath("C:\\WINNT"));
+  EXPECT_FALSE(machine_->HostPath("E:\\x"));
 }
 
 TEST_F(FilesTest, AttributesAreKeptAsWineKeepsThem) {
