@@ -1,6 +1,7 @@
 /* Publishes a firmware image file as the machine's physical memory: a permanent section
    object named \Device\PhysicalMemory, backed by the file, that halshift.exe then opens as
-   it opens the kernel's own. Needs a wine server that stays up (wineserver -p).
+   it opens the kernel's own. A section of that name made earlier is replaced. Needs a wine
+   server that stays up (wineserver -p).
      make_physmem_section IMAGE-FILE
    Exit code 0 when the section exists afterwards. */
 #include "tests/wine/native_helpers.h"
@@ -23,6 +24,18 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE section = NULL;
   NTSTATUS status = NtCreateSection(&section, HELPER_SECTION_ALL_ACCESS, &attributes, NULL,
                                     PAGE_READONLY, SEC_COMMIT, file);
+  if (status == STATUS_OBJECT_NAME_COLLISION) {
+    /* The earlier section leaves the namespace once it is no longer permanent and its last
+       handle is closed. */
+    HANDLE earlier = NULL;
+    status = NtOpenSection(&earlier, HELPER_SECTION_ALL_ACCESS, &attributes);
+    if (status >= 0) {
+      NtMakeTemporaryObject(earlier);
+      NtClose(earlier);
+      status = NtCreateSection(&section, HELPER_SECTION_ALL_ACCESS, &attributes, NULL,
+                               PAGE_READONLY, SEC_COMMIT, file);
+    }
+  }
   CloseHandle(file);
   if (status < 0) {
     fprintf(stderr, "NtCreateSection failed: status 0x%08lx\n", (unsigned long)status);

@@ -17,6 +17,8 @@
 NTSTATUS NTAPI NtCreateSection(HANDLE* section, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes,
                                LARGE_INTEGER* maximumSize, ULONG protection, ULONG allocation,
                                HANDLE file);
+NTSTATUS NTAPI NtOpenSection(HANDLE* section, ACCESS_MASK access, OBJECT_ATTRIBUTES* attributes);
+NTSTATUS NTAPI NtMakeTemporaryObject(HANDLE object);
 NTSTATUS NTAPI NtCreateDirectoryObject(HANDLE* directory, ACCESS_MASK access,
                                        OBJECT_ATTRIBUTES* attributes);
 NTSTATUS NTAPI NtOpenDirectoryObject(HANDLE* directory, ACCESS_MASK access,

@@ -288,6 +288,39 @@ write_firmware_image() {  # write_firmware_image FILE SLOTS
   } | dd of="$file" bs=1 seek=$((0xF0000)) conv=notrunc status=none
 }
 
+# Bytes given as decimal numbers, written as they are.
+put_bytes() {
+  local byte
+  for byte in "$@"; do printf "\\$(printf %03o "$byte")"; done
+}
+
+# A 1 MiB image without a "!SIT" table whose SMBIOS 2.3 entry point (at 0xF0010) describes a
+# structure table at 0xE1234, an address on no page or view boundary: one processor structure
+# (type 4) per status byte given, without strings.
+write_smbios_image() {  # write_smbios_image FILE STATUS...
+  local file=$1
+  shift
+  local table=0xE1234 count=$# structure_size=28
+  local length=$((count * structure_size))
+  head -c 1048576 /dev/zero > "$file"
+  local status
+  for status in "$@"; do
+    put_bytes 4 26 0 0
+    head -c 20 /dev/zero
+    put_bytes "$status" 0 0 0
+  done | dd of="$file" bs=1 seek=$((table)) conv=notrunc status=none
+  # The entry point: anchor, checksum, length 31, version 2.3, ..., table length, address and
+  # number of structures; the checksum makes its 31 bytes sum to zero.
+  local fields=(95 83 77 95 0 31 2 3 0 0 0 0 0 0 0 0 0 0 0 0 0 0
+                $((length & 255)) $((length >> 8))
+                $((table & 255)) $(((table >> 8) & 255)) $(((table >> 16) & 255)) $((table >> 24))
+                $((count & 255)) $((count >> 8)) 0)
+  local sum=0 field
+  for field in "${fields[@]}"; do sum=$((sum + field)); done
+  fields[4]=$(((256 - sum % 256) % 256))
+  put_bytes "${fields[@]}" | dd of="$file" bs=1 seek=$((0xF0010)) conv=notrunc status=none
+}
+
 check_physmem() {
   local helper dir
   helper=$(find_program make_physmem_section.exe)
@@ -303,6 +336,18 @@ check_physmem() {
     report physmem 0
   else
     report physmem 1 "the log does not show 2 processors:" "$(last_session | grep -a Processors)"
+  fi
+
+  # Populated sockets count whatever their processor's state (0x41 enabled, 0x43 disabled);
+  # an empty socket (0x00) does not. The table's address makes the read start inside a view.
+  write_smbios_image "$dir/smbios.bin" 65 0 67 65
+  out=$(in_prefix wine "$helper" 'C:\halshift-test\smbios.bin' 2>&1) ||
+    { report physmem-smbios 1 "the section could not be replaced: $out"; return; }
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  if last_session | grep -q $'^Installed Processors:       3\r$'; then
+    report physmem-smbios 0
+  else
+    report physmem-smbios 1 "the log does not show 3 processors:" "$(last_session | grep -a Processors)"
   fi
 }
 
@@ -431,15 +476,24 @@ check_upgrade() {
   report upgrade "${#problems[@]}" "${problems[@]}"
 
   problems=()
-  in_prefix wine "$halshift_exe" enable_recovery >/dev/null
+  # Wine's own services start again with the next program after the DLLs were swapped; a
+  # program that runs first lets them settle, so that halshift.exe finds the drives as usual.
+  in_prefix wine cmd /c exit >/dev/null
+  local printed root
+  printed=$(in_prefix wine "$halshift_exe" enable_recovery)
   status=$?
+  root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
   local boot
   boot=$(prefix_file BOOT.INI)
   [ $status -eq 1 ] || problems+=("exit code $status, expected 1")
+  # The running installation's entry goes to standard output.
+  [ "$printed" = "$arc_device${root#*:}=\"Windows NT Workstation Version 4.00\"" ] ||
+    problems+=("standard output: '$printed'")
   grep -q '/ORVRCV=1' "$boot" 2>/dev/null || problems+=("BOOT.INI has no recovery line")
   [ -n "$(prefix_file BOOTINI.ORV)" ] || problems+=("no BOOTINI.ORV backup")
   last_session | grep -q "^$(table_text 119 | head -n 1)"$'\r$' ||
     problems+=("the log lacks: $(table_text 119)")
+  [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r' | sed -n '/^Current State/,$p')")
   report enable-recovery "${#problems[@]}" "${problems[@]}"
 }
 
