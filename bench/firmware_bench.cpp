@@ -103,6 +103,20 @@ void BM_ReadFirmware_SmbiosTable(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadFirmware_SmbiosTable)->Arg(300)->Arg(1000);
 
+// The three scans alone over images already in memory: the "!SIT" signature search, the
+// SMBIOS entry-point scan and the MP floating pointer search, each over the whole 64 KiB.
+void BM_Scans_NoTables(benchmark::State& state) {
+  const Bytes area = NoTableArea();
+  const std::span<const std::uint8_t> sitImage(area.data(), firmware::kSitImageLength);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(firmware::FindSitTable(sitImage));
+    benchmark::DoNotOptimize(firmware::FindSmbiosEntryPoint(area));
+    benchmark::DoNotOptimize(firmware::ContainsMpFloatingPointer(area));
+  }
+  state.SetBytesProcessed(state.iterations() * 3 * static_cast<std::int64_t>(area.size()));
+}
+BENCHMARK(BM_Scans_NoTables);
+
 // The floor: one memchr pass over the bytes of the no-table case.
 void BM_Memchr(benchmark::State& state) {
   const Bytes area = NoTableArea();

@@ -2,6 +2,8 @@
 // that fetch the bytes.
 #include "inspect/firmware.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <new>
 
@@ -57,8 +59,11 @@ std::optional<std::size_t> FindSitTable(std::span<const std::uint8_t> image) {
   // '!' has no other case, so each candidate starts at the next '!' byte.
   const auto* const begin = image.data();
   const auto* const end = begin + lastOffset + 1;
-  for (const auto* at = std::find(begin, end, kSitSignature[0]); at != end;
-       at = std::find(at + 1, end, kSitSignature[0])) {
+  const auto nextCandidate = [end](const std::uint8_t* from) {
+    const void* hit = std::memchr(from, kSitSignature[0], static_cast<std::size_t>(end - from));
+    return hit == nullptr ? end : static_cast<const std::uint8_t*>(hit);
+  };
+  for (const auto* at = nextCandidate(begin); at != end; at = nextCandidate(at + 1)) {
     const std::size_t offset = static_cast<std::size_t>(at - begin);
     bool match = true;
     for (std::size_t i = 1; i < kSitSignatureLength && match; ++i) {

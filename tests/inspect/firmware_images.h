@@ -109,7 +109,7 @@ inline Bytes MpPointer(bool goodSum = true) {
   Bytes p(16, 0);
   Place(p, 0, Text("_MP_"));
   p[8] = 1;     // length in paragraphs
-  p[9] = 4;     // specification revision 1.4
+  p[9] = 4;     // MP revision 1.4
   p[10] = FixSum(p);
   if (!goodSum) p[10] ^= 1;
   return p;
