@@ -352,36 +352,38 @@ check_physmem() {
 }
 
 readonly arc_device='multi(0)disk(0)rdisk(0)partition(1)'
-
-# The boot loader's files on C:, with a BOOT.INI whose entry names the prefix's system root.
-write_boot_files() {  # write_boot_files WITH_RECOVERY_LINE
-  local root dir
+# The boot loader's files on C:, with a BOOT.INI whose entries name the prefix's system root
+# on an ARC device.
+write_boot_files() {  # write_boot_files WITH_RECOVERY_LINE [ARC_DEVICE]
+  local device=${2:-$arc_device} root dir
   root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
   dir=${root#*:}
   local boot=$prefix/drive_c/BOOT.INI
   rm -f "$boot" "$prefix/drive_c/boot.ini"
   {
-    printf '[boot loader]\r\ntimeout=30\r\ndefault=%s%s\r\n' "$arc_device" "$dir"
+    printf '[boot loader]\r\ntimeout=30\r\ndefault=%s%s\r\n' "$device" "$dir"
     printf '[operating systems]\r\n'
-    printf '%s%s="Windows NT Workstation Version 4.00"\r\n' "$arc_device" "$dir"
-    printf '%s%s="Windows NT Workstation Version 4.00 [VGA mode]" /basevideo /sos\r\n' "$arc_device" "$dir"
+    printf '%s%s="Windows NT Workstation Version 4.00"\r\n' "$device" "$dir"
+    printf '%s%s="Windows NT Workstation Version 4.00 [VGA mode]" /basevideo /sos\r\n' "$device" "$dir"
     if [ "$1" = yes ]; then
-      printf '%s%s="Windows NT Workstation Version 4.00 [HAL Recovery Mode]" /basevideo /HAL=UPHAL.DLL /KERNEL=UPKERNEL.EXE /ORVRCV=1\r\n' "$arc_device" "$dir"
+      printf '%s%s="Windows NT Workstation Version 4.00 [HAL Recovery Mode]" /basevideo /HAL=UPHAL.DLL /KERNEL=UPKERNEL.EXE /ORVRCV=1\r\n' "$device" "$dir"
     fi
   } > "$boot"
   printf 'NTLDR stand-in\r\n' > "$prefix/drive_c/NTLDR"
   printf 'NTDETECT stand-in\r\n' > "$prefix/drive_c/NTDETECT.COM"
 }
 
-# The \ArcName link of the boot partition, leading to the device behind C:. Prints why not
-# when it cannot be made.
-make_arc_link() {
+# The \ArcName link of an ARC device (the boot partition's unless named), leading to the
+# device behind C:. Prints why not when it cannot be made.
+make_arc_link() {  # make_arc_link [ARC_DEVICE]
   local helper out
   helper=$(find_program make_arcname_link.exe)
   [ -n "$helper" ] || { echo "make_arcname_link.exe not built"; return 1; }
-  out=$(WINEPREFIX=$prefix timeout "$wine_timeout" wine "$helper" "$arc_device" C: 2>&1 </dev/null) ||
+  out=$(WINEPREFIX=$prefix timeout "$wine_timeout" wine "$helper" "${1:-$arc_device}" C: 2>&1 </dev/null) ||
     { echo "make_arcname_link: $out"; return 1; }
 }
+
+recovery_state() { last_session | grep -a '^HAL Recovery:' | tr -d '\r'; }
 
 check_arcname() {
   local why
@@ -389,16 +391,25 @@ check_arcname() {
   write_boot_files no
   in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
   local without with
-  without=$(last_session | grep -a '^HAL Recovery:' | tr -d '\r')
+  without=$(recovery_state)
   write_boot_files yes
   in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
-  with=$(last_session | grep -a '^HAL Recovery:' | tr -d '\r')
+  with=$(recovery_state)
   if [ "$without" = 'HAL Recovery:               Not Present' ] &&
      [ "$with" = 'HAL Recovery:               Present' ]; then
     report arcname 0
   else
     report arcname 1 "without the line: '$without'; with it: '$with'"
   fi
+
+  # A link whose target is longer than its own name: the target must still be read whole.
+  local short=multi\(0\)
+  why=$(make_arc_link "$short") || { report arcname-long-target 1 "no link: $why"; return; }
+  write_boot_files yes "$short"
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  with=$(recovery_state)
+  [ "$with" = 'HAL Recovery:               Present' ]
+  report arcname-long-target $? "recovery entry on $short: '$with'"
 }
 
 readonly media_files='HALMPS.DLL NTKRNLMP.EXE NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS HAL.DLL NTOSKRNL.EXE'
