@@ -113,7 +113,7 @@ prefix_file() {
 
 log_file() { prefix_file 'orvsystem/log/halshift.log'; }
 
-# The last session of the log (from the last rule line that starts a session).
+# The last session of the log, from the program's name in its header on.
 last_session() {
   local log
   log=$(log_file)
@@ -269,6 +269,18 @@ check_log() {
     report log-appends 0
   else
     report log-appends 1 "the second session did not append one more identical block"
+  fi
+
+  # On another version of Windows a silent run stops before the log is opened.
+  cp "$log" "$first"
+  in_prefix wine reg add 'HKEY_CURRENT_USER\Software\Wine' /v Version /d win2k /f >/dev/null
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  status=$?
+  in_prefix wine reg add 'HKEY_CURRENT_USER\Software\Wine' /v Version /d nt40 /f >/dev/null
+  if [ $status -eq 0 ] && cmp -s "$first" "$log"; then
+    report other-windows-version 0
+  else
+    report other-windows-version 1 "exit code $status; the log $(cmp -s "$first" "$log" && echo "is unchanged" || echo "changed")"
   fi
 }
 
