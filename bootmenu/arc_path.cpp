@@ -34,9 +34,6 @@ bool QueryLinkTarget(platform::NativeLinks& links, std::string_view linkName,
                      std::span<char> buffer) {
   const auto target = links.QuerySymbolicLink(linkName);
   if (!target) return false;
-  // The target is read into the buffer that held the link's own name, which has room for the
-  // name and nothing more.
-  if (target->size() > linkName.size()) return false;
   return StoreText(*target, buffer);
 }
 

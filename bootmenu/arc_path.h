@@ -24,9 +24,9 @@ inline constexpr std::string_view kArcNamePrefix = "\\ArcName\\";
 bool IsRunningSystemArcPath(platform::Platform& platform, std::string arcPath);
 
 // Stores the target of the symbolic link object linkName in buffer as text ended by a zero.
-// False, with the buffer left as it was, when the link cannot be read, when its target is
-// longer than linkName (it would not fit the name's own buffer), or when the target and its
-// zero do not fit buffer.
+// False, with the buffer left as it was, when the link cannot be read or when the target and
+// its zero do not fit buffer. A target longer than the link's own name is read like any other:
+// NT 4.0 names such as \Device\HarddiskVolume1 behind a short ARC name are common.
 bool QueryLinkTarget(platform::NativeLinks& links, std::string_view linkName,
                      std::span<char> buffer);
 

@@ -103,7 +103,8 @@ TEST(QueryLinkTarget, NeverWritesPastTheBuffer) {
       {"260 characters do not fit", 300, 260, false},
       {"far too long", 5000, 4000, false},
       {"as long as the name", 40, 40, true},
-      {"longer than the name", 40, 41, false},
+      {"longer than the name", 40, 41, true},
+      {"short name, 259-character target", 20, 259, true},
       {"empty target", 20, 0, true},
   };
   for (const auto& c : cases) {
