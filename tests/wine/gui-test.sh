@@ -61,18 +61,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-report() {  # report NAME STATUS [DETAILS...]
-  local name=$1 status=$2
-  shift 2
-  if [ "$status" -eq 0 ]; then
-    echo "PASS $name"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $name"
-    [ $# -gt 0 ] && printf '    %s\n' "$@"
-    failed=$((failed + 1))
-  fi
-}
+# report NAME STATUS [DETAILS...]: one PASS or FAIL line, counted in passed and failed.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # A display number that no X server holds.
 free_display() {

@@ -68,18 +68,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-report() {  # report NAME STATUS [DETAILS...]
-  local name=$1 status=$2
-  shift 2
-  if [ "$status" -eq 0 ]; then
-    echo "PASS $name"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $name"
-    [ $# -gt 0 ] && printf '    %s\n' "$@"
-    failed=$((failed + 1))
-  fi
-}
+# report NAME STATUS [DETAILS...]: one PASS or FAIL line, counted in passed and failed.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 wanted() {
   case " $checks " in *" $1 "*) return 0 ;; esac
