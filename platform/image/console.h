@@ -16,6 +16,9 @@ class ConsoleUserInterface : public platform::UserInterface {
                  unsigned style) override;
   std::string LoadString(unsigned id) override;
   void ShowHelp(std::string_view helpFile) override;
+  // There is no window without a terminal: says so on standard error and offers none, so an
+  // interactive session ends at once.
+  ui::DialogHost* Dialogs() override;
 };
 
 class ConsoleOutput : public platform::StandardOutput {
