@@ -14,8 +14,6 @@
 
 namespace halshift::testing {
 
-inline constexpr const char* kLogRule =
-    "----------------------------------------------------------------------\r\n";
 inline constexpr const char* kRunningEntry =
     "multi(0)disk(0)rdisk(0)partition(1)\\WINNT=\"Windows NT Workstation Version 4.00\"";
 
@@ -24,14 +22,6 @@ struct SilentRun {
   std::optional<std::string> log;  // the whole log file
   std::string standardOutput;
 };
-
-inline std::optional<std::string> ReadLog(const TempImage& image) {
-  auto machine = OpenMachine(image);
-  if (!machine) return std::nullopt;
-  const auto path = machine->image->HostPath("C:\\orvsystem\\log\\halshift.log");
-  if (!path || !std::filesystem::exists(*path)) return std::nullopt;
-  return image.ReadImageFile(std::filesystem::relative(*path, image.Root()).string());
-}
 
 // Runs one session; fault injection, when given, is set up on the opened image first.
 template <typename Setup>

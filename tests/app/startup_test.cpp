@@ -18,14 +18,14 @@ namespace {
 using testing::OpenMachine;
 using testing::TempImage;
 
-constexpr const char* kRule = "----------------------------------------------------------------------\r\n";
+using testing::kLogRule;
 
 std::string SilentSession(const std::string& commandLine, const std::string& stateAndEntries) {
-  return std::string(kRule) +
+  return std::string(kLogRule) +
          "Orvane Hardware Abstraction Layer Utility.\r\nVersion 1.0.0.1\r\n\r\nActivity Log:\r\n"
          "Silent session beginning...\t12/06/01 - 14:03:27\r\n" +
-         kRule + "Command-line:\r\n" + commandLine + "\r\n" + stateAndEntries + "\r\n" + kRule +
-         "Session Complete\r\n" + kRule;
+         kLogRule + "Command-line:\r\n" + commandLine + "\r\n" + stateAndEntries + "\r\n" + kLogRule +
+         "Session Complete\r\n" + kLogRule;
 }
 
 // The state block of a machine without firmware tables, HAL record or boot drive.
@@ -48,12 +48,7 @@ class StartupTest : public ::testing::Test {
     return app.Shutdown();
   }
 
-  // The log, wherever the case of its folders puts it.
-  std::optional<std::string> Log() {
-    const auto path = OpenMachine(image_)->image->HostPath("C:\\orvsystem\\log\\halshift.log");
-    if (!path || !std::filesystem::exists(*path)) return std::nullopt;
-    return image_.ReadImageFile(std::filesystem::relative(*path, image_.Root()).string());
-  }
+  std::optional<std::string> Log() { return testing::ReadLog(image_); }
   bool LogDirectoryExists() { return std::filesystem::exists(image_.Root() / "drives/C/ORVSYSTEM"); }
 
   TempImage image_;

@@ -211,9 +211,7 @@ TEST_F(SurveyImageTest, SilentRunLogsTheProcessorCount) {
   app.Shutdown();
   EXPECT_EQ(app.survey.installedProcessors, 2);
 
-  const auto logPath = machine_->image->HostPath("C:\\orvsystem\\log\\halshift.log");
-  ASSERT_TRUE(logPath);
-  const auto log = image_.ReadImageFile(std::filesystem::relative(*logPath, image_.Root()).string());
+  const auto log = testing::ReadLog(image_);
   ASSERT_TRUE(log);
   EXPECT_NE(log->find("\r\nInstalled Processors:       2\r\n"), std::string::npos) << *log;
 }

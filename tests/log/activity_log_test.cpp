@@ -11,7 +11,7 @@ namespace {
 using testing::OpenMachine;
 using testing::TempImage;
 
-constexpr const char* kRule = "----------------------------------------------------------------------\r\n";
+using testing::kLogRule;
 
 class ActivityLogTest : public ::testing::Test {
  protected:
@@ -41,13 +41,13 @@ TEST_F(ActivityLogTest, SilentHeaderStateAndFooterWithCrLf) {
   log.WriteSessionFooter();
   log.Close();
 
-  const std::string expected = std::string(kRule) +
+  const std::string expected = std::string(kLogRule) +
       "Orvane Hardware Abstraction Layer Utility.\r\n"
       "Version 1.0.0.1\r\n"
       "\r\n"
       "Activity Log:\r\n"
       "Silent session beginning...\t12/06/01 - 14:03:27\r\n" +
-      kRule +
+      kLogRule +
       "Command-line:\r\n"
       "UPGRADE_HAL ENABLE_RECOVERY\r\n"
       "\r\n"
@@ -59,7 +59,7 @@ TEST_F(ActivityLogTest, SilentHeaderStateAndFooterWithCrLf) {
       "HAL Recovery is enabled.\r\n"
       "The system is upgraded to Multiprocessor HAL.\r\n"
       "\r\n" +
-      kRule + "Session Complete\r\n" + kRule;
+      kLogRule + "Session Complete\r\n" + kLogRule;
   EXPECT_EQ(LogBytes(), expected);
 }
 
@@ -73,9 +73,9 @@ TEST_F(ActivityLogTest, InteractiveHeaderHasNoCommandLineAndStateValuesVary) {
   log.WriteSessionHeader(false, "IGNORED");
   log.WriteCurrentState(survey, installation);
   log.Close();
-  const std::string expected = std::string(kRule) +
+  const std::string expected = std::string(kLogRule) +
       "Orvane Hardware Abstraction Layer Utility.\r\nVersion 1.0.0.1\r\n\r\nActivity Log:\r\n"
-      "Interactive session beginning...\t12/06/01 - 14:03:27\r\n" + kRule +
+      "Interactive session beginning...\t12/06/01 - 14:03:27\r\n" + kLogRule +
       "\r\nCurrent State:\r\n"
       "HAL:                        Multiprocessor HAL\r\n"
       "Installed Processors:       0\r\n"
@@ -101,7 +101,7 @@ TEST_F(ActivityLogTest, AppendsToExistingContentsAndKeepsThemByteForByte) {
   log.WriteSessionFooter();
   log.Close();
   EXPECT_EQ(LogBytes(), earlier + "Execution stopped. No valid command line options specified.\r\n" +
-                            kRule + "Session Complete\r\n" + kRule);
+                            kLogRule + "Session Complete\r\n" + kLogRule);
 }
 
 TEST_F(ActivityLogTest, WritesAreSkippedWhileClosed) {

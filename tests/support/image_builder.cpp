@@ -136,6 +136,15 @@ void TempImage::WriteMinimalMachine() {
   MakeDriveDirectory("C:\\WINNT\\System32");
 }
 
+std::optional<std::string> ReadLog(const TempImage& image) {
+  std::string error;
+  const auto machine = image::MachineImage::Open(image.Root(), error);
+  if (!machine) return std::nullopt;
+  const auto path = machine->HostPath("C:\\orvsystem\\log\\halshift.log");
+  if (!path || !std::filesystem::exists(*path)) return std::nullopt;
+  return image.ReadImageFile(std::filesystem::relative(*path, image.Root()).string());
+}
+
 std::unique_ptr<OpenedMachine> OpenMachine(const TempImage& image) {
   auto machine = std::make_unique<OpenedMachine>();
   std::string error;

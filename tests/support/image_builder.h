@@ -99,4 +99,12 @@ struct OpenedMachine {
 // Opens the image; fails the current test when it cannot be opened.
 std::unique_ptr<OpenedMachine> OpenMachine(const TempImage& image);
 
+// The rule line of the activity log as it is stored, CR LF included.
+inline constexpr const char* kLogRule =
+    "----------------------------------------------------------------------\r\n";
+
+// The whole activity log C:\orvsystem\log\halshift.log, whatever the case of its folders on
+// disk; nothing when there is none.
+std::optional<std::string> ReadLog(const TempImage& image);
+
 }  // namespace halshift::testing
