@@ -14,3 +14,13 @@ report() {  # report NAME STATUS [DETAILS...]
     failed=$((failed + 1))
   fi
 }
+
+# remove_work: removes the run's folder $work, or keeps it (and says where) when
+# HALSHIFT_WINE_KEEP is set.
+remove_work() {
+  if [ -n "${HALSHIFT_WINE_KEEP:-}" ]; then
+    echo "kept: $work"
+  else
+    rm -rf "$work"
+  fi
+}

@@ -48,21 +48,18 @@ prefix=$work/prefix
 xvfb_pid=
 app_pid=
 
+# report and remove_work.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
 cleanup() {
   # Only what this script started: its program, its prefix's server and its X server.
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  if [ -n "${HALSHIFT_WINE_KEEP:-}" ]; then
-    echo "kept: $work"
-  else
-    rm -rf "$work"
-  fi
+  remove_work
 }
 trap cleanup EXIT
 
-# report NAME STATUS [DETAILS...]: one PASS or FAIL line, counted in passed and failed.
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # A display number that no X server holds.
 free_display() {

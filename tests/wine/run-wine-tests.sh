@@ -54,22 +54,19 @@ failed=0
 prefixes=()
 work=$(mktemp -d "${TMPDIR:-/tmp}/halshift-wine.XXXXXX")
 
+# report and remove_work.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
 cleanup() {
   local prefix
   for prefix in "${prefixes[@]}"; do
     # Only this run's own servers are stopped: each prefix has its own.
     WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
   done
-  if [ -n "${HALSHIFT_WINE_KEEP:-}" ]; then
-    echo "kept: $work"
-  else
-    rm -rf "$work"
-  fi
+  remove_work
 }
 trap cleanup EXIT
 
-# report NAME STATUS [DETAILS...]: one PASS or FAIL line, counted in passed and failed.
-source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 wanted() {
   case " $checks " in *" $1 "*) return 0 ;; esac
