@@ -1,11 +1,13 @@
 // Start-up and exit of halshift: help switches, run mode, checks, log and the run itself.
 #include "app/app.h"
 
-#include <algorithm>
 #include <array>
 
 #include "app/strings.h"
-#include "app/text.h"
+#include "base/text.h"
+#include "base/winpath.h"
+#include "inspect/identify.h"
+#include "inspect/survey.h"
 
 namespace halshift {
 namespace {
@@ -21,6 +23,14 @@ bool IsWindowsNt40(std::uint32_t version) {
 
 }  // namespace
 
+std::string HelpFileOf(std::string_view programPath) {
+  std::string helpFile(programPath);
+  const auto dot = helpFile.rfind('.');
+  if (dot != std::string::npos) helpFile.erase(dot);
+  helpFile += ".HLP";
+  return helpFile;
+}
+
 void HalUtilityApp::ShowStartupBox(unsigned textId) {
   if (silentMode) return;
   platform_.ui.MessageBox(platform::BoxOwner::kNone, LoadString(textId), kMessageCaption,
@@ -34,11 +44,7 @@ void HalUtilityApp::ShowWarning(std::string text) {
 }
 
 void HalUtilityApp::ShowHelp() {
-  std::string helpFile = platform_.system.GetModuleFileName();
-  const auto dot = helpFile.rfind('.');
-  if (dot != std::string::npos) helpFile.erase(dot);
-  helpFile += ".HLP";
-  platform_.ui.ShowHelp(helpFile);
+  platform_.ui.ShowHelp(HelpFileOf(platform_.system.GetModuleFileName()));
 }
 
 bool HalUtilityApp::Startup(std::string_view commandLineTail) {
@@ -69,7 +75,7 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
 
   // The drive designation of the system directory: its letter and colon.
   const std::string systemDirectory = platform_.system.GetSystemDirectory();
-  const std::string drive = systemDirectory.substr(0, std::min<std::size_t>(2, systemDirectory.size()));
+  const std::string drive = winpath::DriveDesignation(systemDirectory);
   platform_.files.CreateDirectory(drive + "\\ORVSYSTEM");
   platform_.files.CreateDirectory(drive + "\\ORVSYSTEM\\log");
   if (!log.Open(drive + "\\orvsystem\\log\\halshift.log")) {
@@ -81,14 +87,14 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
   }
 
   log.WriteSessionHeader(silentMode, commandLine);
-  survey.RunSystemSurvey();
-  installation.IdentifyHal();
+  inspect::RunSystemSurvey(survey);
+  inspect::IdentifyHal(installation);
   log.WriteCurrentState(survey, installation);
 
   if (silentMode) {
     exitCode = RunCommandLine(*this, commandLine) ? 1 : 0;
   } else {
-    RunHalUtilityDialog(*this);
+    if (window_) window_(*this);
     exitCode = 1;
   }
   return false;

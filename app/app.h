@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,10 +15,25 @@ namespace halshift {
 inline constexpr std::string_view kMessageCaption = "halshift Message";
 inline constexpr std::string_view kHelpCaption = "Command-Line Help";
 
+class HalUtilityApp;
+
+// The interactive window: shows the main dialog modally until it is closed. The program hands
+// it over (ui/main_dialog.h), so that the shell does not build on the window that builds on
+// it; without one, an interactive session ends as if the dialog had been closed at once.
+using InteractiveWindow = std::function<void(HalUtilityApp& app)>;
+
+// The help file of a program file: its path with everything from its last "." replaced by
+// ".HLP".
+std::string HelpFileOf(std::string_view programPath);
+
 class HalUtilityApp {
  public:
-  explicit HalUtilityApp(platform::Platform& platform)
-      : survey(platform), installation(platform, survey), log(platform), platform_(platform) {}
+  explicit HalUtilityApp(platform::Platform& platform, InteractiveWindow window = {})
+      : survey(platform),
+        installation(platform, survey),
+        log(platform),
+        platform_(platform),
+        window_(std::move(window)) {}
 
   // Does all of the program's work for the command-line tail (the text after the program
   // name, leading blanks removed). Always returns false: there is no message loop to run.
@@ -44,13 +60,11 @@ class HalUtilityApp {
   void ShowStartupBox(unsigned textId);
 
   platform::Platform& platform_;
+  InteractiveWindow window_;
 };
 
 // The silent run's driver (app/command_line.cpp): reads the keywords, finds the media, runs
 // the requested operations, logs each outcome; true when everything requested succeeded.
 bool RunCommandLine(HalUtilityApp& app, std::string commandLine);
-
-// The interactive window (ui/): shows the main dialog modally until it is closed.
-void RunHalUtilityDialog(HalUtilityApp& app);
 
 }  // namespace halshift

@@ -5,7 +5,8 @@
 
 #include "app/app.h"
 #include "app/strings.h"
-#include "app/text.h"
+#include "base/text.h"
+#include "app/operations.h"
 #include "hal/installer.h"
 
 namespace halshift {
@@ -66,32 +67,19 @@ bool RunCommandLine(HalUtilityApp& app, std::string commandLine) {
 
   // One reason shared by both steps; each failing operation writes its own into it.
   std::string reason;
-  const auto logOutcome = [&](bool succeeded, unsigned successText, unsigned failureText) {
-    if (succeeded) {
-      app.log.WriteEntry(app.LoadString(successText));
-    } else {
-      app.log.WriteEntry(app.LoadString(failureText) + reason + "\n");
-    }
-    return !succeeded;
-  };
-
   bool recoveryFailed = false;
   if (request.enableRecovery) {
-    recoveryFailed = logOutcome(app.installation.EnableRecovery(reason), strings::kEnabled,
-                                strings::kEnableFailed);
+    recoveryFailed = !RunOperation(app, Operation::kEnableRecovery, reason).succeeded;
   } else if (request.disableRecovery) {
-    recoveryFailed = logOutcome(app.installation.DisableRecovery(reason), strings::kDisabled,
-                                strings::kDisableFailed);
+    recoveryFailed = !RunOperation(app, Operation::kDisableRecovery, reason).succeeded;
   }
 
   // The HAL step runs whether or not the recovery step failed.
   bool halFailed = false;
   if (request.upgradeHal) {
-    halFailed = logOutcome(app.installation.UpgradeHal(reason), strings::kUpgraded,
-                           strings::kUpgradeFailed);
+    halFailed = !RunOperation(app, Operation::kUpgradeHal, reason).succeeded;
   } else if (request.downgradeHal) {
-    halFailed = logOutcome(app.installation.DowngradeHal(reason), strings::kDowngraded,
-                           strings::kDowngradeFailed);
+    halFailed = !RunOperation(app, Operation::kDowngradeHal, reason).succeeded;
   }
   return !recoveryFailed && !halFailed;
 }

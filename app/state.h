@@ -1,4 +1,7 @@
-// The two process-wide state objects: what the machine is, and what halshift changes.
+// The two process-wide state objects: what the machine is, and what halshift changes. Their
+// operations live with the subsystem that owns them: RunSystemSurvey and IdentifyHal in
+// inspect/, UpgradeHal, DowngradeHal and the recommendations in hal/, EnableRecovery and
+// DisableRecovery in bootmenu/.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +28,7 @@ class SystemSurvey {
   std::uint32_t apicPresent = 0;
   std::string cdromDrive;
 
-  // Fills the four fields (inspect/survey.cpp). Always completes.
-  void RunSystemSurvey();
+  platform::Platform& Machine() const { return platform_; }
 
  private:
   platform::Platform& platform_;
@@ -46,17 +48,6 @@ class HalInstallation {
   std::string systemDirectory;
 
   void SetSourceDirectory(std::string directory) { sourceDirectory = std::move(directory); }
-
-  // inspect/identify.cpp
-  bool IdentifyHal();
-  // hal/upgrade.cpp
-  bool UpgradeHal(std::string& error);
-  bool DowngradeHal(std::string& error);
-  bool UpgradeRecommended() const;
-  bool DowngradeRecommended() const;
-  // bootmenu/recovery.cpp
-  bool EnableRecovery(std::string& error);
-  bool DisableRecovery(std::string& error);
 
   platform::Platform& Machine() const { return platform_; }
   const SystemSurvey& Survey() const { return survey_; }

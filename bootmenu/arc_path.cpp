@@ -4,14 +4,12 @@
 #include <algorithm>
 #include <array>
 
-#include "app/text.h"
-#include "inspect/identify.h"
+#include "base/text.h"
+#include "app/registry_record.h"
+#include "base/winpath.h"
 
 namespace halshift::bootmenu {
 namespace {
-
-// The length of the drive designation at the start of the system root ("C:").
-constexpr std::size_t kDriveLength = 2;
 
 // Copies text and its ending zero into buffer; false, with the buffer untouched, when they do
 // not fit.
@@ -38,9 +36,9 @@ bool QueryLinkTarget(platform::NativeLinks& links, std::string_view linkName,
 }
 
 bool IsRunningSystemArcPath(platform::Platform& platform, std::string arcPath) {
-  std::string systemRoot = inspect::ReadSystemRoot(platform.registry);
+  std::string systemRoot = record::ReadSystemRoot(platform.registry);
   if (systemRoot.empty()) return false;
-  const std::string drive = systemRoot.substr(0, std::min(kDriveLength, systemRoot.size()));
+  const std::string drive = winpath::DriveDesignation(systemRoot);
   const auto rootSlash = systemRoot.find('\\');
   std::string directory = rootSlash == std::string::npos ? systemRoot : systemRoot.substr(rootSlash);
 

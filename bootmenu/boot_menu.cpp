@@ -5,7 +5,8 @@
 #include <array>
 #include <memory>
 
-#include "app/text.h"
+#include "base/text.h"
+#include "base/winpath.h"
 
 namespace halshift::bootmenu {
 namespace {
@@ -17,12 +18,6 @@ constexpr char kEndOfFile = '\x1A';
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kTempPrefix = "BMT";
 constexpr std::array<std::string_view, 3> kLoaderFiles = {"BOOT.INI", "NTDETECT.COM", "NTLDR"};
-
-std::string Join(std::string_view root, std::string_view name) {
-  std::string path(root);
-  path += name;
-  return path;
-}
 
 }  // namespace
 
@@ -66,7 +61,7 @@ const IniEntry* IniSection::NextEntry() {
 bool IsBootDrive(platform::FileSystem& files, std::string_view root) {
   if (files.GetDriveType(root) != platform::kDriveFixed) return false;
   return std::all_of(kLoaderFiles.begin(), kLoaderFiles.end(), [&](std::string_view name) {
-    return files.FindFirstFile(Join(root, name));
+    return files.FindFirstFile(winpath::Join(root, name));
   });
 }
 
@@ -138,7 +133,7 @@ std::string JoinTextLines(std::span<const std::string> lines) {
 bool BootMenuFile::Load(std::string_view root) {
   root_ = root;
   lines_.clear();
-  const auto bytes = files_.ReadFile(Join(root_, kBootMenuName));
+  const auto bytes = files_.ReadFile(winpath::Join(root_, kBootMenuName));
   if (!bytes) return false;
   lines_ = SplitTextLines(*bytes);
   return true;
@@ -157,8 +152,8 @@ void BootMenuFile::RemoveLine(std::size_t index) {
 }
 
 bool BootMenuFile::Save() {
-  const std::string bootMenu = Join(root_, kBootMenuName);
-  const std::string backup = Join(root_, kBackupName);
+  const std::string bootMenu = winpath::Join(root_, kBootMenuName);
+  const std::string backup = winpath::Join(root_, kBackupName);
 
   // An earlier backup is left read-only, hidden and system; it must become replaceable.
   files_.SetFileAttributes(backup, platform::kFileAttributeNormal);

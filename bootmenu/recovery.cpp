@@ -3,15 +3,13 @@
 
 #include <optional>
 
-#include "app/state.h"
 #include "app/strings.h"
 #include "bootmenu/arc_path.h"
 #include "bootmenu/recovery_detect.h"
 #include "hal/installer.h"
 #include "hal/upgrade.h"
 
-namespace halshift {
-namespace bootmenu {
+namespace halshift::bootmenu {
 namespace {
 
 enum class Edit { kInsert, kRemove };
@@ -76,29 +74,29 @@ bool RemoveRecoveryEntry(platform::Platform& platform) {
   return EditBootMenu(platform, Edit::kRemove);
 }
 
-}  // namespace bootmenu
-
-bool HalInstallation::EnableRecovery(std::string& error) {
+bool EnableRecovery(HalInstallation& installation, std::string& error) {
+  platform::Platform& machine = installation.Machine();
   // The plain uniprocessor HAL, whatever the firmware says about the APIC.
-  if (!hal::InstallFiles(*this, hal::UniprocessorSourceNames, hal::RecoveryFileNames)) {
-    error = Machine().ui.LoadString(strings::kCopyError);
+  if (!hal::InstallFiles(installation, hal::UniprocessorSourceNames, hal::RecoveryFileNames)) {
+    error = machine.ui.LoadString(strings::kCopyError);
     return false;
   }
   // When the menu cannot be edited the spare files stay installed, as a matching pair: only
   // the recovery entry starts them.
-  if (!bootmenu::AddRecoveryEntry(Machine())) {
-    error = Machine().ui.LoadString(strings::kBootIniError);
+  if (!AddRecoveryEntry(machine)) {
+    error = machine.ui.LoadString(strings::kBootIniError);
     return false;
   }
   return true;
 }
 
-bool HalInstallation::DisableRecovery(std::string& error) {
-  if (!bootmenu::RemoveRecoveryEntry(Machine())) {
-    error = Machine().ui.LoadString(strings::kBootIniError);
+bool DisableRecovery(HalInstallation& installation, std::string& error) {
+  platform::Platform& machine = installation.Machine();
+  if (!RemoveRecoveryEntry(machine)) {
+    error = machine.ui.LoadString(strings::kBootIniError);
     return false;
   }
   return true;
 }
 
-}  // namespace halshift
+}  // namespace halshift::bootmenu

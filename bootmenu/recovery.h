@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/state.h"
 #include "bootmenu/boot_menu.h"
 #include "platform/platform.h"
 
@@ -32,5 +33,12 @@ bool AddRecoveryEntry(platform::Platform& platform);
 // nothing written, when no drive holds the running entry, the menu cannot be read, or no such
 // line is on that drive's menu (the entry detected sits on another drive).
 bool RemoveRecoveryEntry(platform::Platform& platform);
+
+// Installs the spare uniprocessor HAL and kernel as UPHAL.DLL and UPKERNEL.EXE, then adds the
+// recovery entry. On failure sets error to text 114 (the spare files were not installed) or
+// 115 (the boot menu was not edited).
+bool EnableRecovery(HalInstallation& installation, std::string& error);
+// Removes the recovery entry; on failure sets error to text 115.
+bool DisableRecovery(HalInstallation& installation, std::string& error);
 
 }  // namespace halshift::bootmenu

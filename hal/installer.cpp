@@ -2,6 +2,8 @@
 // copies that let a failed change be put back.
 #include "hal/installer.h"
 
+#include "base/winpath.h"
+
 namespace halshift::hal {
 namespace {
 
@@ -42,13 +44,6 @@ SystemFileInstaller::SystemFileInstaller(const HalInstallation& installation)
                           installation.systemDirectory) {}
 
 SystemFileInstaller::~SystemFileInstaller() { Rollback(); }
-
-std::string SystemFileInstaller::Join(std::string_view directory, std::string_view name) const {
-  std::string path(directory);
-  path += '\\';
-  path += name;
-  return path;
-}
 
 bool SystemFileInstaller::KeepOldFile(Replacement& replacement) {
   const std::uint32_t attributes = files_.GetFileAttributes(replacement.destinationPath);
@@ -92,7 +87,7 @@ void SystemFileInstaller::DiscardTemporaryCopy(std::uint32_t result, const std::
   // directory; the caller is to remove it.
   if ((result & platform::kVifTempFile) == 0 || tempName.empty()) return;
   const bool hasDirectory = tempName.find_first_of("\\:") != std::string::npos;
-  const std::string path = hasDirectory ? tempName : Join(systemDirectory_, tempName);
+  const std::string path = hasDirectory ? tempName : winpath::Append(systemDirectory_, tempName);
   files_.SetFileAttributes(path, platform::kFileAttributeNormal);
   files_.DeleteFile(path);
 }
@@ -144,7 +139,7 @@ void SystemFileInstaller::Restore(const Replacement& replacement) {
 
 bool SystemFileInstaller::InstallFile(std::string_view sourceName, std::string_view destinationName) {
   Replacement replacement;
-  replacement.destinationPath = Join(systemDirectory_, destinationName);
+  replacement.destinationPath = winpath::Append(systemDirectory_, destinationName);
   if (!KeepOldFile(replacement)) return false;
 
   // The file may not exist yet; a read-only, hidden or system file must become replaceable.
@@ -176,7 +171,7 @@ bool SystemFileInstaller::InstallFiles(FileNames sourceNames, FileNames destinat
   if (sourceNames.empty() || destinationNames.size() < sourceNames.size()) return false;
   const std::size_t firstOfThisCall = replacements_.size();
   for (std::size_t i = 0; i < sourceNames.size(); ++i) {
-    const bool installed = SourceFileExists(files_, Join(sourceDirectory_, sourceNames[i])) &&
+    const bool installed = SourceFileExists(files_, winpath::Append(sourceDirectory_, sourceNames[i])) &&
                            InstallFile(sourceNames[i], destinationNames[i]);
     if (!installed) {
       while (replacements_.size() > firstOfThisCall) {

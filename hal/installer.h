@@ -72,7 +72,6 @@ class SystemFileInstaller {
     bool installed = false;       // the new file is in place under the destination name
   };
 
-  std::string Join(std::string_view directory, std::string_view name) const;
   bool KeepOldFile(Replacement& replacement);
   void MoveAside(Replacement& replacement);
   void DiscardTemporaryCopy(std::uint32_t result, const std::string& tempName);

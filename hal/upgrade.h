@@ -1,9 +1,12 @@
-// The HAL upgrade and downgrade: the file-name tables they install and the HAL kind they
-// record in the registry.
+// The HAL upgrade and downgrade, the file-name tables they install, and the recommendation that
+// compares the HAL kind with the processor count.
 #pragma once
 
 #include <array>
+#include <string>
 #include <string_view>
+
+#include "app/state.h"
 
 namespace halshift::hal {
 
@@ -24,8 +27,17 @@ inline constexpr std::array<std::string_view, 2> UniprocessorApicSourceNames = {
 inline constexpr std::array<std::string_view, 2> RecoveryFileNames = {"UPHAL.DLL",
                                                                        "UPKERNEL.EXE"};
 
-// The CurrentType texts that the operations record.
-inline constexpr std::string_view kMultiprocessorType = "Multiprocessor Free";
-inline constexpr std::string_view kUniprocessorFreeType = "Uniprocessor Free";
+// Installs the multiprocessor set from installation.sourceDirectory and records "Multiprocessor
+// Free". On failure sets error to text 114 and changes nothing: every file and CurrentType are
+// as they were.
+bool UpgradeHal(HalInstallation& installation, std::string& error);
+// Installs the uniprocessor HAL (HALAPIC.DLL when the firmware declares the APIC
+// configuration) and kernel, and records "Uniprocessor Free"; failures as for UpgradeHal.
+bool DowngradeHal(HalInstallation& installation, std::string& error);
+
+// More than one processor and the uniprocessor HAL.
+bool UpgradeRecommended(const HalInstallation& installation);
+// At most one processor (none found included) and the multiprocessor HAL.
+bool DowngradeRecommended(const HalInstallation& installation);
 
 }  // namespace halshift::hal

@@ -1,28 +1,23 @@
-// HAL identification: the HAL kind and the system root recorded in the registry.
+// HAL identification: the HAL kind recorded in the registry, the recovery boot entry and the
+// system directory into which the HAL operations install.
 #pragma once
 
-#include <cstddef>
-#include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "app/state.h"
 
 namespace halshift::inspect {
 
-inline constexpr std::string_view kCurrentVersionKey =
-    "Software\\Microsoft\\Windows NT\\CurrentVersion";
-inline constexpr std::string_view kCurrentTypeValue = "CurrentType";
-inline constexpr std::string_view kSystemRootValue = "SystemRoot";
-// The CurrentType text of the uniprocessor build; every other text means multiprocessor.
-inline constexpr std::string_view kUniprocessorType = "Uniprocessor Free";
+// Appended to SystemRoot as the registry holds it: no separator is added or removed.
 inline constexpr std::string_view kSystemDirectorySuffix = "\\System32";
-// Both values are read into a buffer of this size, ending zero included.
-inline constexpr std::size_t kRegistryTextBufferSize = 80;
 
-// The text of CurrentType up to its first zero; empty when it cannot be read or does not fit
-// 80 bytes.
-std::string ReadCurrentType(platform::Registry& registry);
-// The text of SystemRoot, read the same way.
-std::string ReadSystemRoot(platform::Registry& registry);
+// Uniprocessor exactly when the CurrentType text is "Uniprocessor Free", case included;
+// multiprocessor for every other text, an empty one included.
+HalKind HalKindOf(std::string_view currentType);
+
+// Fills installation.halKind from CurrentType, installation.recoveryPresent from the boot
+// menus and installation.systemDirectory from SystemRoot. Never fails: what cannot be read
+// reads as empty.
+void IdentifyHal(HalInstallation& installation);
 
 }  // namespace halshift::inspect

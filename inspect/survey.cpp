@@ -3,11 +3,9 @@
 
 #include <array>
 
-#include "app/state.h"
 #include "inspect/firmware.h"
 
-namespace halshift {
-namespace inspect {
+namespace halshift::inspect {
 
 std::int32_t ReadServicePack(platform::Registry& registry) {
   std::array<std::uint8_t, 4> value{};
@@ -32,14 +30,13 @@ std::string FindCdromDrive(platform::FileSystem& files) {
   return {};
 }
 
-}  // namespace inspect
-
-void SystemSurvey::RunSystemSurvey() {
-  const inspect::FirmwareProcessorInfo firmware = inspect::ReadFirmwareProcessorInfo(platform_.memory);
-  installedProcessors = firmware.installedProcessors;
-  apicPresent = firmware.apicPresent ? 1 : 0;
-  servicePack = inspect::ReadServicePack(platform_.registry);
-  cdromDrive = inspect::FindCdromDrive(platform_.files);
+void RunSystemSurvey(SystemSurvey& survey) {
+  platform::Platform& machine = survey.Machine();
+  const FirmwareProcessorInfo firmware = ReadFirmwareProcessorInfo(machine.memory);
+  survey.installedProcessors = firmware.installedProcessors;
+  survey.apicPresent = firmware.apicPresent ? 1 : 0;
+  survey.servicePack = ReadServicePack(machine.registry);
+  survey.cdromDrive = FindCdromDrive(machine.files);
 }
 
-}  // namespace halshift
+}  // namespace halshift::inspect

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/state.h"
 #include "platform/platform.h"
 
 namespace halshift::inspect {
@@ -19,5 +20,9 @@ std::int32_t ReadServicePack(platform::Registry& registry);
 // The first drive letter from A to Z whose root is a CD-ROM drive, with its colon ("E:");
 // empty when there is none.
 std::string FindCdromDrive(platform::FileSystem& files);
+
+// Fills the four fields of the survey: processors and APIC flag from the firmware tables,
+// the service pack and the first CD-ROM drive. Always completes.
+void RunSystemSurvey(SystemSurvey& survey);
 
 }  // namespace halshift::inspect

@@ -18,11 +18,9 @@
 #include <string>
 #include <string_view>
 
-namespace halshift::ui {
-class DialogHost;  // ui/dialog_host.h
-}  // namespace halshift::ui
-
 namespace halshift::platform {
+
+class DialogHost;  // platform/dialog_host.h
 
 // Values as Windows defines them.
 inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
@@ -73,8 +71,10 @@ inline constexpr std::uint32_t kVifCannotReadDst = 0x20000;
 // Message box styles and answers.
 inline constexpr unsigned kMbOk = 0x0;
 inline constexpr unsigned kMbYesNo = 0x4;
+inline constexpr unsigned kMbButtonsMask = 0xF;  // MB_TYPEMASK: which buttons
 inline constexpr unsigned kMbIconInformation = 0x40;
 inline constexpr unsigned kMbIconExclamation = 0x30;
+inline constexpr unsigned kMbIconMask = 0xF0;  // MB_ICONMASK: which icon
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 inline constexpr int kIdYes = 6;
@@ -231,9 +231,9 @@ class UserInterface {
   virtual std::string LoadString(unsigned id) = 0;
   // WinHelpA(owner, helpFile, HELP_CONTENTS 0x000B, 0).
   virtual void ShowHelp(std::string_view helpFile) = 0;
-  // The modal dialogs of the interactive window (ui/dialog_host.h); nothing when this
+  // The modal dialogs of the interactive window (platform/dialog_host.h); nothing when this
   // platform cannot show them, and the interactive session then ends without a window.
-  virtual ui::DialogHost* Dialogs() { return nullptr; }
+  virtual DialogHost* Dialogs() { return nullptr; }
 };
 
 // The process's standard output stream.

@@ -5,7 +5,7 @@
 
 namespace halshift::ui {
 
-void AboutDialog::OnCommand(DialogControls& dialog, int commandId) {
+void AboutDialog::OnCommand(platform::DialogControls& dialog, int commandId) {
   if (commandId == IDC_OK) dialog.End(platform::kIdOk);
   if (commandId == IDC_CANCEL) dialog.End(platform::kIdCancel);
 }

@@ -3,7 +3,9 @@
 #include <string_view>
 
 #include "app/strings.h"
-#include "hal/media_prompt.h"
+#include "app/operations.h"
+#include "inspect/identify.h"
+#include "ui/media_prompt.h"
 #include "ui/main_dialog.h"
 
 namespace halshift::ui {
@@ -14,7 +16,7 @@ constexpr std::string_view kContinueQuestion = "\nWould like to continue with th
 
 }  // namespace
 
-void HalUtilityDialog::OnApply(DialogControls& dialog) {
+void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
   const bool upgrade = dialog.GetCheck(IDC_UPGRADE_HAL);
   const bool downgrade = dialog.GetCheck(IDC_DOWNGRADE_HAL);
   const bool recovery = dialog.GetCheck(IDC_RECOVERY_OPTION);
@@ -27,7 +29,7 @@ void HalUtilityDialog::OnApply(DialogControls& dialog) {
   dialog.MessageBox(app_.LoadString(strings::kMediaCaution), kCautionCaption,
                     platform::kMbIconExclamation);
   std::optional<std::string> sourceDirectory =
-      hal::ChooseSourceDirectory(host_, app_.survey, app_.Machine().files);
+      ChooseSourceDirectory(host_, app_.survey, app_.Machine().files);
   if (!sourceDirectory) return;
 
   HalInstallation& installation = app_.installation;
@@ -35,17 +37,15 @@ void HalUtilityDialog::OnApply(DialogControls& dialog) {
   std::string error;
 
   if (recovery) {
-    const bool disabling = installation.recoveryPresent != 0;
-    const bool succeeded =
-        disabling ? installation.DisableRecovery(error) : installation.EnableRecovery(error);
-    if (succeeded) {
-      app_.log.WriteEntry(app_.LoadString(disabling ? strings::kDisabled : strings::kEnabled));
+    // The option removes the entry when it is there and adds it when it is not.
+    const OperationOutcome outcome =
+        RunOperation(app_, installation.recoveryPresent != 0 ? Operation::kDisableRecovery
+                                                             : Operation::kEnableRecovery,
+                     error);
+    if (outcome.succeeded) {
       operationSucceeded = true;
     } else {
-      const std::string failure =
-          app_.LoadString(disabling ? strings::kDisableFailed : strings::kEnableFailed) + error;
-      app_.log.WriteEntry(failure + "\n");
-      const int answer = dialog.MessageBox(failure + std::string(kContinueQuestion),
+      const int answer = dialog.MessageBox(outcome.failure + std::string(kContinueQuestion),
                                            kMessageCaption,
                                            platform::kMbYesNo | platform::kMbIconInformation);
       // No ends the Apply here: the user's marks stay, and nothing is re-read or announced.
@@ -54,20 +54,16 @@ void HalUtilityDialog::OnApply(DialogControls& dialog) {
   }
 
   if (upgrade || downgrade) {
-    const bool succeeded = upgrade ? installation.UpgradeHal(error)
-                                   : installation.DowngradeHal(error);
-    if (succeeded) {
-      app_.log.WriteEntry(app_.LoadString(upgrade ? strings::kUpgraded : strings::kDowngraded));
+    const OperationOutcome outcome =
+        RunOperation(app_, upgrade ? Operation::kUpgradeHal : Operation::kDowngradeHal, error);
+    if (outcome.succeeded) {
       operationSucceeded = true;
     } else {
-      const std::string failure =
-          app_.LoadString(upgrade ? strings::kUpgradeFailed : strings::kDowngradeFailed) + error;
-      app_.log.WriteEntry(failure + "\n");
-      app_.ShowWarning(failure);
+      app_.ShowWarning(outcome.failure);
     }
   }
 
-  installation.IdentifyHal();
+  inspect::IdentifyHal(installation);
   RefreshState(dialog);
   // Changes of an earlier Apply are still waiting for the restart, so the notice follows
   // every Apply once anything has succeeded in the session.

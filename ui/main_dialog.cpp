@@ -5,12 +5,12 @@
 #include <string>
 
 #include "app/strings.h"
+#include "hal/upgrade.h"
 #include "ui/about_dialog.h"
 
 namespace halshift::ui {
 namespace {
 
-constexpr unsigned kSystemCommandMask = 0xFFF0;
 constexpr int kBannerWidth = 96;
 constexpr int kBannerHeight = 18;
 constexpr std::array<int, 3> kStateValueControls = {IDC_CURRENT_HAL, IDC_INSTALLED_PROCESSORS,
@@ -18,7 +18,7 @@ constexpr std::array<int, 3> kStateValueControls = {IDC_CURRENT_HAL, IDC_INSTALL
 
 }  // namespace
 
-void HalUtilityDialog::OnInit(DialogControls& dialog) {
+void HalUtilityDialog::OnInit(platform::DialogControls& dialog) {
   // An empty menu text leaves the system menu as it is, separator included.
   const std::string aboutItem = app_.LoadString(strings::kAboutMenu);
   if (!aboutItem.empty()) dialog.AppendSystemMenuItem(IDM_ABOUTBOX, aboutItem);
@@ -28,7 +28,7 @@ void HalUtilityDialog::OnInit(DialogControls& dialog) {
   RefreshState(dialog);
 }
 
-void HalUtilityDialog::RefreshState(DialogControls& dialog) {
+void HalUtilityDialog::RefreshState(platform::DialogControls& dialog) {
   const HalInstallation& installation = app_.installation;
   dialog.SetText(IDC_CURRENT_HAL, installation.halKind == HalKind::kUniprocessor
                                       ? "Uniprocessor HAL"
@@ -39,10 +39,10 @@ void HalUtilityDialog::RefreshState(DialogControls& dialog) {
   for (int choice : {IDC_UPGRADE_HAL, IDC_DOWNGRADE_HAL, IDC_KEEP_HAL, IDC_RECOVERY_OPTION}) {
     dialog.SetCheck(choice, false);
   }
-  if (installation.UpgradeRecommended()) {
+  if (hal::UpgradeRecommended(installation)) {
     dialog.SetText(IDC_RECOMMENDATION, app_.LoadString(strings::kUpgradeRecommended));
     dialog.SetCheck(IDC_UPGRADE_HAL, true);
-  } else if (installation.DowngradeRecommended()) {
+  } else if (hal::DowngradeRecommended(installation)) {
     dialog.SetText(IDC_RECOMMENDATION, app_.LoadString(strings::kDowngradeRecommended));
     dialog.SetCheck(IDC_DOWNGRADE_HAL, true);
   } else {
@@ -55,7 +55,7 @@ void HalUtilityDialog::RefreshState(DialogControls& dialog) {
                                                               : strings::kEnableRecoveryOption));
 }
 
-void HalUtilityDialog::OnCommand(DialogControls& dialog, int commandId) {
+void HalUtilityDialog::OnCommand(platform::DialogControls& dialog, int commandId) {
   switch (commandId) {
     case IDC_APPLY:
       OnApply(dialog);
@@ -71,22 +71,18 @@ void HalUtilityDialog::OnCommand(DialogControls& dialog, int commandId) {
   }
 }
 
-bool HalUtilityDialog::OnSystemCommand(DialogControls&, unsigned commandId) {
-  if ((commandId & kSystemCommandMask) != IDM_ABOUTBOX) return false;
+bool HalUtilityDialog::OnSystemCommand(platform::DialogControls&, unsigned commandId) {
+  if ((commandId & platform::kSystemCommandMask) != IDM_ABOUTBOX) return false;
   AboutDialog about;
   about.DoModal(host_);
   return true;
 }
 
-}  // namespace halshift::ui
-
-namespace halshift {
-
 void RunHalUtilityDialog(HalUtilityApp& app) {
-  ui::DialogHost* host = app.Machine().ui.Dialogs();
+  platform::DialogHost* host = app.Machine().ui.Dialogs();
   if (host == nullptr) return;
-  ui::HalUtilityDialog dialog(app, *host);
+  HalUtilityDialog dialog(app, *host);
   dialog.DoModal();
 }
 
-}  // namespace halshift
+}  // namespace halshift::ui

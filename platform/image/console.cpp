@@ -43,7 +43,7 @@ void ConsoleUserInterface::ShowHelp(std::string_view helpFile) {
   std::cerr << "halshift: see the manual page halshift(1) (" << helpFile << ")\n";
 }
 
-ui::DialogHost* ConsoleUserInterface::Dialogs() {
+platform::DialogHost* ConsoleUserInterface::Dialogs() {
   std::cerr << "halshift: the interactive window needs a terminal; run with keywords, such as "
                "upgrade_hal or enable_recovery, for a silent run\n";
   return nullptr;

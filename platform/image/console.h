@@ -18,7 +18,7 @@ class ConsoleUserInterface : public platform::UserInterface {
   void ShowHelp(std::string_view helpFile) override;
   // There is no window without a terminal: says so on standard error and offers none, so an
   // interactive session ends at once.
-  ui::DialogHost* Dialogs() override;
+  platform::DialogHost* Dialogs() override;
 };
 
 class ConsoleOutput : public platform::StandardOutput {

@@ -1,5 +1,5 @@
-// Windows paths on the machine image: parsing "C:\A\B" into a drive and components, and
-// mapping them onto the image's drives/<letter> folders without regard to case.
+// Windows paths on the machine image: mapping them onto the image's drives/<letter> folders
+// without regard to case.
 //
 // May contain: POSIX and C++ standard library calls.
 #pragma once
@@ -10,34 +10,15 @@
 #include <string_view>
 #include <vector>
 
+#include "base/winpath.h"
+
 namespace halshift::image {
 
-// Paths of MAX_PATH (260) characters or more are refused, as Windows refuses them.
-inline constexpr std::size_t kMaxPath = 260;
-
-struct WindowsPath {
-  char drive = 'C';                     // upper case
-  std::vector<std::string> components;  // "." and ".." resolved; none for the root
-  bool trailingSeparator = false;       // the text ended in '\' or '/' after a component
-
-  // "C:\A\B" with the components as given; "C:\" for the root.
-  std::string Text() const;
-  // Text() upper-cased: two paths name the same file exactly when their keys are equal.
-  std::string Key() const;
-  bool IsRoot() const { return components.empty(); }
-};
-
-// Parses a Windows path. A path without a drive ("\I386\HAL.DLL", or a relative one) lies on
-// defaultDrive, from its root. ".." at the root stays at the root. Nothing for UNC and device
-// paths, for names with characters that Windows does not allow (< > : " | and control
-// characters) and for paths of kMaxPath characters or more. '*' and '?' are accepted here;
-// the operations that take no pattern refuse them.
-std::optional<WindowsPath> ParseWindowsPath(std::string_view path, char defaultDrive);
-
-bool HasWildcard(std::string_view name);
-// Matches a name against a pattern of '*' and '?' without regard to case, as FindFirstFileA
-// does: "*.*" matches every name, and "NAME.*" also matches "NAME".
-bool MatchesWildcard(std::string_view pattern, std::string_view name);
+// The image serves Windows paths throughout; these are its names for them.
+using winpath::HasWildcard;
+using winpath::MatchesWildcard;
+using winpath::ParseWindowsPath;
+using winpath::WindowsPath;
 
 // The drives/ folder of an image.
 class DriveMap {

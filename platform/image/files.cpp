@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/image/expand.h"
 #include "platform/image/image_state.h"
 
@@ -37,15 +37,6 @@ unsigned ModeOf(const std::filesystem::path& path) {
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) return 0644;
   return st.st_mode & 07777;
-}
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-std::string JoinWindows(std::string_view directory, std::string_view name) {
-  std::string path(directory);
-  if (path.empty() || !IsSeparator(path.back())) path += '\\';
-  path += name;
-  return path;
 }
 
 class ImageOutputFile : public platform::OutputFile {
@@ -161,7 +152,7 @@ bool ImageFiles::FindFirstFile(std::string_view path) {
 
 unsigned ImageFiles::GetDriveType(std::string_view root) {
   if (state_.faults.ShouldFail("GetDriveType")) return platform::kDriveUnknown;
-  const bool shaped = (root.size() == 2 || (root.size() == 3 && IsSeparator(root[2]))) &&
+  const bool shaped = (root.size() == 2 || (root.size() == 3 && winpath::IsSeparator(root[2]))) &&
                       root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]));
   if (!shaped) return platform::kDriveNoRootDir;
   const unsigned type = state_.driveTypes[text::ToUpper(root.substr(0, 1))[0] - 'A'];
@@ -371,7 +362,7 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
   if (!folder || host::KindOf(folder->host) != host::Kind::kDirectory) return std::nullopt;
   const std::string_view shortPrefix = prefix.substr(0, std::min(prefix.size(), kTempPrefixLength));
   for (char c : shortPrefix) {
-    if (IsSeparator(c) || c == ':' || c == '*' || c == '?' || static_cast<unsigned char>(c) < 0x20) {
+    if (winpath::IsSeparator(c) || c == ':' || c == '*' || c == '?' || static_cast<unsigned char>(c) < 0x20) {
       return std::nullopt;
     }
   }
@@ -392,7 +383,7 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
     }
     close(fd);
     state_.nextTempNumber = unique % kTempNumbers;
-    return JoinWindows(directory, name);
+    return winpath::Join(directory, name);
   }
   return std::nullopt;
 }
@@ -475,14 +466,14 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
                                          std::string& tempName) {
   tempName.clear();
   if (state_.faults.ShouldFail("VerInstallFile")) return platform::kVifCannotCreate;
-  const auto source = Resolve(JoinWindows(sourceDirectory, sourceName));
+  const auto source = Resolve(winpath::Join(sourceDirectory, sourceName));
   if (!source) return platform::kVifCannotReadSrc;
   const auto contents = host::ReadWhole(source->host);
   if (!contents) return platform::kVifCannotReadSrc;
   ExpandResult expanded = ExpandMediaFile(*contents);
   if (expanded.status == ExpandStatus::kDamaged) return platform::kVifCannotReadSrc;
 
-  const auto destination = Resolve(JoinWindows(destinationDirectory, destinationName));
+  const auto destination = Resolve(winpath::Join(destinationDirectory, destinationName));
   if (!destination || destination->windows.IsRoot()) return platform::kVifCannotCreate;
   if (state_.IsInUse(destination->windows)) return platform::kVifFileInUse;
   switch (host::KindOf(destination->host)) {

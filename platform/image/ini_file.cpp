@@ -1,7 +1,7 @@
 // machine.ini reader and entry rewriter.
 #include "platform/image/ini_file.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace halshift::image {
 

@@ -1,5 +1,5 @@
 // NativeLinks of the machine image: \ArcName links and DOS devices from machine.ini.
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/image/image_state.h"
 
 namespace halshift::image {

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/image/image_state.h"
 
 namespace halshift::image {

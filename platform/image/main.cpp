@@ -8,12 +8,14 @@
 #include "app/app.h"
 #include "platform/image/console.h"
 #include "platform/image/machine_image.h"
-#include "platform/image/terminal_ui.h"
+#include "platform/terminal/image_browse_source.h"
+#include "platform/terminal/user_interface.h"
+#include "ui/main_dialog.h"
 
 namespace {
 
 int RunHalshift(halshift::platform::Platform& platform, const std::string& tail) {
-  halshift::HalUtilityApp app(platform);
+  halshift::HalUtilityApp app(platform, halshift::ui::RunHalUtilityDialog);
   app.Startup(tail);
   return app.Shutdown();
 }
@@ -41,8 +43,9 @@ int main(int argc, char** argv) {
 
   // A person at a terminal gets the window; a pipe, a script or a dumb terminal gets the
   // console, which never waits for input that cannot come.
-  if (halshift::image::terminal::FullScreenTerminalAvailable()) {
-    namespace terminal = halshift::image::terminal;
+  if (halshift::terminal::FullScreenTerminalAvailable()) {
+    
+    namespace terminal = halshift::terminal;
     std::unique_ptr<terminal::Terminal> screen = terminal::MakeCursesTerminal();
     terminal::ImageBrowseSource browse(*image, image->Files());
     int exitCode = 0;

@@ -1,7 +1,7 @@
 // REGEDIT4 parser and writer.
 #include "platform/image/registry_file.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 namespace halshift::image {
 

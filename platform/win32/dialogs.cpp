@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/win32/main_window.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_api.h"
@@ -22,41 +23,23 @@ namespace {
 constexpr UINT kHelpQuit = 0x0002;          // HELP_QUIT
 constexpr int kEmphasisPoints = 9;
 constexpr LONG kEmphasisWeight = 600;       // semi-bold
-constexpr std::string_view kEmphasisFace = "MS Shell Dlg";
 constexpr std::size_t kPathBuffer = 260;
+constexpr std::string_view kEmphasisFace = "MS Shell Dlg";
 
 LPCSTR ResourceName(int id) {
   return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id)));
 }
 
-// Text for a ...A call: a zero inside is shown as a blank instead of cutting the text short.
-std::string Printable(std::string_view text) {
-  std::string copy(text);
-  std::replace(copy.begin(), copy.end(), '\0', ' ');
-  return copy;
-}
-
-// The help file of the program, as the application opens it: its path with the extension
-// replaced by ".HLP".
-std::string HelpFile() {
-  std::vector<char> path(kPathBuffer, '\0');
-  const DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  std::string file(path.data(), std::min<std::size_t>(length, path.size()));
-  const auto dot = file.rfind('.');
-  if (dot != std::string::npos) file.erase(dot);
-  return file + ".HLP";
-}
-
 class Host;
 
 // One running dialog: its window, handler and what it created for itself.
-class Dialog final : public ui::DialogControls {
+class Dialog final : public platform::DialogControls {
  public:
-  Dialog(Host& host, ui::DialogHandler& handler, bool isMainWindow)
+  Dialog(Host& host, platform::DialogHandler& handler, bool isMainWindow)
       : host_(host), handler_(handler), isMainWindow_(isMainWindow) {}
 
   void SetText(int controlId, std::string_view text) override {
-    ::SetDlgItemTextA(window_, controlId, Printable(text).c_str());
+    ::SetDlgItemTextA(window_, controlId, text::Printable(text).c_str());
   }
   std::string GetText(int controlId) override {
     HWND control = ::GetDlgItem(window_, controlId);
@@ -81,23 +64,23 @@ class Dialog final : public ui::DialogControls {
   void End(int result) override { ::EndDialog(window_, result); }
 
   int MessageBox(std::string_view text, std::string_view caption, unsigned style) override {
-    return ::MessageBoxA(window_, Printable(text).c_str(), Printable(caption).c_str(), style);
+    return ::MessageBoxA(window_, text::Printable(text).c_str(), text::Printable(caption).c_str(), style);
   }
 
-  std::optional<std::string> ChooseOpenFile(const ui::OpenFileRequest& request) override {
+  std::optional<std::string> ChooseOpenFile(const platform::OpenFileRequest& request) override {
     // The filter list: label and pattern pairs, each zero-terminated, then one more zero.
     std::string filters;
-    for (const ui::FileFilter& filter : request.filters) {
-      filters += Printable(filter.label);
+    for (const platform::FileFilter& filter : request.filters) {
+      filters += text::Printable(filter.label);
       filters += '\0';
-      filters += Printable(filter.pattern);
+      filters += text::Printable(filter.pattern);
       filters += '\0';
     }
     filters += '\0';
     std::vector<char> file(kPathBuffer, '\0');
-    const std::string initial = Printable(request.initialName);
+    const std::string initial = text::Printable(request.initialName);
     std::copy_n(initial.begin(), std::min(initial.size(), file.size() - 1), file.begin());
-    const std::string title = Printable(request.title);
+    const std::string title = text::Printable(request.title);
 
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof(dialog);
@@ -117,7 +100,7 @@ class Dialog final : public ui::DialogControls {
     HMENU menu = ::GetSystemMenu(window_, FALSE);
     if (menu == nullptr) return false;
     ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuA(menu, MF_STRING, commandId, Printable(text).c_str());
+    ::AppendMenuA(menu, MF_STRING, commandId, text::Printable(text).c_str());
     return true;
   }
 
@@ -167,7 +150,7 @@ class Dialog final : public ui::DialogControls {
   void Destroyed();
 
   Host& host_;
-  ui::DialogHandler& handler_;
+  platform::DialogHandler& handler_;
   bool isMainWindow_;
   HWND window_ = nullptr;
   HICON windowIcon_ = nullptr;  // shared icon from LoadIconA: not destroyed
@@ -175,15 +158,15 @@ class Dialog final : public ui::DialogControls {
   HFONT font_ = nullptr;
 };
 
-class Host final : public ui::DialogHost {
+class Host final : public platform::DialogHost {
  public:
-  int RunModal(int templateId, ui::DialogHandler& handler) override {
+  int RunModal(int templateId, platform::DialogHandler& handler) override {
     HWND owner = open_.empty() ? nullptr : open_.back();
     Dialog dialog(*this, handler, owner == nullptr);
     const INT_PTR result =
         ::DialogBoxParamA(::GetModuleHandleA(nullptr), ResourceName(templateId), owner,
                           &Host::Procedure, reinterpret_cast<LPARAM>(&dialog));
-    if (result == -1) return ui::kDialogFailed;
+    if (result == -1) return platform::kDialogFailed;
     return static_cast<int>(result);
   }
 
@@ -260,7 +243,8 @@ void Dialog::PaintMinimized() {
 
 void Dialog::Destroyed() {
   if (isMainWindow_) {
-    ::WinHelpA(window_, HelpFile().c_str(), kHelpQuit, 0);
+    // The help viewer that the session opened closes with the main window.
+    if (!HelpFile().empty()) ::WinHelpA(window_, HelpFile().c_str(), kHelpQuit, 0);
     SetMainWindow(nullptr);
   }
   handler_.OnDestroy(*this);
@@ -275,11 +259,11 @@ void Dialog::Destroyed() {
 
 }  // namespace
 
-ui::DialogHost& DialogHostInstance() {
+platform::DialogHost& DialogHostInstance() {
   static Host host;
   return host;
 }
 
-ui::DialogHost* UserInterface::Dialogs() { return &DialogHostInstance(); }
+platform::DialogHost* UserInterface::Dialogs() { return &DialogHostInstance(); }
 
 }  // namespace halshift::win32

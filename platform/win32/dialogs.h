@@ -4,12 +4,12 @@
 // May contain: declarations only.
 #pragma once
 
-#include "ui/dialog_host.h"
+#include "platform/dialog_host.h"
 
 namespace halshift::win32 {
 
 // The process's one dialog host. It runs every dialog with DialogBoxParamA; the outermost
 // dialog is registered as the main window (main_window.h) while it is open.
-ui::DialogHost& DialogHostInstance();
+platform::DialogHost& DialogHostInstance();
 
 }  // namespace halshift::win32

@@ -5,6 +5,7 @@
 #include "platform/win32/command_tail.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_api.h"
+#include "ui/main_dialog.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // GetCommandLineA rather than WinMain's own argument: the tail is taken by the same rule on
@@ -23,7 +24,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   halshift::win32::Clock clock;
   halshift::platform::Platform platform{system, registry, files, memory, links, ui, out, clock};
 
-  halshift::HalUtilityApp app(platform);
+  halshift::HalUtilityApp app(platform, halshift::ui::RunHalUtilityDialog);
   app.Startup(tail);
   return app.Shutdown();
 }

@@ -3,6 +3,8 @@
 // May contain: Win32 calls of the UserInterface service. No logic of the program.
 #include <vector>
 
+#include "base/text.h"
+
 #include "platform/win32/main_window.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_api.h"
@@ -22,22 +24,12 @@ HWND SessionOwner() {
   return ::GetLastActivePopup(main);
 }
 
-// Text for a ...A call: a zero inside a message is shown as a blank rather than cutting the
-// message short.
-std::string Printable(std::string_view text) {
-  std::string copy(text);
-  for (char& c : copy) {
-    if (c == '\0') c = ' ';
-  }
-  return copy;
-}
-
 }  // namespace
 
 int UserInterface::MessageBox(platform::BoxOwner owner, std::string_view text,
                               std::string_view caption, unsigned style) {
   HWND window = owner == platform::BoxOwner::kSession ? SessionOwner() : nullptr;
-  return ::MessageBoxA(window, Printable(text).c_str(), Printable(caption).c_str(), style);
+  return ::MessageBoxA(window, text::Printable(text).c_str(), text::Printable(caption).c_str(), style);
 }
 
 std::string UserInterface::LoadString(unsigned id) {
@@ -59,6 +51,8 @@ std::string UserInterface::LoadString(unsigned id) {
 void UserInterface::ShowHelp(std::string_view helpFile) {
   const auto file = ZeroTerminated(helpFile);
   if (!file) return;
+  // The main window quits the viewer of this file when it closes.
+  SetHelpFile(*file);
   ::WinHelpA(MainWindow(), file->c_str(), kHelpContents, 0);
 }
 

@@ -74,7 +74,7 @@ class UserInterface final : public platform::UserInterface {
                  unsigned style) override;
   std::string LoadString(unsigned id) override;
   void ShowHelp(std::string_view helpFile) override;
-  ui::DialogHost* Dialogs() override;  // dialogs.cpp
+  platform::DialogHost* Dialogs() override;  // dialogs.cpp
 };
 
 class StandardOutput final : public platform::StandardOutput {

@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "app/strings.h"
-#include "tests/app/silent_run.h"
-#include "tests/hal/example_machine.h"
+#include "tests/support/silent_run.h"
+#include "tests/support/example_machine.h"
 
 namespace halshift {
 namespace {

@@ -6,8 +6,8 @@
 #include <set>
 
 #include "app/strings.h"
-#include "tests/app/silent_run.h"
-#include "tests/hal/example_machine.h"
+#include "tests/support/silent_run.h"
+#include "tests/support/example_machine.h"
 
 namespace halshift {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/bootmenu/boot_machine.h"
+#include "tests/support/boot_machine.h"
 
 namespace halshift::bootmenu {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bootmenu/boot_menu.h"
-#include "tests/bootmenu/boot_machine.h"
+#include "tests/support/boot_machine.h"
 
 namespace halshift::bootmenu {
 namespace {

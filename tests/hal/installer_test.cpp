@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "hal/upgrade.h"
-#include "tests/hal/example_machine.h"
+#include "tests/support/example_machine.h"
 #include "tests/hal/scripted_files.h"
 #include "tests/support/image_builder.h"
 

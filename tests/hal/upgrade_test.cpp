@@ -5,7 +5,7 @@
 
 #include "app/state.h"
 #include "app/strings.h"
-#include "tests/hal/example_machine.h"
+#include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
 
 namespace halshift::hal {
@@ -34,8 +34,8 @@ TEST(RecommendationTest, ComparesTheProcessorCountWithTheHalKind) {
     survey.installedProcessors = c.processors;
     HalInstallation installation(machine->Platform(), survey);
     installation.halKind = c.kind;
-    EXPECT_EQ(installation.UpgradeRecommended(), c.upgrade) << c.processors;
-    EXPECT_EQ(installation.DowngradeRecommended(), c.downgrade) << c.processors;
+    EXPECT_EQ(hal::UpgradeRecommended(installation), c.upgrade) << c.processors;
+    EXPECT_EQ(hal::DowngradeRecommended(installation), c.downgrade) << c.processors;
   }
 }
 
@@ -55,7 +55,7 @@ class HalSwitchTest : public ::testing::Test {
     HalInstallation installation(machine_->Platform(), survey);
     installation.systemDirectory = kSystem32;
     installation.SetSourceDirectory("D:\\I386");
-    return upgrade ? installation.UpgradeHal(error) : installation.DowngradeHal(error);
+    return upgrade ? hal::UpgradeHal(installation, error) : hal::DowngradeHal(installation, error);
   }
 
   testing::RegistryText CurrentType() {

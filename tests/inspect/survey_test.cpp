@@ -100,7 +100,7 @@ class SurveyImageTest : public ::testing::Test {
     machine_ = testing::OpenMachine(image_);
     if (!machine_) return nullptr;
     auto survey = std::make_unique<SystemSurvey>(machine_->Platform());
-    survey->RunSystemSurvey();
+    RunSystemSurvey(*survey);
     return survey;
   }
 

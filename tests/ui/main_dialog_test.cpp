@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "app/strings.h"
-#include "tests/bootmenu/boot_machine.h"
+#include "inspect/identify.h"
+#include "tests/support/boot_machine.h"
 #include "tests/support/image_builder.h"
 #include "tests/ui/scripted_dialogs.h"
 #include "ui/resource.h"
@@ -82,7 +83,7 @@ class MainDialogTest : public ::testing::Test {
     app = std::make_unique<HalUtilityApp>(machine->Platform());
     app->survey.installedProcessors = processors;
     app->survey.cdromDrive = "D:";
-    app->installation.IdentifyHal();
+    inspect::IdentifyHal(app->installation);
     ASSERT_TRUE(app->log.Open(kLogPath));
     dialog = std::make_unique<ui::HalUtilityDialog>(*app, host);
     result = dialog->DoModal();
@@ -356,11 +357,11 @@ TEST_F(MainDialogTest, SecondApplyFailsYetEndsWithTheNotice) {
 // A user interface that hands out the scripted host, for a whole interactive start-up.
 class DialogUserInterface : public RecordingUserInterface {
  public:
-  explicit DialogUserInterface(ui::DialogHost& host) : host_(host) {}
-  ui::DialogHost* Dialogs() override { return &host_; }
+  explicit DialogUserInterface(platform::DialogHost& host) : host_(host) {}
+  platform::DialogHost* Dialogs() override { return &host_; }
 
  private:
-  ui::DialogHost& host_;
+  platform::DialogHost& host_;
 };
 
 TEST_F(MainDialogTest, InteractiveStartupShowsTheDialogAndEndsWithOne) {
@@ -371,7 +372,7 @@ TEST_F(MainDialogTest, InteractiveStartupShowsTheDialogAndEndsWithOne) {
   platform::Platform withDialogs{platform.system, platform.registry, platform.files,
                                  platform.memory, platform.links,    dialogs,
                                  platform.out,    platform.clock};
-  HalUtilityApp session(withDialogs);
+  HalUtilityApp session(withDialogs, ui::RunHalUtilityDialog);
   ThenApply({});
   EXPECT_FALSE(session.Startup(""));
   EXPECT_EQ(session.Shutdown(), 1);

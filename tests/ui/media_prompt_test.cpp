@@ -1,9 +1,10 @@
 // The source media prompt: its text, its proposal, Browse, and the validation loop over the
 // files of a machine image's CD-ROM drive.
-#include "hal/media_prompt.h"
+#include "ui/media_prompt.h"
 
 #include <gtest/gtest.h>
 
+#include "base/winpath.h"
 #include "tests/support/image_builder.h"
 #include "tests/ui/scripted_dialogs.h"
 #include "ui/resource.h"
@@ -23,7 +24,7 @@ TEST(DirectoryOf, CutsAtTheLastBackslash) {
       {"HAL.DLL", ""},
       {"", ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(hal::DirectoryOf(c.path), c.directory) << c.path;
+  for (const Case& c : cases) EXPECT_EQ(winpath::DirectoryOf(c.path), c.directory) << c.path;
 }
 
 // The prompt depends only on the survey; no scene does more than press a button.
@@ -56,7 +57,7 @@ TEST(SourceMediaDialog, PromptNamesTheDiscAndTheDrive) {
     survey.cdromDrive = c.cdromDrive;
     ScriptedDialogHost host;
     host.ThenPress(IDC_CANCEL);
-    EXPECT_FALSE(hal::ChooseSourceDirectory(host, survey, machine->Platform().files));
+    EXPECT_FALSE(ui::ChooseSourceDirectory(host, survey, machine->Platform().files));
     ASSERT_EQ(host.promptTexts.size(), 1u);
     EXPECT_EQ(host.promptTexts[0], c.prompt) << "service pack " << c.servicePack;
     EXPECT_EQ(host.proposedLocations[0], c.proposal);
@@ -76,7 +77,7 @@ class MediaPromptTest : public ::testing::Test {
     SystemSurvey survey(machine->Platform());
     survey.cdromDrive = "D:";
     survey.servicePack = 6;
-    return hal::ChooseSourceDirectory(host, survey, machine->Platform().files);
+    return ui::ChooseSourceDirectory(host, survey, machine->Platform().files);
   }
   void ThenType(std::string location) {
     host.Then([location](ScriptedDialog& dialog) {
@@ -148,7 +149,7 @@ TEST_F(MediaPromptTest, CancelAfterAFailedLocationReturnsNothing) {
 }
 
 TEST_F(MediaPromptTest, PromptThatCannotBeShownEndsTheLoop) {
-  host.expectFailure = true;  // no scene: every RunModal answers kDialogFailed
+  host.expectFailure = true;  // no scene: every RunModal answers platform::kDialogFailed
   EXPECT_EQ(Choose(), std::nullopt);
   EXPECT_EQ(host.shown.size(), 1u) << "asked again after the dialog could not be shown";
 }
@@ -168,7 +169,7 @@ TEST_F(MediaPromptTest, BrowseChoosesAFileAndOkTakesIt) {
   ASSERT_EQ(host.fileRequests.size(), 1u);
   EXPECT_EQ(host.fileRequests[0].title, "Browse");
   EXPECT_EQ(host.fileRequests[0].initialName, "Hal.dll");
-  EXPECT_EQ(host.fileRequests[0].flags, ui::kOfnHideReadOnly);
+  EXPECT_EQ(host.fileRequests[0].flags, platform::kOfnHideReadOnly);
   EXPECT_EQ(host.fileRequestFilters[0], "NT Hal (HAL*.DLL)|HAL*.DLL;All files (*.*)|*.*;");
 }
 

@@ -7,7 +7,7 @@
 namespace halshift::testing {
 
 ScriptedDialog::ScriptedDialog(ScriptedDialogHost& host, const ui::DialogTemplate& dialogTemplate,
-                               ui::DialogHandler& handler)
+                               platform::DialogHandler& handler)
     : host_(host), template_(dialogTemplate), handler_(handler) {
   for (const ui::ControlTemplate& control : dialogTemplate.controls) {
     if (control.id == IDC_STATIC) continue;
@@ -58,10 +58,10 @@ int ScriptedDialog::MessageBox(std::string_view text, std::string_view caption, 
   return (style & 0xF) == platform::kMbYesNo ? platform::kIdYes : platform::kIdOk;
 }
 
-std::optional<std::string> ScriptedDialog::ChooseOpenFile(const ui::OpenFileRequest& request) {
+std::optional<std::string> ScriptedDialog::ChooseOpenFile(const platform::OpenFileRequest& request) {
   host_.fileRequests.push_back(request);
   std::string filters;
-  for (const ui::FileFilter& filter : request.filters) {
+  for (const platform::FileFilter& filter : request.filters) {
     filters += std::string(filter.label) + "|" + std::string(filter.pattern) + ";";
   }
   host_.fileRequestFilters.push_back(filters);
@@ -126,7 +126,7 @@ void ScriptedDialog::SystemCommand(unsigned commandId) {
   }
 }
 
-int ScriptedDialogHost::RunModal(int templateId, ui::DialogHandler& handler) {
+int ScriptedDialogHost::RunModal(int templateId, platform::DialogHandler& handler) {
   shown.push_back(templateId);
   // A loop that keeps showing dialogs no script asked for would never end: stop it as a
   // person would, with Cancel, and fail.
@@ -137,11 +137,11 @@ int ScriptedDialogHost::RunModal(int templateId, ui::DialogHandler& handler) {
   const ui::DialogTemplate* dialogTemplate = ui::FindDialogTemplate(templateId);
   if (dialogTemplate == nullptr) {
     ADD_FAILURE() << "no template " << templateId;
-    return ui::kDialogFailed;
+    return platform::kDialogFailed;
   }
   if (scenes.empty()) {
     if (!expectFailure) ADD_FAILURE() << "dialog " << templateId << " shown with no scene left";
-    return ui::kDialogFailed;
+    return platform::kDialogFailed;
   }
   Scene scene = std::move(scenes.front());
   scenes.pop_front();
@@ -157,7 +157,7 @@ int ScriptedDialogHost::RunModal(int templateId, ui::DialogHandler& handler) {
   open.pop_back();
   if (!dialog.Ended()) {
     ADD_FAILURE() << "the scene of dialog " << templateId << " left it open";
-    return ui::kDialogFailed;
+    return platform::kDialogFailed;
   }
   handler.OnDestroy(dialog);
   return dialog.Result();

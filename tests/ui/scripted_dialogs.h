@@ -1,4 +1,4 @@
-// A DialogHost that plays a script instead of a person: each RunModal takes the next scene,
+// A platform::DialogHost that plays a script instead of a person: each RunModal takes the next scene,
 // which acts on the dialog (types, ticks, presses buttons) after the handler's OnInit. The
 // controls are made from the real templates, so an id the template lacks fails the test.
 #pragma once
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_host.h"
+#include "platform/dialog_host.h"
 #include "ui/templates.h"
 
 namespace halshift::testing {
@@ -27,10 +27,10 @@ struct DialogBox {
 class ScriptedDialogHost;
 
 // One open dialog: its controls' texts and marks, and what the handler asked of it.
-class ScriptedDialog : public ui::DialogControls {
+class ScriptedDialog : public platform::DialogControls {
  public:
   ScriptedDialog(ScriptedDialogHost& host, const ui::DialogTemplate& dialogTemplate,
-                 ui::DialogHandler& handler);
+                 platform::DialogHandler& handler);
 
   void SetText(int controlId, std::string_view text) override;
   std::string GetText(int controlId) override;
@@ -39,7 +39,7 @@ class ScriptedDialog : public ui::DialogControls {
   void Enable(int controlId, bool enabled) override;
   void End(int result) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned style) override;
-  std::optional<std::string> ChooseOpenFile(const ui::OpenFileRequest& request) override;
+  std::optional<std::string> ChooseOpenFile(const platform::OpenFileRequest& request) override;
   bool AppendSystemMenuItem(unsigned commandId, std::string_view text) override;
   void SetWindowIcon(int iconId) override { windowIcon = iconId; }
   void SetControlIcon(int controlId, int iconId, int width, int height) override;
@@ -54,7 +54,7 @@ class ScriptedDialog : public ui::DialogControls {
 
   int Id() const { return template_.id; }
   bool Ended() const { return result_.has_value(); }
-  int Result() const { return result_.value_or(ui::kDialogFailed); }
+  int Result() const { return result_.value_or(platform::kDialogFailed); }
 
   struct Control {
     const ui::ControlTemplate* control;
@@ -73,17 +73,17 @@ class ScriptedDialog : public ui::DialogControls {
  private:
   ScriptedDialogHost& host_;
   const ui::DialogTemplate& template_;
-  ui::DialogHandler& handler_;
+  platform::DialogHandler& handler_;
   std::optional<int> result_;
 };
 
-class ScriptedDialogHost : public ui::DialogHost {
+class ScriptedDialogHost : public platform::DialogHost {
  public:
   using Scene = std::function<void(ScriptedDialog&)>;
 
   // Runs the next scene on the dialog. Without a scene left, the dialog "cannot be shown":
   // the test fails unless failing is what it expects (expectFailure).
-  int RunModal(int templateId, ui::DialogHandler& handler) override;
+  int RunModal(int templateId, platform::DialogHandler& handler) override;
 
   void Then(Scene scene) { scenes.push_back(std::move(scene)); }
   // A scene that only presses a button.
@@ -98,7 +98,7 @@ class ScriptedDialogHost : public ui::DialogHost {
   std::vector<int> shown;                  // template ids, in the order they were run
   std::vector<DialogBox> boxes;            // boxes owned by a dialog
   std::deque<int> boxAnswers;              // answers to them; IDOK / IDYES when empty
-  std::vector<ui::OpenFileRequest> fileRequests;
+  std::vector<platform::OpenFileRequest> fileRequests;
   std::vector<std::string> fileRequestFilters;  // "label|pattern;..." of each request
   std::deque<std::optional<std::string>> fileAnswers;  // nothing: the chooser was cancelled
   std::vector<std::string> promptTexts;   // IDC_MEDIA_PROMPT of each media prompt shown

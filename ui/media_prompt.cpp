@@ -1,14 +1,15 @@
 // The source media prompt and the loop that validates its answer.
-#include "hal/media_prompt.h"
+#include "ui/media_prompt.h"
 
 #include <array>
 #include <string>
 
-#include "app/text.h"
+#include "base/text.h"
+#include "base/winpath.h"
 #include "hal/installer.h"
 #include "ui/resource.h"
 
-namespace halshift::hal {
+namespace halshift::ui {
 namespace {
 
 constexpr std::string_view kDefaultMediaDrive = "D:";
@@ -23,7 +24,7 @@ constexpr std::size_t kPromptSuffixBuffer = 256;
 
 constexpr std::string_view kBrowseTitle = "Browse";
 constexpr std::string_view kBrowseInitialName = "Hal.dll";
-constexpr std::array<ui::FileFilter, 2> kBrowseFilters = {{
+constexpr std::array<platform::FileFilter, 2> kBrowseFilters = {{
     {"NT Hal (HAL*.DLL)", "HAL*.DLL"},
     {"All files (*.*)", "*.*"},
 }};
@@ -33,12 +34,6 @@ constexpr std::string_view kCompressedHalName = "HAL.DL_";
 constexpr std::string_view kHalInDirectory = "\\hal.dll";
 
 }  // namespace
-
-std::string DirectoryOf(std::string_view path) {
-  const auto separator = path.rfind('\\');
-  if (separator == std::string_view::npos) return {};
-  return std::string(path.substr(0, separator));
-}
 
 std::string SourceMediaDialog::PromptText() const {
   std::string suffix;
@@ -53,14 +48,14 @@ std::string SourceMediaDialog::PromptText() const {
   return std::string(kPromptRequest) + suffix;
 }
 
-void SourceMediaDialog::OnInit(ui::DialogControls& dialog) {
+void SourceMediaDialog::OnInit(platform::DialogControls& dialog) {
   mediaDrive = survey_.cdromDrive.empty() ? std::string(kDefaultMediaDrive) : survey_.cdromDrive;
   dialog.SetText(IDC_MEDIA_PROMPT, PromptText());
   fileLocation = mediaDrive + std::string(kProposedHalPath);
   dialog.SetText(IDC_FILE_LOCATION, fileLocation);
 }
 
-void SourceMediaDialog::OnCommand(ui::DialogControls& dialog, int commandId) {
+void SourceMediaDialog::OnCommand(platform::DialogControls& dialog, int commandId) {
   switch (commandId) {
     case IDC_BROWSE:
       OnBrowse(dialog);
@@ -78,16 +73,16 @@ void SourceMediaDialog::OnCommand(ui::DialogControls& dialog, int commandId) {
   }
 }
 
-void SourceMediaDialog::OnBrowse(ui::DialogControls& dialog) {
-  const ui::OpenFileRequest request{kBrowseTitle, kBrowseInitialName, kBrowseFilters,
-                                    ui::kOfnHideReadOnly};
+void SourceMediaDialog::OnBrowse(platform::DialogControls& dialog) {
+  const platform::OpenFileRequest request{kBrowseTitle, kBrowseInitialName, kBrowseFilters,
+                                    platform::kOfnHideReadOnly};
   if (auto chosen = dialog.ChooseOpenFile(request)) {
     fileLocation = std::move(*chosen);
     dialog.SetText(IDC_FILE_LOCATION, fileLocation);
   }
 }
 
-std::optional<std::string> ChooseSourceDirectory(ui::DialogHost& host, const SystemSurvey& survey,
+std::optional<std::string> ChooseSourceDirectory(platform::DialogHost& host, const SystemSurvey& survey,
                                                  platform::FileSystem& files) {
   SourceMediaDialog dialog(survey);
   for (;;) {
@@ -98,16 +93,16 @@ std::optional<std::string> ChooseSourceDirectory(ui::DialogHost& host, const Sys
 
     const std::string location = text::ToUpper(dialog.fileLocation);
     if ((text::Contains(location, kHalName) || text::Contains(location, kCompressedHalName)) &&
-        SourceFileExists(files, location)) {
-      return DirectoryOf(location);
+        hal::SourceFileExists(files, location)) {
+      return winpath::DirectoryOf(location);
     }
     const std::uint32_t attributes = files.GetFileAttributes(location);
     if (attributes == platform::kInvalidFileAttributes) continue;
     std::string directory = (attributes & platform::kFileAttributeDirectory) != 0
                                 ? location
-                                : DirectoryOf(location);
-    if (SourceFileExists(files, directory + std::string(kHalInDirectory))) return directory;
+                                : winpath::DirectoryOf(location);
+    if (hal::SourceFileExists(files, directory + std::string(kHalInDirectory))) return directory;
   }
 }
 
-}  // namespace halshift::hal
+}  // namespace halshift::ui

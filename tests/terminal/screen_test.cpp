@@ -1,12 +1,13 @@
 // The terminal face's geometry, text wrapping, mnemonics, wildcard patterns and paths.
-#include "platform/image/terminal_screen.h"
+#include "platform/terminal/screen.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/image/terminal_boxes.h"
+#include "platform/terminal/file_chooser.h"
+#include "platform/terminal/manual_viewer.h"
 #include "ui/templates.h"
 
-namespace halshift::image::terminal {
+namespace halshift::terminal {
 namespace {
 
 TEST(TerminalGeometry, DialogUnitsRoundToCells) {
@@ -97,41 +98,6 @@ TEST(TerminalCanvas, ClipsEveryWriteAndFramesWithTitle) {
   EXPECT_EQ(canvas.At(99, 99).ch, ' ');
 }
 
-TEST(TerminalChooserPaths, WildcardsMatchAsWindowsDoes) {
-  struct Case {
-    const char* name;
-    const char* pattern;
-    bool matches;
-  } cases[] = {
-      {"HAL.DLL", "HAL*.DLL", true},
-      {"hal.dll", "HAL*.DLL", true},
-      {"HALMPS.DLL", "HAL*.DLL", true},
-      {"HALMPS.DL_", "HAL*.DLL", false},
-      {"UPHAL.DLL", "HAL*.DLL", false},
-      {"README", "*.*", true},
-      {"A.B.C", "*.C", true},
-      {"HAL.DL_", "HAL.DL?", true},
-      {"HAL.DL", "HAL.DL?", false},
-      {"AAB", "*AB", true},
-      {"ABA", "*AB", false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(MatchesPattern(c.name, c.pattern), c.matches) << c.name << " " << c.pattern;
-  }
-  EXPECT_TRUE(MatchesAnyPattern("HAL.DL_", "HAL*.DLL; HAL*.DL_"));
-  EXPECT_FALSE(MatchesAnyPattern("NTDLL.DLL", "HAL*.DLL;HAL*.DL_"));
-  EXPECT_TRUE(MatchesAnyPattern("ANY", ""));
-}
-
-TEST(TerminalChooserPaths, JoinAndParentKeepTheDriveRoot) {
-  EXPECT_EQ(JoinWindowsPath("D:\\", "I386"), "D:\\I386");
-  EXPECT_EQ(JoinWindowsPath("D:\\I386", "HAL.DLL"), "D:\\I386\\HAL.DLL");
-  EXPECT_EQ(ParentWindowsPath("D:\\I386"), "D:\\");
-  EXPECT_EQ(ParentWindowsPath("D:\\NT4SP6\\I386"), "D:\\NT4SP6");
-  EXPECT_EQ(ParentWindowsPath("D:\\NT4SP6\\I386\\"), "D:\\NT4SP6");
-  EXPECT_EQ(ParentWindowsPath("D:\\"), "D:\\");
-}
-
 TEST(TerminalManual, RequestsBecomePlainText) {
   const std::vector<std::string> lines = RenderManual(
       ".\\\" a comment\n"
@@ -165,4 +131,4 @@ TEST(TerminalManual, RequestsBecomePlainText) {
 }
 
 }  // namespace
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

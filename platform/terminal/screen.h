@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace halshift::image::terminal {
+namespace halshift::terminal {
 
 // One character cell of the dialog layout stands for this many dialog units across...
 inline constexpr int kDialogUnitsPerColumn = 4;
@@ -152,9 +152,6 @@ struct Mnemonic {
 };
 Mnemonic ParseMnemonic(std::string_view caption);
 
-// Upper case of an ASCII letter; other bytes unchanged.
-char UpperAscii(char c);
-
 // Breaks text into lines of at most width characters. Line feeds always break; a line longer
 // than width is broken after the last blank that fits, or hard at width when it has none.
 // Tabs advance to the next multiple of 8; carriage returns are dropped.
@@ -166,4 +163,4 @@ std::vector<std::string> ReflowText(std::string_view text, int width);
 // case cut to height lines.
 std::vector<std::string> FitText(std::string_view text, int width, int height);
 
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

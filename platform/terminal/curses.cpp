@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/image/terminal_ui.h"
+#include "platform/terminal/user_interface.h"
 
-namespace halshift::image::terminal {
+namespace halshift::terminal {
 namespace {
 
 // How long to wait, after an Escape, for the character that makes it an Alt key.
@@ -156,4 +156,4 @@ bool FullScreenTerminalAvailable() {
   return std::string_view(term) != "dumb";
 }
 
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

@@ -9,7 +9,7 @@
 
 #include "app/app.h"
 #include "app/strings.h"
-#include "tests/hal/example_machine.h"
+#include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
 
 namespace halshift::testing {

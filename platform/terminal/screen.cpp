@@ -1,9 +1,11 @@
 // The character grid, mnemonics and text wrapping of the terminal face.
-#include "platform/image/terminal_screen.h"
+#include "platform/terminal/screen.h"
 
 #include <algorithm>
 
-namespace halshift::image::terminal {
+#include "base/text.h"
+
+namespace halshift::terminal {
 namespace {
 
 constexpr int kTabWidth = 8;
@@ -137,11 +139,10 @@ bool Canvas::Shows(std::string_view text) const {
   return false;
 }
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 char Mnemonic::Letter() const {
   if (mnemonicIndex >= text.size()) return 0;
-  return UpperAscii(text[mnemonicIndex]);
+  return halshift::text::UpperAscii(text[mnemonicIndex]);
 }
 
 Mnemonic ParseMnemonic(std::string_view caption) {
@@ -196,4 +197,4 @@ std::vector<std::string> FitText(std::string_view text, int width, int height) {
   return lines;
 }
 
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

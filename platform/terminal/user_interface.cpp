@@ -1,5 +1,5 @@
 // The terminal face: the stack of modal windows, their loops and the dialogs' controls.
-#include "platform/image/terminal_ui.h"
+#include "platform/terminal/user_interface.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,16 +8,15 @@
 
 #include "app/strings.h"
 
-namespace halshift::image::terminal {
+namespace halshift::terminal {
 namespace {
 
-constexpr unsigned kSystemCommandMask = 0xFFF0;
 // After the handler has been told to cancel once, a dialog that still does not end when no
 // input can come is ended for it.
 constexpr int kHangupsBeforeForcedEnd = 2;
 
 // The controls of one open dialog, as its handler reaches them.
-class TerminalDialog : public ui::DialogControls {
+class TerminalDialog : public platform::DialogControls {
  public:
   TerminalDialog(TerminalUserInterface& face, DialogModel& model) : face_(face), model_(model) {}
 
@@ -32,7 +31,7 @@ class TerminalDialog : public ui::DialogControls {
   int MessageBox(std::string_view text, std::string_view caption, unsigned style) override {
     return face_.RunMessageBox(text, caption, style);
   }
-  std::optional<std::string> ChooseOpenFile(const ui::OpenFileRequest& request) override {
+  std::optional<std::string> ChooseOpenFile(const platform::OpenFileRequest& request) override {
     return face_.RunFileChooser(request);
   }
   bool AppendSystemMenuItem(unsigned commandId, std::string_view text) override {
@@ -46,7 +45,7 @@ class TerminalDialog : public ui::DialogControls {
   }
 
   bool Ended() const { return result_.has_value(); }
-  int Result() const { return result_.value_or(ui::kDialogFailed); }
+  int Result() const { return result_.value_or(platform::kDialogFailed); }
 
  private:
   TerminalUserInterface& face_;
@@ -69,43 +68,6 @@ class LayerScope {
 };
 
 }  // namespace
-
-// ---- the machine image for the chooser ----
-
-std::vector<char> ImageBrowseSource::Drives() {
-  std::vector<char> drives;
-  for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    const unsigned type = files_.GetDriveType(std::string(1, letter) + ":\\");
-    if (type != platform::kDriveNoRootDir && type != platform::kDriveUnknown) drives.push_back(letter);
-  }
-  return drives;
-}
-
-std::optional<std::vector<DirectoryEntry>> ImageBrowseSource::List(std::string_view directory) {
-  const std::optional<std::filesystem::path> host = image_.HostPath(directory);
-  if (!host) return std::nullopt;
-  std::error_code error;
-  if (!std::filesystem::is_directory(*host, error)) return std::nullopt;
-  std::filesystem::directory_iterator it(*host, error);
-  if (error) return std::nullopt;
-  std::vector<DirectoryEntry> entries;
-  for (const std::filesystem::directory_entry& entry : it) {
-    std::error_code kindError;
-    entries.push_back({entry.path().filename().string(), entry.is_directory(kindError)});
-  }
-  return entries;
-}
-
-std::string ImageBrowseSource::StartDirectory() {
-  std::string firstWithMedia;
-  for (char letter : Drives()) {
-    const std::string root = std::string(1, letter) + ":\\";
-    if (!List(root)) continue;
-    if (files_.GetDriveType(root) == platform::kDriveCdrom) return root;
-    if (firstWithMedia.empty()) firstWithMedia = root;
-  }
-  return firstWithMedia.empty() ? std::string("C:\\") : firstWithMedia;
-}
 
 // ---- the face ----
 
@@ -198,9 +160,9 @@ Key TerminalUserInterface::WaitKey() {
   }
 }
 
-int TerminalUserInterface::RunModal(int templateId, ui::DialogHandler& handler) {
+int TerminalUserInterface::RunModal(int templateId, platform::DialogHandler& handler) {
   const ui::DialogTemplate* dialogTemplate = ui::FindDialogTemplate(templateId);
-  if (dialogTemplate == nullptr || !EnsureStarted()) return ui::kDialogFailed;
+  if (dialogTemplate == nullptr || !EnsureStarted()) return platform::kDialogFailed;
   DialogModel model(*dialogTemplate);
   TerminalDialog controls(*this, model);
   {
@@ -210,7 +172,7 @@ int TerminalUserInterface::RunModal(int templateId, ui::DialogHandler& handler) 
     while (!controls.Ended()) {
       const Key key = WaitKey();
       if (key.code == KeyCode::kHangup && ++hangups >= kHangupsBeforeForcedEnd) {
-        controls.End(ui::kDialogFailed);
+        controls.End(platform::kDialogFailed);
         break;
       }
       const DialogAction action = model.HandleKey(key);
@@ -218,7 +180,7 @@ int TerminalUserInterface::RunModal(int templateId, ui::DialogHandler& handler) 
         handler.OnCommand(controls, static_cast<int>(action.id));
       } else if (action.kind == DialogAction::Kind::kSystemCommand) {
         if (!handler.OnSystemCommand(controls, action.id) &&
-            (action.id & kSystemCommandMask) == kSystemCommandClose) {
+            (action.id & platform::kSystemCommandMask) == platform::kSystemCommandClose) {
           handler.OnCommand(controls, platform::kIdCancel);
         }
       }
@@ -248,7 +210,7 @@ int TerminalUserInterface::RunMessageBox(std::string_view text, std::string_view
   return *answer;
 }
 
-std::optional<std::string> TerminalUserInterface::RunFileChooser(const ui::OpenFileRequest& request) {
+std::optional<std::string> TerminalUserInterface::RunFileChooser(const platform::OpenFileRequest& request) {
   if (!EnsureStarted()) return std::nullopt;
   FileChooserModel chooser(request, browse_, browse_.StartDirectory());
   std::optional<FileChooserModel::Outcome> outcome;
@@ -284,4 +246,4 @@ void TerminalUserInterface::ShowHelp(std::string_view) {
   StopIfIdle();
 }
 
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

@@ -5,7 +5,7 @@
 
 #include "app/state.h"
 #include "app/strings.h"
-#include "tests/hal/example_machine.h"
+#include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
 
 namespace halshift {
@@ -57,7 +57,8 @@ class RecoveryTest : public ::testing::Test {
     HalInstallation installation(machine->Platform(), survey);
     installation.systemDirectory = kSystem32;
     installation.SetSourceDirectory("D:\\I386");
-    const bool result = enable ? installation.EnableRecovery(error) : installation.DisableRecovery(error);
+    const bool result = enable ? bootmenu::EnableRecovery(installation, error)
+                                : bootmenu::DisableRecovery(installation, error);
     readFileCalls_ = machine->image->Faults().CallCount("ReadFile");
     return result;
   }

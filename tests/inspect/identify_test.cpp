@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/registry_record.h"
 #include "app/state.h"
-#include "tests/bootmenu/boot_machine.h"
+#include "tests/support/boot_machine.h"
 
 namespace halshift {
 namespace {
@@ -72,7 +73,7 @@ TEST(IdentifyHal, HalKindAndSystemDirectoryFromTheRegistry) {
     ASSERT_TRUE(machine) << c.name;
     SystemSurvey survey(machine->Platform());
     HalInstallation installation(machine->Platform(), survey);
-    EXPECT_TRUE(installation.IdentifyHal()) << c.name;
+    inspect::IdentifyHal(installation);
     EXPECT_EQ(installation.halKind, c.halKind) << c.name;
     EXPECT_EQ(installation.systemDirectory, c.systemDirectory) << c.name;
     EXPECT_EQ(installation.recoveryPresent, 0u) << c.name;
@@ -90,7 +91,7 @@ TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
   ASSERT_TRUE(machine);
   SystemSurvey survey(machine->Platform());
   HalInstallation installation(machine->Platform(), survey);
-  installation.IdentifyHal();
+  inspect::IdentifyHal(installation);
   EXPECT_EQ(installation.halKind, HalKind::kUniprocessor);
   EXPECT_EQ(installation.recoveryPresent, 1u);
 
@@ -98,10 +99,10 @@ TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
   const std::string multi = "Multiprocessor Free";
   std::vector<std::uint8_t> data(multi.begin(), multi.end());
   data.push_back(0);
-  ASSERT_EQ(machine->Platform().registry.SetValue(inspect::kCurrentVersionKey, "CurrentType",
+  ASSERT_EQ(machine->Platform().registry.SetValue(record::kCurrentVersionKey, "CurrentType",
                                                   platform::kRegSz, data),
             platform::kErrorSuccess);
-  installation.IdentifyHal();
+  inspect::IdentifyHal(installation);
   EXPECT_EQ(installation.halKind, HalKind::kMultiprocessor);
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/image/expand.h"
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"

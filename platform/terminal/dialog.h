@@ -9,13 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/image/terminal_screen.h"
+#include "platform/dialog_host.h"
+#include "platform/terminal/screen.h"
 #include "ui/templates.h"
 
-namespace halshift::image::terminal {
-
-// SC_CLOSE: the Close item of every system menu.
-inline constexpr unsigned kSystemCommandClose = 0xF060;
+namespace halshift::terminal {
 
 // What a key asks of the dialog's handler.
 struct DialogAction {
@@ -137,4 +135,4 @@ class DialogModel : public Layer {
   std::size_t menuSelection_ = 0;
 };
 
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

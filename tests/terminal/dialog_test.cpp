@@ -1,6 +1,6 @@
 // One dialog of the terminal face: layout from the templates, focus order, the keys of the
 // Win32 dialog manager, editing, the system menu and what is drawn.
-#include "platform/image/terminal_dialog.h"
+#include "platform/terminal/dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "ui/resource.h"
 #include "ui/templates.h"
 
-namespace halshift::image::terminal {
+namespace halshift::terminal {
 namespace {
 
 const ui::DialogTemplate& Template(int id) {
@@ -167,7 +167,7 @@ TEST(TerminalDialogMenu, SystemMenuOffersTheHandlersItemsAndClose) {
   EXPECT_TRUE(canvas.Shows("| Close")) << canvas.Dump();
   EXPECT_TRUE(canvas.Shows("| About halshift...")) << canvas.Dump();
   // Keys go to the menu while it is open: Enter on its first item is Close.
-  EXPECT_EQ(model.HandleKey(Key::Of(KeyCode::kEnter)), DialogAction::SystemCommand(kSystemCommandClose));
+  EXPECT_EQ(model.HandleKey(Key::Of(KeyCode::kEnter)), DialogAction::SystemCommand(platform::kSystemCommandClose));
   EXPECT_FALSE(model.MenuOpen());
   // Alt+Space, Down over the separator, Enter: the About item.
   model.HandleKey(Key::Alt(' '));
@@ -237,4 +237,4 @@ TEST(TerminalDialogDraw, MediaPromptIsCentredAndAboutBoxWraps) {
 }
 
 }  // namespace
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

@@ -8,26 +8,23 @@
 
 #include "app/state.h"
 #include "platform/platform.h"
-#include "ui/dialog_host.h"
+#include "platform/dialog_host.h"
 #include "ui/resource.h"
 
-namespace halshift::hal {
-
-// The part of path before its last "\"; empty when the path holds no "\".
-std::string DirectoryOf(std::string_view path);
+namespace halshift::ui {
 
 // The modal "Insert Source Media" dialog (template IDD_SOURCE_MEDIA). Each time it opens it
 // names the disc to insert and proposes the HAL on the first CD-ROM drive; Browse fills the
 // location from the open-file chooser; OK takes whatever the location box holds.
-class SourceMediaDialog : public ui::DialogHandler {
+class SourceMediaDialog : public platform::DialogHandler {
  public:
   explicit SourceMediaDialog(const SystemSurvey& survey) : survey_(survey) {}
 
-  // Shows the dialog once; IDOK, IDCANCEL or ui::kDialogFailed.
-  int DoModal(ui::DialogHost& host) { return host.RunModal(IDD_SOURCE_MEDIA, *this); }
+  // Shows the dialog once; IDOK, IDCANCEL or platform::kDialogFailed.
+  int DoModal(platform::DialogHost& host) { return host.RunModal(IDD_SOURCE_MEDIA, *this); }
 
-  void OnInit(ui::DialogControls& dialog) override;
-  void OnCommand(ui::DialogControls& dialog, int commandId) override;
+  void OnInit(platform::DialogControls& dialog) override;
+  void OnCommand(platform::DialogControls& dialog, int commandId) override;
 
   // The prompt shown in the dialog for the survey's service pack and mediaDrive.
   std::string PromptText() const;
@@ -36,7 +33,7 @@ class SourceMediaDialog : public ui::DialogHandler {
   std::string mediaDrive;    // the drive the prompt names, such as "D:"
 
  private:
-  void OnBrowse(ui::DialogControls& dialog);
+  void OnBrowse(platform::DialogControls& dialog);
 
   const SystemSurvey& survey_;
 };
@@ -45,7 +42,7 @@ class SourceMediaDialog : public ui::DialogHandler {
 // "HAL.DL_" in its name), or a directory (or a file in a directory) that holds "hal.dll" or
 // "hal.dl_". Returns that directory in upper case, or nothing when the user cancelled or the
 // prompt could not be shown.
-std::optional<std::string> ChooseSourceDirectory(ui::DialogHost& host, const SystemSurvey& survey,
+std::optional<std::string> ChooseSourceDirectory(platform::DialogHost& host, const SystemSurvey& survey,
                                                  platform::FileSystem& files);
 
-}  // namespace halshift::hal
+}  // namespace halshift::ui

@@ -1,8 +1,8 @@
 // The modal dialogs of the interactive window, as the portable logic sees them.
 //
-// The logic (ui/, hal/media_prompt) describes what a dialog does through a DialogHandler; a
-// face (the Win32 dialog manager in platform/win32/dialogs.cpp, the terminal on the machine
-// image) builds the dialog from its template (ui/templates.inc, ids in ui/resource.h), runs
+// The logic (ui/) describes what a dialog does through a DialogHandler; a face (the Win32
+// dialog manager in platform/win32/dialogs.cpp, the terminal in platform/terminal/) builds the
+// dialog from its template (ui/templates.inc, ids in ui/resource.h), runs
 // its modal loop and calls the handler. Controls are addressed by their template ids. Nothing
 // here throws; an operation on a control that the open dialog does not have does nothing
 // (setters) or answers empty / false (getters).
@@ -13,10 +13,15 @@
 #include <string>
 #include <string_view>
 
-namespace halshift::ui {
+namespace halshift::platform {
 
 // RunModal's answer when the dialog could not be created or shown at all.
 inline constexpr int kDialogFailed = -1;
+
+// System-menu commands: the system uses the low four bits of a command id, so a command is
+// compared after masking them off. SC_CLOSE is the close box's command.
+inline constexpr unsigned kSystemCommandMask = 0xFFF0;
+inline constexpr unsigned kSystemCommandClose = 0xF060;
 
 // OFN_HIDEREADONLY: the open-file chooser shows no read-only check box.
 inline constexpr unsigned kOfnHideReadOnly = 0x4;
@@ -53,7 +58,7 @@ class DialogControls {
   virtual void End(int result) = 0;
 
   // A message box owned by this dialog (MessageBoxA with the dialog as owner); returns the
-  // button pressed (platform::kIdOk, kIdYes, kIdNo...).
+  // button pressed (kIdOk, kIdYes, kIdNo...).
   virtual int MessageBox(std::string_view text, std::string_view caption, unsigned style) = 0;
 
   // The open-file chooser, owned by this dialog: the full path the user confirmed, or nothing
@@ -114,4 +119,4 @@ class DialogHost {
   virtual int RunModal(int templateId, DialogHandler& handler) = 0;
 };
 
-}  // namespace halshift::ui
+}  // namespace halshift::platform

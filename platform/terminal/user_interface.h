@@ -1,9 +1,9 @@
 // The interactive face of the Linux build on a terminal: message boxes, the modal dialogs of
-// the interactive window drawn from their templates, the open-file chooser over the machine
-// image's drives, and the manual page as help.
+// the interactive window drawn from their templates, the open-file chooser, and the manual
+// page as help.
 //
-// May contain: POSIX and C++ standard library calls; the curses library only in
-// terminal_curses.cpp. No logic of the program.
+// May contain: POSIX and C++ standard library calls; the curses library only in curses.cpp.
+// No logic of the program.
 #pragma once
 
 #include <memory>
@@ -11,14 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/image/machine_image.h"
-#include "platform/image/terminal_boxes.h"
-#include "platform/image/terminal_dialog.h"
-#include "platform/image/terminal_screen.h"
+#include "platform/terminal/file_chooser.h"
+#include "platform/terminal/manual_viewer.h"
+#include "platform/terminal/message_box.h"
+#include "platform/terminal/dialog.h"
+#include "platform/terminal/screen.h"
 #include "platform/platform.h"
-#include "ui/dialog_host.h"
+#include "platform/dialog_host.h"
 
-namespace halshift::image::terminal {
+namespace halshift::terminal {
 
 // The screen and the keyboard.
 class Terminal {
@@ -34,7 +35,7 @@ class Terminal {
   virtual Key ReadKey() = 0;
 };
 
-// The curses terminal on standard input and output (terminal_curses.cpp).
+// The curses terminal on standard input and output (curses.cpp).
 std::unique_ptr<Terminal> MakeCursesTerminal();
 // Whether standard input and output are a terminal that can be driven full-screen (TERM set
 // and not "dumb").
@@ -44,24 +45,10 @@ bool FullScreenTerminalAvailable();
 // tree had none.
 std::string_view ManualPage();
 
-// The machine image's drives and folders for the chooser.
-class ImageBrowseSource : public BrowseSource {
- public:
-  ImageBrowseSource(MachineImage& image, platform::FileSystem& files) : image_(image), files_(files) {}
-  std::vector<char> Drives() override;
-  std::optional<std::vector<DirectoryEntry>> List(std::string_view directory) override;
-  // The root of the first CD-ROM drive with media, else of the first drive with media.
-  std::string StartDirectory() override;
-
- private:
-  MachineImage& image_;
-  platform::FileSystem& files_;
-};
-
 // The message box that says the terminal is too small, for tests.
 std::string TooSmallMessage(Size needed, Size screen);
 
-class TerminalUserInterface : public platform::UserInterface, public ui::DialogHost {
+class TerminalUserInterface : public platform::UserInterface, public platform::DialogHost {
  public:
   TerminalUserInterface(Terminal& terminal, BrowseSource& browse);
   ~TerminalUserInterface() override;
@@ -72,13 +59,13 @@ class TerminalUserInterface : public platform::UserInterface, public ui::DialogH
                  unsigned style) override;
   std::string LoadString(unsigned id) override;
   void ShowHelp(std::string_view helpFile) override;
-  ui::DialogHost* Dialogs() override { return this; }
+  platform::DialogHost* Dialogs() override { return this; }
 
-  int RunModal(int templateId, ui::DialogHandler& handler) override;
+  int RunModal(int templateId, platform::DialogHandler& handler) override;
 
   // Boxes and choosers of a dialog (DialogControls).
   int RunMessageBox(std::string_view text, std::string_view caption, unsigned style);
-  std::optional<std::string> RunFileChooser(const ui::OpenFileRequest& request);
+  std::optional<std::string> RunFileChooser(const platform::OpenFileRequest& request);
 
   // Whether the screen is in full-screen mode now (standard output is held back meanwhile).
   bool Active() const { return started_; }
@@ -113,4 +100,4 @@ class TerminalOutput : public platform::StandardOutput {
   TerminalUserInterface& ui_;
 };
 
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

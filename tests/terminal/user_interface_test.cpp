@@ -1,6 +1,6 @@
 // The terminal face over a scripted terminal: modal nesting, message boxes, the chooser over a
 // machine image, a terminal too small, lost input, and the screen handed back.
-#include "platform/image/terminal_ui.h"
+#include "platform/terminal/user_interface.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,12 @@
 #include <functional>
 
 #include "app/state.h"
-#include "hal/media_prompt.h"
+#include "platform/terminal/image_browse_source.h"
+#include "ui/media_prompt.h"
 #include "tests/support/image_builder.h"
 #include "ui/resource.h"
 
-namespace halshift::image::terminal {
+namespace halshift::terminal {
 namespace {
 
 // Plays keys; each key may first change the screen size. Records every screen shown. When the
@@ -73,12 +74,12 @@ class NoBrowsing : public BrowseSource {
 };
 
 // A handler whose reactions the test gives.
-class TestHandler : public ui::DialogHandler {
+class TestHandler : public platform::DialogHandler {
  public:
-  void OnInit(ui::DialogControls& dialog) override {
+  void OnInit(platform::DialogControls& dialog) override {
     if (onInit) onInit(dialog);
   }
-  void OnCommand(ui::DialogControls& dialog, int commandId) override {
+  void OnCommand(platform::DialogControls& dialog, int commandId) override {
     commands.push_back(commandId);
     if (onCommand) {
       onCommand(dialog, commandId);
@@ -86,15 +87,15 @@ class TestHandler : public ui::DialogHandler {
       dialog.End(commandId);
     }
   }
-  bool OnSystemCommand(ui::DialogControls& dialog, unsigned commandId) override {
+  bool OnSystemCommand(platform::DialogControls& dialog, unsigned commandId) override {
     systemCommands.push_back(commandId);
     return onSystemCommand ? onSystemCommand(dialog, commandId) : false;
   }
-  void OnDestroy(ui::DialogControls&) override { ++destroyed; }
+  void OnDestroy(platform::DialogControls&) override { ++destroyed; }
 
-  std::function<void(ui::DialogControls&)> onInit;
-  std::function<void(ui::DialogControls&, int)> onCommand;
-  std::function<bool(ui::DialogControls&, unsigned)> onSystemCommand;
+  std::function<void(platform::DialogControls&)> onInit;
+  std::function<void(platform::DialogControls&, int)> onCommand;
+  std::function<bool(platform::DialogControls&, unsigned)> onSystemCommand;
   std::vector<int> commands;
   std::vector<unsigned> systemCommands;
   int destroyed = 0;
@@ -106,18 +107,18 @@ TEST(TerminalFace, NestedDialogsDrawOverTheOneBelowAndHandTheScreenBack) {
   TerminalUserInterface face(terminal, browse);
   TestHandler about;
   TestHandler main;
-  main.onInit = [](ui::DialogControls& dialog) {
+  main.onInit = [](platform::DialogControls& dialog) {
     dialog.AppendSystemMenuItem(IDM_ABOUTBOX, "&About halshift...");
     dialog.SetText(IDC_CURRENT_HAL, "Uniprocessor HAL");
   };
   int aboutResult = 0;
   int boxAnswer = 0;
-  main.onSystemCommand = [&](ui::DialogControls&, unsigned id) {
+  main.onSystemCommand = [&](platform::DialogControls&, unsigned id) {
     if ((id & 0xFFF0) != IDM_ABOUTBOX) return false;
     aboutResult = face.RunModal(IDD_ABOUTBOX, about);
     return true;
   };
-  main.onCommand = [&](ui::DialogControls& dialog, int id) {
+  main.onCommand = [&](platform::DialogControls& dialog, int id) {
     if (id == IDC_APPLY) boxAnswer = dialog.MessageBox("Go on?", "Caution", 0x44);
     if (id == IDC_CLOSE) dialog.End(id);
   };
@@ -140,7 +141,7 @@ TEST(TerminalFace, NestedDialogsDrawOverTheOneBelowAndHandTheScreenBack) {
   EXPECT_EQ(about.destroyed, 1);
   EXPECT_EQ(main.destroyed, 1);
   // Close reached the handler as a system command first, then as IDCANCEL.
-  EXPECT_EQ(main.systemCommands, (std::vector<unsigned>{IDM_ABOUTBOX, kSystemCommandClose}));
+  EXPECT_EQ(main.systemCommands, (std::vector<unsigned>{IDM_ABOUTBOX, platform::kSystemCommandClose}));
   EXPECT_EQ(main.commands, (std::vector<int>{IDC_APPLY, IDC_CANCEL}));
   EXPECT_TRUE(terminal.Showed("+- About halshift -"));
   EXPECT_TRUE(terminal.Showed("(i) Go on?"));
@@ -189,8 +190,8 @@ TEST(TerminalFace, LostInputEndsEveryModalRun) {
   NoBrowsing browse;
   TerminalUserInterface face(terminal, browse);
   TestHandler stubborn;
-  stubborn.onCommand = [](ui::DialogControls&, int) {};  // never ends by itself
-  EXPECT_EQ(face.RunModal(IDD_ABOUTBOX, stubborn), ui::kDialogFailed);
+  stubborn.onCommand = [](platform::DialogControls&, int) {};  // never ends by itself
+  EXPECT_EQ(face.RunModal(IDD_ABOUTBOX, stubborn), platform::kDialogFailed);
   EXPECT_EQ(stubborn.commands, (std::vector<int>{IDC_CANCEL}));
   EXPECT_EQ(face.MessageBox(platform::BoxOwner::kSession, "Continue?", "halshift Message", 0x44),
             platform::kIdNo);
@@ -235,8 +236,8 @@ TEST(TerminalFace, WithoutAScreenBoxesAreConfirmedAndDialogsFail) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(face.MessageBox(platform::BoxOwner::kNone, "Text", "Caption", 0x44), platform::kIdYes);
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("Text"), std::string::npos);
-  EXPECT_EQ(face.RunModal(IDD_ABOUTBOX, handler), ui::kDialogFailed);
-  EXPECT_EQ(face.RunModal(12345, handler), ui::kDialogFailed);
+  EXPECT_EQ(face.RunModal(IDD_ABOUTBOX, handler), platform::kDialogFailed);
+  EXPECT_EQ(face.RunModal(12345, handler), platform::kDialogFailed);
   EXPECT_TRUE(terminal.screens.empty());
 }
 
@@ -246,7 +247,7 @@ TEST(TerminalFace, OutputIsHeldWhileTheScreenIsInUse) {
   TerminalUserInterface face(terminal, browse);
   TerminalOutput out(face);
   TestHandler handler;
-  handler.onCommand = [&](ui::DialogControls& dialog, int id) {
+  handler.onCommand = [&](platform::DialogControls& dialog, int id) {
     out.Write("boot entry\n");
     dialog.End(id);
   };
@@ -286,7 +287,7 @@ TEST(TerminalFace, MediaPromptBrowsesTheImageAndReturnsTheDirectory) {
   terminal.Press(KeyCode::kEnter);
 
   const std::optional<std::string> directory =
-      hal::ChooseSourceDirectory(face, survey, machine->Platform().files);
+      ui::ChooseSourceDirectory(face, survey, machine->Platform().files);
   EXPECT_EQ(directory, std::optional<std::string>("D:\\I386")) << terminal.screens.back();
   EXPECT_TRUE(terminal.keys.empty());
   EXPECT_TRUE(terminal.Showed("\"Windows NT Service Pack 6\""));
@@ -312,8 +313,8 @@ TEST(TerminalFace, ChooserListsDrivesFoldersAndFilteredFilesAsOnDisk) {
   ASSERT_TRUE(machine);
   ImageBrowseSource browse(*machine->image, machine->Platform().files);
   EXPECT_EQ(browse.StartDirectory(), "D:\\");
-  const ui::FileFilter filters[] = {{"NT Hal (HAL*.DLL)", "HAL*.DLL"}, {"All files (*.*)", "*.*"}};
-  const ui::OpenFileRequest request{"Browse", "Hal.dll", filters, ui::kOfnHideReadOnly};
+  const platform::FileFilter filters[] = {{"NT Hal (HAL*.DLL)", "HAL*.DLL"}, {"All files (*.*)", "*.*"}};
+  const platform::OpenFileRequest request{"Browse", "Hal.dll", filters, platform::kOfnHideReadOnly};
   FileChooserModel chooser(request, browse, "D:\\I386");
   std::vector<std::string> expected;
   for (char letter : browse.Drives()) expected.push_back(std::string(1, letter) + ":\\");
@@ -366,4 +367,4 @@ TEST(TerminalFace, HelpShowsTheManualPageScrollably) {
 }
 
 }  // namespace
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

@@ -1,18 +1,18 @@
 // Layout, keys and drawing of one dialog of the terminal face.
-#include "platform/image/terminal_dialog.h"
+#include "platform/terminal/dialog.h"
 
 #include <algorithm>
 #include <map>
 
+#include "base/text.h"
+#include "platform/platform.h"
 #include "ui/resource.h"
 
-namespace halshift::image::terminal {
+namespace halshift::terminal {
 namespace {
 
 using ui::ControlKind;
 
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
 // "[ ] " and "( ) " before a button's caption.
 constexpr int kMarkWidth = 4;
 
@@ -146,7 +146,7 @@ DialogModel::DialogModel(const ui::DialogTemplate& dialogTemplate) : template_(d
       break;
     }
   }
-  menu_.push_back({kSystemCommandClose, "&Close"});
+  menu_.push_back({platform::kSystemCommandClose, "&Close"});
 }
 
 void DialogModel::Layout() {
@@ -345,7 +345,7 @@ int DialogModel::EnterCommand() const {
   for (const Widget& widget : widgets_) {
     if (widget.control->kind == ControlKind::kDefPushButton && widget.enabled) return widget.control->id;
   }
-  return kIdOk;
+  return platform::kIdOk;
 }
 
 DialogAction DialogModel::Click(std::size_t index) {
@@ -389,7 +389,7 @@ DialogAction DialogModel::MoveInRadioGroup(int direction) {
 }
 
 DialogAction DialogModel::PressMnemonic(char letter) {
-  const char wanted = UpperAscii(letter);
+  const char wanted = text::UpperAscii(letter);
   for (std::size_t i = 0; i < widgets_.size(); ++i) {
     if (!TakesFocus(i) || widgets_[i].control->kind == ControlKind::kEdit) continue;
     if (ParseMnemonic(widgets_[i].text).Letter() != wanted) continue;
@@ -429,7 +429,7 @@ DialogAction DialogModel::HandleMenuKey(const Key& key) {
     case KeyCode::kChar:
     case KeyCode::kAlt:
       for (const MenuItem& item : menu_) {
-        if (item.id != 0 && ParseMnemonic(item.text).Letter() == UpperAscii(key.ch)) {
+        if (item.id != 0 && ParseMnemonic(item.text).Letter() == text::UpperAscii(key.ch)) {
           menuOpen_ = false;
           return DialogAction::SystemCommand(item.id);
         }
@@ -455,7 +455,7 @@ DialogAction DialogModel::HandleKey(const Key& key) {
       return DialogAction::Command(EnterCommand());
     case KeyCode::kEscape:
     case KeyCode::kHangup:
-      return DialogAction::Command(kIdCancel);
+      return DialogAction::Command(platform::kIdCancel);
     case KeyCode::kF10:
       menuOpen_ = true;
       menuSelection_ = 0;
@@ -641,4 +641,4 @@ void DialogModel::DrawMenu(Canvas& canvas, Point client) const {
   }
 }
 
-}  // namespace halshift::image::terminal
+}  // namespace halshift::terminal

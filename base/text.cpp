@@ -1,10 +1,11 @@
 // Shared text helpers.
-#include "app/text.h"
+#include "base/text.h"
+
+#include <algorithm>
 
 namespace halshift::text {
-namespace {
+
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-}  // namespace
 
 std::string ToUpper(std::string_view s) {
   std::string out(s);
@@ -20,8 +21,24 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool LessIgnoreCase(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const char x = UpperAscii(a[i]);
+    const char y = UpperAscii(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
 bool Contains(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;
+}
+
+std::string Printable(std::string_view text) {
+  std::string copy(text);
+  std::replace(copy.begin(), copy.end(), '\0', ' ');
+  return copy;
 }
 
 }  // namespace halshift::text

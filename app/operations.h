@@ -1,0 +1,25 @@
+// The four operations of a session, as both drivers run them (the silent command line and the
+// dialog's Apply): each one's call and the texts that report its outcome.
+#pragma once
+
+#include <string>
+
+#include "app/app.h"
+
+namespace halshift {
+
+enum class Operation { kEnableRecovery, kDisableRecovery, kUpgradeHal, kDowngradeHal };
+
+struct OperationOutcome {
+  bool succeeded = false;
+  // On failure, the operation's failure text followed by the reason: what the log holds
+  // before its closing line feed, and what the dialog shows.
+  std::string failure;
+};
+
+// Runs the operation on app.installation and writes its outcome to the log: the success text,
+// or the failure text, the reason and a line feed. reason is shared by the operations of one
+// run and is not emptied first: a failing operation writes its own reason into it.
+OperationOutcome RunOperation(HalUtilityApp& app, Operation operation, std::string& reason);
+
+}  // namespace halshift
