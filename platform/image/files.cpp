@@ -49,7 +49,7 @@ class ImageOutputFile : public platform::OutputFile {
   ImageOutputFile& operator=(const ImageOutputFile&) = delete;
 
   bool Write(std::span<const char> data) override {
-    if (fd_ < 0 || faults_.ShouldFail("WriteFile")) return false;
+    if (fd_ < 0 || faults_.ShouldFail(Call::kWriteFile)) return false;
     while (!data.empty()) {
       const ssize_t put = write(fd_, data.data(), data.size());
       if (put < 0 && errno == EINTR) continue;
@@ -64,7 +64,7 @@ class ImageOutputFile : public platform::OutputFile {
 
   bool Close() override {
     if (fd_ < 0) return true;
-    const bool injected = faults_.ShouldFail("CloseFile");
+    const bool injected = faults_.ShouldFail(Call::kCloseFile);
     const bool closed = close(fd_) == 0;
     fd_ = -1;
     return !injected && closed && !lost_;
@@ -127,7 +127,7 @@ std::optional<ImageFiles::Resolved> ImageFiles::Resolve(std::string_view path,
 }
 
 bool ImageFiles::FindFirstFile(std::string_view path) {
-  if (state_.faults.ShouldFail("FindFirstFile")) return false;
+  if (state_.faults.ShouldFail(Call::kFindFirstFile)) return false;
   auto windows = ParseWindowsPath(path, state_.systemDrive);
   // Windows finds nothing for a root or for a path that ends in a separator.
   if (!windows || windows->IsRoot() || windows->trailingSeparator) return false;
@@ -151,7 +151,7 @@ bool ImageFiles::FindFirstFile(std::string_view path) {
 }
 
 unsigned ImageFiles::GetDriveType(std::string_view root) {
-  if (state_.faults.ShouldFail("GetDriveType")) return platform::kDriveUnknown;
+  if (state_.faults.ShouldFail(Call::kGetDriveType)) return platform::kDriveUnknown;
   const bool shaped = (root.size() == 2 || (root.size() == 3 && winpath::IsSeparator(root[2]))) &&
                       root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]));
   if (!shaped) return platform::kDriveNoRootDir;
@@ -160,7 +160,7 @@ unsigned ImageFiles::GetDriveType(std::string_view root) {
 }
 
 std::uint32_t ImageFiles::GetFileAttributes(std::string_view path) {
-  if (state_.faults.ShouldFail("GetFileAttributes")) return platform::kInvalidFileAttributes;
+  if (state_.faults.ShouldFail(Call::kGetFileAttributes)) return platform::kInvalidFileAttributes;
   const auto resolved = Resolve(path);
   if (!resolved) return platform::kInvalidFileAttributes;
   const host::Kind kind = host::KindOf(resolved->host);
@@ -172,7 +172,7 @@ std::uint32_t ImageFiles::GetFileAttributes(std::string_view path) {
 }
 
 bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attributes) {
-  if (state_.faults.ShouldFail("SetFileAttributes")) return false;
+  if (state_.faults.ShouldFail(Call::kSetFileAttributes)) return false;
   const auto resolved = Resolve(path);
   if (!resolved || resolved->windows.IsRoot()) return false;
   if (host::KindOf(resolved->host) == host::Kind::kMissing) return false;
@@ -187,7 +187,7 @@ bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attribut
 }
 
 bool ImageFiles::CreateDirectory(std::string_view path) {
-  if (state_.faults.ShouldFail("CreateDirectory")) return false;
+  if (state_.faults.ShouldFail(Call::kCreateDirectory)) return false;
   const auto resolved = Resolve(path);
   if (!resolved || resolved->windows.IsRoot()) return false;
   if (host::KindOf(resolved->host) != host::Kind::kMissing) return false;
@@ -196,7 +196,7 @@ bool ImageFiles::CreateDirectory(std::string_view path) {
 }
 
 bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) {
-  if (state_.faults.ShouldFail("CopyFile")) return false;
+  if (state_.faults.ShouldFail(Call::kCopyFile)) return false;
   const auto from = Resolve(existing);
   const auto to = Resolve(newPath);
   if (!from || !to || to->windows.IsRoot()) return false;
@@ -295,7 +295,7 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
 }
 
 bool ImageFiles::MoveFile(std::string_view existing, std::string_view newPath) {
-  if (state_.faults.ShouldFail("MoveFile")) return false;
+  if (state_.faults.ShouldFail(Call::kMoveFile)) return false;
   const auto from = Resolve(existing);
   const auto to = Resolve(newPath);
   return from && to && Rename(*from, *to, false);
@@ -326,7 +326,7 @@ bool ImageFiles::SchedulePending(std::string_view first, std::string_view second
 
 bool ImageFiles::MoveFileEx(std::string_view existing, std::optional<std::string_view> newPath,
                             std::uint32_t flags) {
-  if (state_.faults.ShouldFail("MoveFileEx")) return false;
+  if (state_.faults.ShouldFail(Call::kMoveFileEx)) return false;
   const bool replace = (flags & platform::kMoveFileReplaceExisting) != 0;
   if ((flags & platform::kMoveFileDelayUntilReboot) != 0) {
     const auto from = ParseWindowsPath(existing, state_.systemDrive);
@@ -348,7 +348,7 @@ bool ImageFiles::MoveFileEx(std::string_view existing, std::optional<std::string
 }
 
 bool ImageFiles::DeleteFile(std::string_view path) {
-  if (state_.faults.ShouldFail("DeleteFile")) return false;
+  if (state_.faults.ShouldFail(Call::kDeleteFile)) return false;
   const auto resolved = Resolve(path);
   if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
   if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
@@ -357,7 +357,7 @@ bool ImageFiles::DeleteFile(std::string_view path) {
 
 std::optional<std::string> ImageFiles::GetTempFileName(std::string_view directory,
                                                        std::string_view prefix) {
-  if (state_.faults.ShouldFail("GetTempFileName")) return std::nullopt;
+  if (state_.faults.ShouldFail(Call::kGetTempFileName)) return std::nullopt;
   const auto folder = Resolve(directory);
   if (!folder || host::KindOf(folder->host) != host::Kind::kDirectory) return std::nullopt;
   const std::string_view shortPrefix = prefix.substr(0, std::min(prefix.size(), kTempPrefixLength));
@@ -389,7 +389,7 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
 }
 
 std::optional<std::string> ImageFiles::ReadFile(std::string_view path) {
-  if (state_.faults.ShouldFail("ReadFile")) return std::nullopt;
+  if (state_.faults.ShouldFail(Call::kReadFile)) return std::nullopt;
   const auto resolved = Resolve(path);
   if (!resolved) return std::nullopt;
   return host::ReadWhole(resolved->host);
@@ -397,7 +397,7 @@ std::optional<std::string> ImageFiles::ReadFile(std::string_view path) {
 
 std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path,
                                                            platform::OpenMode mode) {
-  if (state_.faults.ShouldFail("OpenFile")) return nullptr;
+  if (state_.faults.ShouldFail(Call::kOpenFile)) return nullptr;
   const auto resolved = Resolve(path);
   if (!resolved || resolved->windows.IsRoot()) return nullptr;
   switch (host::KindOf(resolved->host)) {
@@ -433,7 +433,7 @@ std::uint32_t ImageFiles::GetPrivateProfileSection(std::string_view section,
     for (std::size_t i = 0; i < std::min<std::size_t>(2, buffer.size()); ++i) buffer[i] = '\0';
     return 0u;
   };
-  if (state_.faults.ShouldFail("GetPrivateProfileSection")) return terminate();
+  if (state_.faults.ShouldFail(Call::kGetPrivateProfileSection)) return terminate();
   const auto resolved = Resolve(file);
   if (!resolved) return terminate();
   const auto contents = host::ReadWhole(resolved->host);
@@ -465,7 +465,7 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
                                          std::string_view /*currentDirectory*/,
                                          std::string& tempName) {
   tempName.clear();
-  if (state_.faults.ShouldFail("VerInstallFile")) return platform::kVifCannotCreate;
+  if (state_.faults.ShouldFail(Call::kVerInstallFile)) return platform::kVifCannotCreate;
   const auto source = Resolve(winpath::Join(sourceDirectory, sourceName));
   if (!source) return platform::kVifCannotReadSrc;
   const auto contents = host::ReadWhole(source->host);

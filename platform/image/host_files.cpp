@@ -111,7 +111,7 @@ WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view b
     unlink(pattern.c_str());
     return WriteResult::kCannotCreate;
   }
-  if (faults.ShouldFail("RenameTemporary") || rename(pattern.c_str(), target.c_str()) != 0) {
+  if (faults.ShouldFail(Call::kRenameTemporary) || rename(pattern.c_str(), target.c_str()) != 0) {
     unlink(pattern.c_str());
     return WriteResult::kCannotRename;
   }

@@ -19,7 +19,7 @@ std::optional<std::string> Lookup(const std::vector<std::pair<std::string, std::
 }  // namespace
 
 std::optional<std::string> ImageLinks::QuerySymbolicLink(std::string_view linkName) {
-  if (state_.faults.ShouldFail("QuerySymbolicLink")) return std::nullopt;
+  if (state_.faults.ShouldFail(Call::kQuerySymbolicLink)) return std::nullopt;
   if (linkName.size() <= kArcNamePrefix.size() ||
       !text::EqualsIgnoreCase(linkName.substr(0, kArcNamePrefix.size()), kArcNamePrefix)) {
     return std::nullopt;
@@ -28,7 +28,7 @@ std::optional<std::string> ImageLinks::QuerySymbolicLink(std::string_view linkNa
 }
 
 std::optional<std::string> ImageLinks::QueryDosDevice(std::string_view drive) {
-  if (state_.faults.ShouldFail("QueryDosDevice")) return std::nullopt;
+  if (state_.faults.ShouldFail(Call::kQueryDosDevice)) return std::nullopt;
   return Lookup(state_.dosDevices, drive);
 }
 

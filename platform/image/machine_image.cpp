@@ -11,29 +11,25 @@
 
 namespace halshift::image {
 
-void FaultInjector::FailCall(std::string_view operation, int nth, bool fromThenOn) {
-  rules_.insert_or_assign(std::string(operation), Rule{nth, fromThenOn});
+void FaultInjector::FailCall(Call call, int nth, bool fromThenOn) {
+  rules_[static_cast<std::size_t>(call)] = Rule{nth, fromThenOn};
 }
 
-bool FaultInjector::ShouldFail(std::string_view operation) {
-  auto count = calls_.find(operation);
-  if (count == calls_.end()) count = calls_.emplace(std::string(operation), 0).first;
-  const int call = ++count->second;
-  const auto rule = rules_.find(operation);
-  if (rule == rules_.end()) return false;
-  const bool fail = call == rule->second.nth || (rule->second.fromThenOn && call > rule->second.nth);
+bool FaultInjector::ShouldFail(Call call) {
+  const std::size_t index = static_cast<std::size_t>(call);
+  const int count = ++calls_[index];
+  const std::optional<Rule>& rule = rules_[index];
+  if (!rule) return false;
+  const bool fail = count == rule->nth || (rule->fromThenOn && count > rule->nth);
   if (fail) ++failuresInjected_;
   return fail;
 }
 
-int FaultInjector::CallCount(std::string_view operation) const {
-  const auto count = calls_.find(operation);
-  return count == calls_.end() ? 0 : count->second;
-}
+int FaultInjector::CallCount(Call call) const { return calls_[static_cast<std::size_t>(call)]; }
 
 void FaultInjector::Reset() {
-  calls_.clear();
-  rules_.clear();
+  calls_.fill(0);
+  rules_.fill(std::nullopt);
   failuresInjected_ = 0;
 }
 
@@ -48,7 +44,7 @@ bool MachineImage::State::IsInUse(const WindowsPath& path) const {
 long MachineImage::State::WriteRegistryValue(std::string_view keyPath, std::string_view valueName,
                                              std::uint32_t type, std::string_view data,
                                              bool createKey) {
-  if (faults.ShouldFail("RegSetValue")) return platform::kErrorAccessDenied;
+  if (faults.ShouldFail(Call::kRegSetValue)) return platform::kErrorAccessDenied;
   if (!createKey && !registryFile.KeyExists(keyPath)) return platform::kErrorFileNotFound;
   RegistryFile changed = registryFile;
   changed.Set(keyPath, valueName, type, data);

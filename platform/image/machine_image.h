@@ -6,40 +6,29 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/image/faults.h"
 #include "platform/platform.h"
 
 namespace halshift::image {
 
-// Makes chosen calls of named operations fail, for tests that prove no failure loses data.
-// Operation names are the platform's own: "GetVersion", "OpenServiceControlManager",
-// "GetSystemDirectory", "GetPageSize", "GetModuleFileName", "RegQueryValue", "RegSetValue",
-// "FindFirstFile", "GetDriveType", "SetFileAttributes", "GetFileAttributes", "CreateDirectory",
-// "CopyFile", "MoveFile", "MoveFileEx", "DeleteFile", "GetTempFileName", "ReadFile",
-// "OpenFile", "GetPrivateProfileSection", "VerInstallFile", "ReadPhysical",
-// "QuerySymbolicLink", "QueryDosDevice"; on an OutputFile, "WriteFile" and "CloseFile".
-// Each is asked once at the start of its operation, which then fails as the real call fails
-// (false, nothing, 0, an error status such as ERROR_ACCESS_DENIED, VIF_CANNOTCREATE) and
-// changes nothing. Two names are asked inside operations:
-// - "RegSetValue" also when MoveFileEx records a delayed operation in the registry;
-// - "RenameTemporary" just before a completed temporary file is renamed over its target (the
-//   registry.reg and machine.ini rewrites, CopyFile, VerInstallFile): the target is then left
-//   as it was and the temporary file removed.
-// Calls are counted from 1 for each name from the moment the injector was last reset; Reset
-// also drops every rule.
+// Makes chosen calls of the image's operations (faults.h) fail, for tests that prove no
+// failure loses data. Calls are counted from 1 for each operation from the moment the
+// injector was last reset; Reset also drops every rule.
 class FaultInjector {
  public:
   // Makes the nth call (counted from 1) of the operation fail; with fromThenOn, that call and
   // every later one.
-  void FailCall(std::string_view operation, int nth, bool fromThenOn = false);
+  void FailCall(Call call, int nth, bool fromThenOn = false);
   // Counts one call of the operation and tells whether it must fail.
-  bool ShouldFail(std::string_view operation);
+  bool ShouldFail(Call call);
   // How many calls of the operation were counted.
-  int CallCount(std::string_view operation) const;
+  int CallCount(Call call) const;
   // How many calls were made to fail in all.
   int FailuresInjected() const { return failuresInjected_; }
   void Reset();
@@ -49,8 +38,8 @@ class FaultInjector {
     int nth = 0;
     bool fromThenOn = false;
   };
-  std::map<std::string, int, std::less<>> calls_;
-  std::map<std::string, Rule, std::less<>> rules_;
+  std::array<int, kCalls.size()> calls_{};
+  std::array<std::optional<Rule>, kCalls.size()> rules_{};
   int failuresInjected_ = 0;
 };
 

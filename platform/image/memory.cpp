@@ -31,7 +31,7 @@ bool ReadAt(const std::filesystem::path& file, std::uint64_t offset, std::span<s
 
 bool ImageMemory::ReadPhysical(std::uint32_t physicalAddress,
                                std::span<std::uint8_t> destination) {
-  if (state_.faults.ShouldFail("ReadPhysical")) return false;
+  if (state_.faults.ShouldFail(Call::kReadPhysical)) return false;
   if (state_.regions.empty()) return false;
   // Cover the range piece by piece with regions that hold its next byte, into a scratch
   // buffer, so that a range with a gap leaves the destination untouched.

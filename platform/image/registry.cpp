@@ -9,7 +9,7 @@ platform::Registry::QueryResult ImageRegistry::QueryValue(std::string_view keyPa
                                                           std::string_view valueName,
                                                           std::span<std::uint8_t> buffer) {
   QueryResult result;
-  if (state_.faults.ShouldFail("RegQueryValue")) {
+  if (state_.faults.ShouldFail(Call::kRegQueryValue)) {
     result.status = platform::kErrorAccessDenied;
     return result;
   }

@@ -4,31 +4,31 @@
 namespace halshift::image {
 
 std::uint32_t ImageSystem::GetVersion() {
-  if (state_.faults.ShouldFail("GetVersion")) return 0;
+  if (state_.faults.ShouldFail(Call::kGetVersion)) return 0;
   std::uint32_t version = state_.versionMajor | (state_.versionMinor << 8) | (state_.build << 16);
   if (state_.windowsPlatform) version |= 0x80000000u;
   return version;
 }
 
 bool ImageSystem::OpenServiceControlManager() {
-  if (state_.faults.ShouldFail("OpenServiceControlManager")) return false;
+  if (state_.faults.ShouldFail(Call::kOpenServiceControlManager)) return false;
   return state_.administrator;
 }
 
 std::string ImageSystem::GetSystemDirectory() {
-  if (state_.faults.ShouldFail("GetSystemDirectory")) return {};
+  if (state_.faults.ShouldFail(Call::kGetSystemDirectory)) return {};
   return state_.systemDirectory;
 }
 
 std::uint32_t ImageSystem::GetPageSize() {
-  if (state_.faults.ShouldFail("GetPageSize")) return 0;
+  if (state_.faults.ShouldFail(Call::kGetPageSize)) return 0;
   return state_.pageSize;
 }
 
 // The program is taken to live in \halshift on the system drive; an image holds no program
 // file, so this is only where the help file is looked for.
 std::string ImageSystem::GetModuleFileName() {
-  if (state_.faults.ShouldFail("GetModuleFileName")) return {};
+  if (state_.faults.ShouldFail(Call::kGetModuleFileName)) return {};
   return std::string(1, state_.systemDrive) + ":\\halshift\\halshift.exe";
 }
 

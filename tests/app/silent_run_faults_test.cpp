@@ -15,10 +15,6 @@ namespace {
 using namespace testing;
 
 constexpr const char* kCommandLine = "upgrade_hal enable_recovery";
-constexpr const char* kWriteOperations[] = {
-    "SetFileAttributes", "CreateDirectory", "CopyFile",  "MoveFile",       "MoveFileEx",
-    "DeleteFile",        "GetTempFileName", "OpenFile",  "WriteFile",      "CloseFile",
-    "VerInstallFile",    "RegSetValue"};
 
 // The machine as it will be after its next start: files scheduled for deletion are gone.
 struct EndState {
@@ -68,7 +64,7 @@ TEST(SilentRunFaultsTest, EveryFailingWriteLeavesAConsistentMachine) {
   // A clean run: the end state to compare with, and how often each operation is called.
   TempImage clean;
   CopyExample(clean, "smp-uniprocessor-hal");
-  std::map<std::string, int> callCounts;
+  std::map<image::Call, int> callCounts;
   SilentRun cleanRun = RunSilent(clean, kCommandLine, [](image::MachineImage&) {});
   {
     // Count on a second clean copy, from the moment the image is opened as the runs do.
@@ -79,8 +75,8 @@ TEST(SilentRunFaultsTest, EveryFailingWriteLeavesAConsistentMachine) {
     HalUtilityApp app(machine->Platform());
     app.Startup(kCommandLine);
     ASSERT_EQ(app.Shutdown(), 1);
-    for (const char* operation : kWriteOperations) {
-      callCounts[operation] = machine->image->Faults().CallCount(operation);
+    for (const image::CallInfo& info : image::kCalls) {
+      if (info.changesMachine) callCounts[info.call] = machine->image->Faults().CallCount(info.call);
     }
   }
   ASSERT_EQ(cleanRun.exitCode, 1);
@@ -96,11 +92,12 @@ TEST(SilentRunFaultsTest, EveryFailingWriteLeavesAConsistentMachine) {
   for (const auto& [name, file] : after.bootDrive) bootDriveNames.insert(name);
 
   int runs = 0;
-  for (const char* operation : kWriteOperations) {
-    EXPECT_GT(callCounts[operation] + (std::string_view(operation) == "CreateDirectory" ? 1 : 0), 0)
-        << operation << " is never called";
-    for (int nth = 1; nth <= callCounts[operation]; ++nth) {
-      SCOPED_TRACE(std::string(operation) + " call " + std::to_string(nth) + " fails");
+  for (const auto& [operation, calls] : callCounts) {
+    const std::string callName(image::NameOf(operation));
+    EXPECT_GT(calls + (operation == image::Call::kCreateDirectory ? 1 : 0), 0)
+        << callName << " is never called";
+    for (int nth = 1; nth <= calls; ++nth) {
+      SCOPED_TRACE(callName + " call " + std::to_string(nth) + " fails");
       ++runs;
       TempImage image;
       CopyExample(image, "smp-uniprocessor-hal");

@@ -58,16 +58,16 @@ TEST(IsRunningSystemArcPath, MatchesDeviceAndDirectory) {
 
 TEST(IsRunningSystemArcPath, AnyFailedLookupMeansNotRunning) {
   const std::string arcPath(testing::kRunningArcPath);
-  for (const char* operation : {"RegQueryValue", "QuerySymbolicLink", "QueryDosDevice"}) {
+  for (const image::Call operation : {image::Call::kRegQueryValue, image::Call::kQuerySymbolicLink, image::Call::kQueryDosDevice}) {
     TempImage image;
     testing::WriteBootMachine(image);
     auto machine = OpenMachine(image);
     ASSERT_TRUE(machine);
-    ASSERT_TRUE(IsRunningSystemArcPath(machine->Platform(), arcPath)) << operation;
+    ASSERT_TRUE(IsRunningSystemArcPath(machine->Platform(), arcPath)) << image::NameOf(operation);
     machine->image->Faults().Reset();
     machine->image->Faults().FailCall(operation, 1);
-    EXPECT_FALSE(IsRunningSystemArcPath(machine->Platform(), arcPath)) << operation;
-    EXPECT_EQ(machine->image->Faults().FailuresInjected(), 1) << operation;
+    EXPECT_FALSE(IsRunningSystemArcPath(machine->Platform(), arcPath)) << image::NameOf(operation);
+    EXPECT_EQ(machine->image->Faults().FailuresInjected(), 1) << image::NameOf(operation);
   }
 }
 

@@ -184,7 +184,7 @@ TEST(BootMenuFileLoad, MissingOrUnreadableFileFails) {
   BootMenuFile menu(machine->Platform().files);
   EXPECT_FALSE(menu.Load("E:\\"));
   machine->image->Faults().Reset();
-  machine->image->Faults().FailCall("ReadFile", 1);
+  machine->image->Faults().FailCall(image::Call::kReadFile, 1);
   EXPECT_FALSE(menu.Load("C:\\"));
   EXPECT_TRUE(menu.Lines().empty());
   EXPECT_TRUE(menu.Load("C:\\"));

@@ -84,9 +84,10 @@ TEST(IsRecoveryEntryPresent, OnlyReads) {
   auto& faults = machine->image->Faults();
   faults.Reset();
   EXPECT_TRUE(IsRecoveryEntryPresent(machine->Platform()));
-  for (const char* writer : {"SetFileAttributes", "CopyFile", "MoveFile", "MoveFileEx",
-                             "DeleteFile", "OpenFile", "GetTempFileName", "RegSetValue"}) {
-    EXPECT_EQ(faults.CallCount(writer), 0) << writer;
+  for (const image::CallInfo& info : image::kCalls) {
+    if (info.changesMachine) {
+      EXPECT_EQ(faults.CallCount(info.call), 0) << info.name;
+    }
   }
   EXPECT_EQ(image.ReadDriveFile("C:\\BOOT.INI"), menu);
   EXPECT_FALSE(image.ReadDriveFile("C:\\BOOTINI.ORV").has_value());
@@ -101,11 +102,11 @@ TEST(IsRecoveryEntryPresent, UnreadableSectionCountsAsAMiss) {
   ASSERT_TRUE(machine);
   auto& faults = machine->image->Faults();
   faults.Reset();
-  faults.FailCall("GetPrivateProfileSection", 1);
+  faults.FailCall(image::Call::kGetPrivateProfileSection, 1);
   // C: cannot be read; E: still gives the hit.
   EXPECT_TRUE(IsRecoveryEntryPresent(machine->Platform()));
   faults.Reset();
-  faults.FailCall("GetPrivateProfileSection", 1, true);
+  faults.FailCall(image::Call::kGetPrivateProfileSection, 1, true);
   EXPECT_FALSE(IsRecoveryEntryPresent(machine->Platform()));
 }
 

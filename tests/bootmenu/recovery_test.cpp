@@ -52,14 +52,14 @@ class RecoveryTest : public ::testing::Test {
   bool RunOn(const TempImage& image, bool enable, std::string& error, int failReadFile) {
     auto machine = OpenMachine(image);
     if (!machine) return false;
-    if (failReadFile > 0) machine->image->Faults().FailCall("ReadFile", failReadFile);
+    if (failReadFile > 0) machine->image->Faults().FailCall(image::Call::kReadFile, failReadFile);
     SystemSurvey survey(machine->Platform());
     HalInstallation installation(machine->Platform(), survey);
     installation.systemDirectory = kSystem32;
     installation.SetSourceDirectory("D:\\I386");
     const bool result = enable ? bootmenu::EnableRecovery(installation, error)
                                 : bootmenu::DisableRecovery(installation, error);
-    readFileCalls_ = machine->image->Faults().CallCount("ReadFile");
+    readFileCalls_ = machine->image->Faults().CallCount(image::Call::kReadFile);
     return result;
   }
 

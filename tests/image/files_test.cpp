@@ -181,7 +181,7 @@ TEST_F(FilesTest, MovingAFolderMovesTheMarksBelowIt) {
 }
 
 TEST_F(FilesTest, AFailedMarkRewriteUndoesTheMove) {
-  machine_->Faults().FailCall("RenameTemporary", 1);
+  machine_->Faults().FailCall(image::Call::kRenameTemporary, 1);
   EXPECT_FALSE(Files().MoveFile("C:\\WINNT\\System32\\HAL.DLL", "C:\\WINNT\\System32\\x.tmp"));
   EXPECT_EQ(image_.ReadDriveFile("C:\\WINNT\\System32\\HAL.DLL"), "old hal");
   EXPECT_FALSE(image_.ReadDriveFile("C:\\WINNT\\System32\\x.tmp"));
@@ -234,16 +234,16 @@ TEST_F(FilesTest, DelayedDeleteAppendsToPendingOperations) {
 }
 
 TEST_F(FilesTest, DelayedDeleteFailsWithoutChangingTheRegistry) {
-  for (const char* operation : {"MoveFileEx", "RegSetValue", "RenameTemporary"}) {
+  for (const image::Call operation : {image::Call::kMoveFileEx, image::Call::kRegSetValue, image::Call::kRenameTemporary}) {
     machine_->Faults().Reset();
     machine_->Faults().FailCall(operation, 1);
     EXPECT_FALSE(
         Files().MoveFileEx("C:\\x", std::nullopt, platform::kMoveFileDelayUntilReboot))
-        << operation;
-    EXPECT_EQ(PendingOperations(), "<2>") << operation;
+        << image::NameOf(operation);
+    EXPECT_EQ(PendingOperations(), "<2>") << image::NameOf(operation);
     EXPECT_EQ(*image_.ReadImageFile("registry.reg"),
               "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Test]\r\n\"a\"=\"b\"\r\n")
-        << operation;
+        << image::NameOf(operation);
   }
 }
 
@@ -293,7 +293,7 @@ TEST_F(FilesTest, DirectoriesAndCopies) {
 TEST_F(FilesTest, FailedCopyLeavesTheTargetAsItWas) {
   image_.WriteDriveFile("C:\\src.txt", "new");
   image_.WriteDriveFile("C:\\dst.txt", "old");
-  machine_->Faults().FailCall("RenameTemporary", 1);
+  machine_->Faults().FailCall(image::Call::kRenameTemporary, 1);
   EXPECT_FALSE(Files().CopyFile("C:\\src.txt", "C:\\dst.txt", false));
   EXPECT_EQ(image_.ReadDriveFile("C:\\dst.txt"), "old");
   EXPECT_EQ(HostEntries("C:\\"), (std::vector<std::string>{"WINNT", "dst.txt", "src.txt"}));
@@ -351,8 +351,8 @@ TEST_F(FilesTest, ExclusiveOpenShutsOutAnotherProcess) {
 }
 
 TEST_F(FilesTest, WriteAndCloseFaultsAreReported) {
-  machine_->Faults().FailCall("WriteFile", 2);
-  machine_->Faults().FailCall("CloseFile", 1);
+  machine_->Faults().FailCall(image::Call::kWriteFile, 2);
+  machine_->Faults().FailCall(image::Call::kCloseFile, 1);
   auto out = Files().OpenFile("C:\\x.log", platform::OpenMode::kCreateTruncate);
   ASSERT_TRUE(out);
   EXPECT_TRUE(out->Write(std::string_view("a")));
@@ -361,7 +361,7 @@ TEST_F(FilesTest, WriteAndCloseFaultsAreReported) {
   EXPECT_EQ(image_.ReadDriveFile("C:\\x.log"), "a");
   // Calls count from 1 again after a reset.
   machine_->Faults().Reset();
-  machine_->Faults().FailCall("OpenFile", 1);
+  machine_->Faults().FailCall(image::Call::kOpenFile, 1);
   EXPECT_FALSE(Files().OpenFile("C:\\y.log", platform::OpenMode::kCreateTruncate));
   EXPECT_FALSE(image_.ReadDriveFile("C:\\y.log"));
 }
@@ -422,12 +422,12 @@ TEST_F(FilesTest, InstallerResults) {
             platform::kVifCannotCreate);
 
   const auto before = HostEntries("C:\\WINNT\\System32");
-  for (const char* operation : {"VerInstallFile", "RenameTemporary"}) {
+  for (const image::Call operation : {image::Call::kVerInstallFile, image::Call::kRenameTemporary}) {
     machine_->Faults().Reset();
     machine_->Faults().FailCall(operation, 1);
-    EXPECT_NE(install("HALMPS.DL_", "KERNEL32.DLL"), 0u) << operation;
-    EXPECT_EQ(image_.ReadDriveFile("C:\\WINNT\\System32\\KERNEL32.DLL"), "new hal") << operation;
-    EXPECT_EQ(HostEntries("C:\\WINNT\\System32"), before) << operation << ": no temporary left";
+    EXPECT_NE(install("HALMPS.DL_", "KERNEL32.DLL"), 0u) << image::NameOf(operation);
+    EXPECT_EQ(image_.ReadDriveFile("C:\\WINNT\\System32\\KERNEL32.DLL"), "new hal") << image::NameOf(operation);
+    EXPECT_EQ(HostEntries("C:\\WINNT\\System32"), before) << image::NameOf(operation) << ": no temporary left";
   }
 }
 

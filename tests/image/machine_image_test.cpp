@@ -193,20 +193,20 @@ TEST(MachineImageTest, InjectedFaultsFailTheNamedCalls) {
   const auto opened = OpenImage(image);
   ASSERT_TRUE(opened);
   auto& faults = opened->Faults();
-  faults.FailCall("GetVersion", 2);
-  faults.FailCall("ReadPhysical", 1, true);
+  faults.FailCall(image::Call::kGetVersion, 2);
+  faults.FailCall(image::Call::kReadPhysical, 1, true);
   EXPECT_NE(opened->System().GetVersion(), 0u);
   EXPECT_EQ(opened->System().GetVersion(), 0u);
   EXPECT_NE(opened->System().GetVersion(), 0u);
   std::array<std::uint8_t, 2> buffer{};
   EXPECT_FALSE(opened->Memory().ReadPhysical(0, buffer));
   EXPECT_FALSE(opened->Memory().ReadPhysical(0, buffer));
-  EXPECT_EQ(faults.CallCount("GetVersion"), 3);
-  EXPECT_EQ(faults.CallCount("ReadPhysical"), 2);
+  EXPECT_EQ(faults.CallCount(image::Call::kGetVersion), 3);
+  EXPECT_EQ(faults.CallCount(image::Call::kReadPhysical), 2);
   EXPECT_EQ(faults.FailuresInjected(), 3);
   faults.Reset();
   EXPECT_TRUE(opened->Memory().ReadPhysical(0, buffer));
-  EXPECT_EQ(faults.CallCount("ReadPhysical"), 1);
+  EXPECT_EQ(faults.CallCount(image::Call::kReadPhysical), 1);
   EXPECT_EQ(faults.FailuresInjected(), 0);
 }
 
@@ -293,7 +293,7 @@ TEST(MachineImageTest, SetValueRewritesTheFileKeepingTheRest) {
 }
 
 TEST(MachineImageTest, FailedRegistryWriteLeavesTheOldFile) {
-  for (const char* operation : {"RegSetValue", "RenameTemporary"}) {
+  for (const image::Call operation : {image::Call::kRegSetValue, image::Call::kRenameTemporary}) {
     TempImage image;
     image.WriteMinimalMachine();
     image.WriteImageFile("registry.reg", kRegistry);
@@ -304,21 +304,21 @@ TEST(MachineImageTest, FailedRegistryWriteLeavesTheOldFile) {
     EXPECT_NE(opened->Registry().SetValue("Software\\Microsoft\\Windows NT\\CurrentVersion",
                                           "CurrentType", platform::kRegSz, Bytes(value)),
               platform::kErrorSuccess)
-        << operation;
-    EXPECT_EQ(opened->Faults().FailuresInjected(), 1) << operation;
-    EXPECT_EQ(image.ReadImageFile("registry.reg"), kRegistry) << operation;
+        << image::NameOf(operation);
+    EXPECT_EQ(opened->Faults().FailuresInjected(), 1) << image::NameOf(operation);
+    EXPECT_EQ(image.ReadImageFile("registry.reg"), kRegistry) << image::NameOf(operation);
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(image.Root())) {
       ++entries;
     }
-    EXPECT_EQ(entries, 3u) << operation << ": machine.ini, registry.reg, drives only";
+    EXPECT_EQ(entries, 3u) << image::NameOf(operation) << ": machine.ini, registry.reg, drives only";
     // The service still answers the old value.
     std::array<std::uint8_t, 64> buffer{};
     const auto result = opened->Registry().QueryValue(
         "Software\\Microsoft\\Windows NT\\CurrentVersion", "CurrentType", buffer);
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + static_cast<long>(result.size)),
               "Uniprocessor Free\0"s)
-        << operation;
+        << image::NameOf(operation);
   }
 }
 

@@ -128,7 +128,7 @@ TEST_F(ActivityLogTest, MissingDirectoryFailsTheOpen) {
 }
 
 TEST_F(ActivityLogTest, FailedWriteDoesNotEndTheSession) {
-  machine_->image->Faults().FailCall("WriteFile", 1, true);
+  machine_->image->Faults().FailCall(image::Call::kWriteFile, 1, true);
   ActivityLog log(machine_->Platform());
   ASSERT_TRUE(log.Open("C:\\logs\\halshift.log"));
   log.WriteSessionHeader(true, "X");
