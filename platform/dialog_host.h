@@ -52,7 +52,6 @@ class DialogControls {
   // Check mark of a radio button or check box (BM_SETCHECK / BM_GETCHECK).
   virtual void SetCheck(int controlId, bool checked) = 0;
   virtual bool GetCheck(int controlId) = 0;
-  virtual void Enable(int controlId, bool enabled) = 0;
 
   // Ends the modal run once the current event has been handled; RunModal returns result.
   virtual void End(int result) = 0;
@@ -101,9 +100,6 @@ class DialogHandler {
     static_cast<void>(commandId);
     return false;
   }
-
-  // The window is being destroyed (after End). The face releases the decorations it made.
-  virtual void OnDestroy(DialogControls& dialog) { static_cast<void>(dialog); }
 };
 
 // Runs dialogs modally.

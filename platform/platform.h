@@ -125,63 +125,100 @@ class Registry {
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
-  // Writes all of data or reports failure.
+  // Writes all of data or reports failure; after a failure the file's contents past what was
+  // stored before are unspecified.
   virtual bool Write(std::span<const char> data) = 0;
-  // Flushes and closes; false when anything written could not be stored. A second Close is a
-  // no-op returning true.
+  // Writes out what the system still holds of the file (FlushFileBuffers) and closes it;
+  // false when anything written could not be stored. Once it returns true the bytes survive
+  // a power cut. A second Close is a no-op returning true.
   virtual bool Close() = 0;
 };
 
 enum class OpenMode {
   kCreateTruncate,     // create or cut to length zero, shared for reading
   kAppendExclusive,    // create when missing, keep contents, position at the end, no sharing
-  kCreateNew,          // create; fails when the file exists
 };
 
-// Files, directories, drives and the installer.
+// Files, directories, drives and the installer, as the Win32 calls of the same names behave on
+// Windows NT 4.0. Paths are full Windows paths; a path without a drive lies on the system
+// drive. Names match without regard to case, and a new name keeps the case given.
+//
+// Three kinds of target recur in the contracts below:
+// - an existing file: one that the path names now;
+// - a read-only file: one with FILE_ATTRIBUTE_READONLY; it can be read, renamed and moved, and
+//   its attributes set, but not written, replaced or deleted;
+// - a file in use: one whose image the running system holds (the HAL, the kernel); it can be
+//   read, renamed and moved, also to another directory of its drive (the mark of use moves
+//   with it), and its attributes set, but not written, replaced or deleted.
+// An operation that fails changes nothing, unless its contract says otherwise.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // FindFirstFileA followed at once by FindClose: true when the path, or any match of a
-  // wildcard pattern in its last component, exists (files and directories alike).
+  // FindFirstFileA followed at once by FindClose: true when the path names an existing file or
+  // directory, or when a wildcard pattern in its last component matches one (as
+  // winpath::MatchesWildcard matches). False for a drive root and for a path that ends in a
+  // separator.
   virtual bool FindFirstFile(std::string_view path) = 0;
-  // GetDriveTypeA of a root such as "C:\".
+  // GetDriveTypeA of a root such as "C:": kDriveFixed, kDriveCdrom, ...; kDriveNoRootDir for
+  // a letter that names no drive.
   virtual unsigned GetDriveType(std::string_view root) = 0;
-  // GetFileAttributesA; kInvalidFileAttributes on failure.
+  // GetFileAttributesA: the read-only, hidden, system and directory bits, or
+  // FILE_ATTRIBUTE_NORMAL for a file with none of them; kInvalidFileAttributes when the path
+  // names nothing.
   virtual std::uint32_t GetFileAttributes(std::string_view path) = 0;
-  // SetFileAttributesA: sets exactly these attributes (FILE_ATTRIBUTE_NORMAL clears all).
+  // SetFileAttributesA: gives an existing file or directory exactly the read-only, hidden and
+  // system bits of attributes (FILE_ATTRIBUTE_NORMAL clears all three). Allowed on read-only
+  // files and files in use; fails when the path names nothing.
   virtual bool SetFileAttributes(std::string_view path, std::uint32_t attributes) = 0;
-  // CreateDirectoryA with default security: one level.
+  // CreateDirectoryA with default security: one level; fails when the path exists or its
+  // parent does not.
   virtual bool CreateDirectory(std::string_view path) = 0;
-  // CopyFileA.
+  // CopyFileA: newPath gets the bytes and the attributes of existing, which may be read-only or
+  // in use. An existing newPath is replaced whole, in one step, or left as it was; the copy
+  // fails when failIfExists is set and newPath exists, and when newPath is read-only or in use.
   virtual bool CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) = 0;
-  // MoveFileA: renames within a drive, also while a file's image is in use.
+  // MoveFileA: renames a file or directory within its drive, also a read-only file or one in
+  // use. Fails when newPath exists.
   virtual bool MoveFile(std::string_view existing, std::string_view newPath) = 0;
-  // MoveFileExA. With MOVEFILE_DELAY_UNTIL_REBOOT and no new name the file is deleted at the
-  // next start. MOVEFILE_REPLACE_EXISTING lets newPath be replaced (not when it is in use).
+  // MoveFileExA.
+  // - MOVEFILE_DELAY_UNTIL_REBOOT: nothing is moved now; the system records the move, or with
+  //   no new name the deletion, and carries it out at its next start, before any file is in
+  //   use. Records appear in PendingFileRenameOperations in the order they were made.
+  // - Otherwise as MoveFile, except that with MOVEFILE_REPLACE_EXISTING an existing file at
+  //   newPath is replaced by existing in one step, so that newPath always names the old or the
+  //   new file. A newPath that is read-only or in use is not replaced (the move fails).
   virtual bool MoveFileEx(std::string_view existing, std::optional<std::string_view> newPath,
                           std::uint32_t flags) = 0;
-  // DeleteFileA.
+  // DeleteFileA: removes an existing file; fails for a read-only file, a file in use and a
+  // directory.
   virtual bool DeleteFile(std::string_view path) = 0;
-  // GetTempFileNameA(directory, prefix, 0): creates an empty file with a unique name in the
-  // directory and returns its full path; nothing on failure.
+  // GetTempFileNameA(directory, prefix, 0): creates an empty file with a unique name (the first
+  // three characters of prefix, four hexadecimal digits, ".TMP") in the directory and returns
+  // its full path; nothing on failure.
   virtual std::optional<std::string> GetTempFileName(std::string_view directory,
                                                       std::string_view prefix) = 0;
-  // Reads a whole file as bytes; nothing when it does not exist or cannot be read.
+  // Reads a whole file as bytes, also a read-only file or one in use; nothing when it does not
+  // exist or cannot be read.
   virtual std::optional<std::string> ReadFile(std::string_view path) = 0;
-  // Opens a file for writing; nothing when it cannot be opened (for kAppendExclusive also when
-  // another opener holds it).
+  // Opens a file for writing; nothing when it cannot be opened: an existing file that is
+  // read-only or in use, a directory, or, for kAppendExclusive and kCreateTruncate, a file
+  // that another opener holds for writing.
   virtual std::unique_ptr<OutputFile> OpenFile(std::string_view path, OpenMode mode) = 0;
   // GetPrivateProfileSectionA: the section's lines in file order, each ended by a zero, then
   // one more zero; returns the characters stored without the final zero, 0 when the file or
-  // section is missing or empty. The section name matches without regard to case. A section
-  // larger than the buffer is cut to fit (the result is then buffer.size() - 2).
+  // section is missing or empty. The section name matches without regard to case. Each line
+  // comes as "key=value" with the blanks around the key and the value removed; comment lines
+  // (";") and blank lines are left out. A section larger than the buffer is cut to fit (the
+  // result is then buffer.size() - 2).
   virtual std::uint32_t GetPrivateProfileSection(std::string_view section, std::span<char> buffer,
                                                  std::string_view file) = 0;
   // VerInstallFileA(flags, source name, destination name, source directory, destination
-  // directory, current directory, temporary-name buffer): returns 0 only when the file is in
-  // place under the destination name; otherwise VIF_* bits. tempName receives the temporary
-  // name the installer used, when it reports one.
+  // directory, current directory, temporary-name buffer): copies the source into the
+  // destination directory under the destination name, expanding a compressed source, and
+  // returns 0 only when the complete file is in place there. An existing destination is
+  // replaced whole or left as it was: a destination in use gives VIF_FILEINUSE, a read-only
+  // one VIF_WRITEPROT, a source that cannot be read VIF_CANNOTREADSRC. tempName receives the
+  // temporary name the installer left behind (with VIF_TEMPFILE), which the caller removes.
   virtual std::uint32_t VerInstallFile(std::uint32_t flags, std::string_view sourceName,
                                        std::string_view destinationName,
                                        std::string_view sourceDirectory,

@@ -65,9 +65,11 @@ class ImageOutputFile : public platform::OutputFile {
   bool Close() override {
     if (fd_ < 0) return true;
     const bool injected = faults_.ShouldFail(Call::kCloseFile);
+    // As FlushFileBuffers before CloseHandle: what was written survives a power cut.
+    const bool flushed = fsync(fd_) == 0;
     const bool closed = close(fd_) == 0;
     fd_ = -1;
-    return !injected && closed && !lost_;
+    return !injected && flushed && closed && !lost_;
   }
 
  private:
@@ -76,9 +78,17 @@ class ImageOutputFile : public platform::OutputFile {
   bool lost_ = false;
 };
 
-// The lines of one section of a profile file, as GetPrivateProfileSectionA returns them.
-std::vector<std::string_view> ProfileSectionLines(std::string_view text, std::string_view section) {
-  std::vector<std::string_view> lines;
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// The lines of one section of a profile file, as GetPrivateProfileSectionA returns them: the
+// blanks around the key and around the value are dropped, so "key = value" reads
+// "key=value", as Windows and Wine return it.
+std::vector<std::string> ProfileSectionLines(std::string_view text, std::string_view section) {
+  std::vector<std::string> lines;
   bool inSection = false;
   bool found = false;
   std::size_t start = 0;
@@ -97,15 +107,22 @@ std::vector<std::string_view> ProfileSectionLines(std::string_view text, std::st
       const std::size_t close = line.find(']');
       if (close != std::string_view::npos) {
         if (found) break;  // only the first section of that name is read
-        std::string_view name = line.substr(1, close - 1);
-        while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+        const std::string_view name = TrimBlanks(line.substr(1, close - 1));
         inSection = text::EqualsIgnoreCase(name, section);
         found = inSection;
         continue;
       }
     }
-    if (inSection && line.front() != ';') lines.push_back(line);
+    if (!inSection || line.front() == ';') continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      lines.emplace_back(line);
+    } else {
+      std::string entry(TrimBlanks(line.substr(0, equals)));
+      entry += '=';
+      entry += TrimBlanks(line.substr(equals + 1));
+      lines.push_back(std::move(entry));
+    }
   }
   return lines;
 }
@@ -404,7 +421,7 @@ std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path
     case host::Kind::kMissing:
       break;
     case host::Kind::kFile:
-      if (mode == platform::OpenMode::kCreateNew || host::IsReadOnly(resolved->host) ||
+      if (host::IsReadOnly(resolved->host) ||
           state_.IsInUse(resolved->windows)) {
         return nullptr;
       }
@@ -413,7 +430,6 @@ std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path
       return nullptr;
   }
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
-  if (mode == platform::OpenMode::kCreateNew) flags |= O_EXCL;
   if (mode == platform::OpenMode::kAppendExclusive) flags |= O_APPEND;
   const int fd = open(resolved->host.c_str(), flags, 0644);
   if (fd < 0) return nullptr;
@@ -439,7 +455,7 @@ std::uint32_t ImageFiles::GetPrivateProfileSection(std::string_view section,
   const auto contents = host::ReadWhole(resolved->host);
   if (!contents) return terminate();
   std::string packed;
-  for (std::string_view line : ProfileSectionLines(*contents, section)) {
+  for (const std::string& line : ProfileSectionLines(*contents, section)) {
     packed += line;
     packed += '\0';
   }

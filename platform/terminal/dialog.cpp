@@ -135,7 +135,7 @@ void EditField::FitTo(int width) {
 DialogModel::DialogModel(const ui::DialogTemplate& dialogTemplate) : template_(dialogTemplate) {
   client_ = {0, 0, ColumnOf(template_.width), RowOf(template_.height)};
   for (const ui::ControlTemplate& control : template_.controls) {
-    Widget widget{&control, std::string(control.text), false, true, false, {}, {}, 0, {}};
+    Widget widget{&control, std::string(control.text), false, false, {}, {}, 0, {}};
     if (control.kind == ControlKind::kEdit) widget.edit.SetText(control.text);
     widgets_.push_back(std::move(widget));
   }
@@ -285,14 +285,6 @@ bool DialogModel::GetCheck(int controlId) const {
   return widget != nullptr && widget->checked;
 }
 
-void DialogModel::Enable(int controlId, bool enabled) {
-  Widget* widget = Find(controlId);
-  if (widget == nullptr) return;
-  widget->enabled = enabled;
-  // A control that loses the ability to take the focus hands it on, as Windows does.
-  if (!enabled && hasFocus_ && &widgets_[focus_] == widget) MoveFocus(+1);
-}
-
 void DialogModel::SetEmphasis(int controlId) {
   if (Widget* widget = Find(controlId)) widget->emphasised = true;
 }
@@ -306,7 +298,6 @@ void DialogModel::AppendSystemMenuItem(unsigned commandId, std::string_view text
 
 bool DialogModel::TakesFocus(std::size_t index) const {
   const Widget& widget = widgets_[index];
-  if (!widget.enabled) return false;
   const ControlKind kind = widget.control->kind;
   return IsRadioKind(kind) || IsPushKind(kind) || kind == ControlKind::kCheckBox ||
          kind == ControlKind::kEdit;
@@ -343,7 +334,7 @@ void DialogModel::MoveFocus(int direction) {
 int DialogModel::EnterCommand() const {
   if (hasFocus_ && IsPushButton(focus_)) return widgets_[focus_].control->id;
   for (const Widget& widget : widgets_) {
-    if (widget.control->kind == ControlKind::kDefPushButton && widget.enabled) return widget.control->id;
+    if (widget.control->kind == ControlKind::kDefPushButton) return widget.control->id;
   }
   return platform::kIdOk;
 }
@@ -522,7 +513,7 @@ void DialogModel::DrawWidget(Canvas& canvas, Point client, const Widget& widget,
   const ControlKind kind = widget.control->kind;
   const Rect r{client.x + widget.rect.left, client.y + widget.rect.top, widget.rect.width,
                widget.rect.height};
-  const std::uint8_t base = widget.enabled ? kPlain : kDim;
+  const std::uint8_t base = kPlain;
   switch (kind) {
     case ControlKind::kGroupBox:
       canvas.Frame(r, ShownCaption(kind, widget.text).text, base);
@@ -595,7 +586,7 @@ void DialogModel::DrawWidget(Canvas& canvas, Point client, const Widget& widget,
     }
     case ControlKind::kPushButton:
     case ControlKind::kDefPushButton: {
-      const bool isDefault = widget.enabled && widget.control->id == EnterCommand();
+      const bool isDefault = widget.control->id == EnterCommand();
       const Mnemonic caption = ParseMnemonic(widget.text);
       const std::string face = ButtonFace(caption, isDefault);
       const int width = static_cast<int>(face.size());

@@ -68,7 +68,6 @@ class DialogModel : public Layer {
   std::string GetText(int controlId) const;
   void SetCheck(int controlId, bool checked);
   bool GetCheck(int controlId) const;
-  void Enable(int controlId, bool enabled);
   void SetEmphasis(int controlId);
   // Adds a separator and the item to the system menu.
   void AppendSystemMenuItem(unsigned commandId, std::string_view text);
@@ -97,7 +96,6 @@ class DialogModel : public Layer {
     const ui::ControlTemplate* control;
     std::string text;
     bool checked = false;
-    bool enabled = true;
     bool emphasised = false;
     Rect rect;        // client cells
     Rect textArea;    // labels: the cells their text may use

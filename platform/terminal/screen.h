@@ -49,7 +49,7 @@ enum Attribute : std::uint8_t {
   kReverse = 1,    // focus, selection
   kUnderline = 2,  // mnemonic letters, edit fields
   kBold = 4,       // emphasised values, titles
-  kDim = 8,        // disabled controls
+  kDim = 8,        // hints and empty listings
 };
 
 struct Cell {

@@ -24,7 +24,6 @@ class TerminalDialog : public platform::DialogControls {
   std::string GetText(int controlId) override { return model_.GetText(controlId); }
   void SetCheck(int controlId, bool checked) override { model_.SetCheck(controlId, checked); }
   bool GetCheck(int controlId) override { return model_.GetCheck(controlId); }
-  void Enable(int controlId, bool enabled) override { model_.Enable(controlId, enabled); }
   void End(int result) override {
     if (!result_) result_ = result;
   }
@@ -185,7 +184,6 @@ int TerminalUserInterface::RunModal(int templateId, platform::DialogHandler& han
         }
       }
     }
-    handler.OnDestroy(controls);
   }
   StopIfIdle();
   return controls.Result();

@@ -57,10 +57,6 @@ class Dialog final : public platform::DialogControls {
   bool GetCheck(int controlId) override {
     return ::SendDlgItemMessageA(window_, controlId, BM_GETCHECK, 0, 0) == BST_CHECKED;
   }
-  void Enable(int controlId, bool enabled) override {
-    HWND control = ::GetDlgItem(window_, controlId);
-    if (control != nullptr) ::EnableWindow(control, enabled ? TRUE : FALSE);
-  }
   void End(int result) override { ::EndDialog(window_, result); }
 
   int MessageBox(std::string_view text, std::string_view caption, unsigned style) override {
@@ -247,7 +243,6 @@ void Dialog::Destroyed() {
     if (!HelpFile().empty()) ::WinHelpA(window_, HelpFile().c_str(), kHelpQuit, 0);
     SetMainWindow(nullptr);
   }
-  handler_.OnDestroy(*this);
   for (HICON icon : createdIcons_) ::DestroyIcon(icon);
   createdIcons_.clear();
   if (font_ != nullptr) {

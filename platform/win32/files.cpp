@@ -180,9 +180,6 @@ std::unique_ptr<platform::OutputFile> FileSystem::OpenFile(std::string_view path
       share = 0;
       disposition = OPEN_ALWAYS;
       break;
-    case platform::OpenMode::kCreateNew:
-      disposition = CREATE_NEW;
-      break;
   }
   HANDLE handle = ::CreateFileA(name->c_str(), GENERIC_WRITE, share, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);

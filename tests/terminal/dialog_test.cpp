@@ -88,10 +88,6 @@ TEST(TerminalDialogKeys, TabVisitsTheTabStopsInTemplateOrder) {
     EXPECT_EQ(model.FocusId(), order[i % order.size()]) << i;
     model.HandleKey(Key::Of(KeyCode::kBackTab));
   }
-  // A disabled control is passed over.
-  model.Enable(IDC_DOWNGRADE_HAL, false);
-  model.HandleKey(Key::Of(KeyCode::kTab));
-  EXPECT_EQ(model.FocusId(), IDC_KEEP_HAL);
 }
 
 TEST(TerminalDialogKeys, ScriptedSequencesGiveTheCommandsAndMarksOfWindows) {

@@ -28,7 +28,6 @@ ScriptedDialog::Control& ScriptedDialog::At(int controlId) {
 
 void ScriptedDialog::SetText(int controlId, std::string_view text) { At(controlId).text = text; }
 std::string ScriptedDialog::GetText(int controlId) { return At(controlId).text; }
-void ScriptedDialog::Enable(int controlId, bool enabled) { At(controlId).enabled = enabled; }
 
 void ScriptedDialog::SetCheck(int controlId, bool checked) {
   Control& control = At(controlId);
@@ -159,7 +158,6 @@ int ScriptedDialogHost::RunModal(int templateId, platform::DialogHandler& handle
     ADD_FAILURE() << "the scene of dialog " << templateId << " left it open";
     return platform::kDialogFailed;
   }
-  handler.OnDestroy(dialog);
   return dialog.Result();
 }
 

@@ -36,7 +36,6 @@ class ScriptedDialog : public platform::DialogControls {
   std::string GetText(int controlId) override;
   void SetCheck(int controlId, bool checked) override;
   bool GetCheck(int controlId) override;
-  void Enable(int controlId, bool enabled) override;
   void End(int result) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned style) override;
   std::optional<std::string> ChooseOpenFile(const platform::OpenFileRequest& request) override;
@@ -60,7 +59,6 @@ class ScriptedDialog : public platform::DialogControls {
     const ui::ControlTemplate* control;
     std::string text;
     bool checked = false;
-    bool enabled = true;
   };
   Control& At(int controlId);
 
