@@ -33,13 +33,13 @@ std::string HelpFileOf(std::string_view programPath) {
 
 void HalUtilityApp::ShowStartupBox(unsigned textId) {
   if (silentMode) return;
-  platform_.ui.MessageBox(platform::BoxOwner::kNone, LoadString(textId), kMessageCaption,
+  platform_.ui.MessageBox(platform::BoxOwner::kNone, LoadString(textId), LoadString(strings::kMessageCaption),
                           platform::kMbIconExclamation);
 }
 
 void HalUtilityApp::ShowWarning(std::string text) {
   if (silentMode) return;
-  platform_.ui.MessageBox(platform::BoxOwner::kSession, text, kMessageCaption,
+  platform_.ui.MessageBox(platform::BoxOwner::kSession, text, LoadString(strings::kMessageCaption),
                           platform::kMbIconExclamation | platform::kMbOk);
 }
 
@@ -55,7 +55,7 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
       if (text::Contains(commandLine, helpSwitch)) {
         // The help box comes before the run mode is decided, so it is shown in any case.
         platform_.ui.MessageBox(platform::BoxOwner::kNone, LoadString(strings::kUsage),
-                                kHelpCaption, platform::kMbOk);
+                                LoadString(strings::kHelpCaption), platform::kMbOk);
         return false;
       }
     }

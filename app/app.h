@@ -12,9 +12,6 @@
 
 namespace halshift {
 
-inline constexpr std::string_view kMessageCaption = "halshift Message";
-inline constexpr std::string_view kHelpCaption = "Command-Line Help";
-
 class HalUtilityApp;
 
 // The interactive window: shows the main dialog modally until it is closed. The program hands

@@ -30,7 +30,6 @@ OperationRequest ReadKeywords(std::string_view commandLine) {
   return request;
 }
 
-constexpr std::string_view kDefaultMediaDrive = "D:";
 constexpr std::string_view kMediaDirectories[] = {"\\I386", "\\NT4SP6\\I386"};
 constexpr std::string_view kMediaProbeFile = "\\HAL.DLL";
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -16,6 +17,9 @@ enum class HalKind : std::int32_t {
   kUniprocessor = 1,
   kMultiprocessor = 2,
 };
+
+// Where the installation media is looked for when the survey found no CD-ROM drive.
+inline constexpr std::string_view kDefaultMediaDrive = "D:";
 
 // Facts that cannot change while the program runs; filled once by RunSystemSurvey.
 class SystemSurvey {

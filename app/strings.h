@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/state.h"
+
 namespace halshift::strings {
 
 enum : unsigned {
@@ -34,7 +36,41 @@ enum : unsigned {
   kNoValidOptions = 127,
   kMediaNotFound = 128,
   kUsage = 129,
+  kMessageCaption = 130,
+  kHelpCaption = 131,
+  kCautionCaption = 132,
+  kContinueQuestion = 133,
+  kUniprocessorHal = 134,
+  kMultiprocessorHal = 135,
+  kRecoveryPresent = 136,
+  kRecoveryNotPresent = 137,
+  kMediaPromptRequest = 138,
+  kMediaPromptServicePack = 139,  // %d: the service pack, %s: the drive
+  kMediaPromptServer = 140,       // %s: the drive
+  kBrowseTitle = 141,
+  kHalFilesFilter = 142,
+  kAllFilesFilter = 143,
+  kLogProgramName = 144,
+  kLogVersion = 145,  // %s: the version
+  kLogActivity = 146,
+  kLogSilentBegins = 147,
+  kLogInteractiveBegins = 148,
+  kLogCommandLine = 149,
+  kLogCurrentState = 150,
+  kLogHal = 151,
+  kLogProcessors = 152,
+  kLogRecovery = 153,
+  kLogSessionComplete = 154,
 };
+
+// The texts that show a HAL kind ("Uniprocessor HAL" for the uniprocessor HAL, else
+// "Multiprocessor HAL") and whether the recovery entry is there ("Present", "Not Present").
+constexpr unsigned HalKindText(HalKind kind) {
+  return kind == HalKind::kUniprocessor ? kUniprocessorHal : kMultiprocessorHal;
+}
+constexpr unsigned RecoveryStateText(bool present) {
+  return present ? kRecoveryPresent : kRecoveryNotPresent;
+}
 
 // The text of id from the table compiled into the program; empty for an unknown id.
 std::string_view BuiltInString(unsigned id);

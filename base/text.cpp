@@ -35,6 +35,29 @@ bool Contains(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;
 }
 
+std::string FillIn(std::string_view pattern, std::initializer_list<std::string_view> values) {
+  std::string out;
+  auto next = values.begin();
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '%' && i + 1 < pattern.size()) {
+      const char kind = pattern[i + 1];
+      if (kind == '%') {
+        out += '%';
+        ++i;
+        continue;
+      }
+      if ((kind == 's' || kind == 'd') && next != values.end()) {
+        out += *next++;
+        ++i;
+        continue;
+      }
+    }
+    out += c;
+  }
+  return out;
+}
+
 std::string Printable(std::string_view text) {
   std::string copy(text);
   std::replace(copy.begin(), copy.end(), '\0', ' ');

@@ -2,6 +2,7 @@
 // regard to case over 8-bit text, and text made safe for the ...A calls.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,11 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Orders by the upper-case forms, a shorter text before a longer one with the same start.
 bool LessIgnoreCase(std::string_view a, std::string_view b);
 bool Contains(std::string_view haystack, std::string_view needle);
+
+// pattern with each "%s" or "%d" replaced by the next of values, in order, and "%%" by "%";
+// a marker without a value left is kept as it is. For texts of the string table, whose
+// markers the program fills itself: never a printf format from outside.
+std::string FillIn(std::string_view pattern, std::initializer_list<std::string_view> values);
 
 // The text with every zero byte shown as a blank: a zero-terminated ...A call would otherwise
 // cut it short there.

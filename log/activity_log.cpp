@@ -4,6 +4,10 @@
 #include <array>
 #include <cstdio>
 
+#include "app/strings.h"
+#include "base/text.h"
+#include "base/version.h"
+
 namespace halshift {
 namespace {
 
@@ -54,37 +58,33 @@ void ActivityLog::Flush() {
 
 void ActivityLog::WriteSessionHeader(bool silentMode, std::string_view commandLine) {
   WriteEntry(std::string(kRule));
-  WriteEntry("Orvane Hardware Abstraction Layer Utility.\n");
-  WriteEntry("Version 1.0.0.1\n\n");
-  WriteEntry("Activity Log:\n");
+  WriteEntry(Text(strings::kLogProgramName));
+  WriteEntry(text::FillIn(Text(strings::kLogVersion), {HALSHIFT_VERSION_TEXT}));
+  WriteEntry(Text(strings::kLogActivity));
   const std::string time = FormatTime(platform_.clock);
-  if (silentMode) {
-    WriteEntry("Silent session beginning...\t" + time + "\n");
-  } else {
-    WriteEntry("Interactive session beginning...\t" + time + "\n");
-  }
+  WriteEntry(Text(silentMode ? strings::kLogSilentBegins : strings::kLogInteractiveBegins) + time +
+             "\n");
   WriteEntry(std::string(kRule));
   if (silentMode) {
-    WriteEntry("Command-line:\n");
+    WriteEntry(Text(strings::kLogCommandLine));
     WriteEntry(std::string(commandLine));
     WriteEntry("\n");
   }
 }
 
 void ActivityLog::WriteCurrentState(const SystemSurvey& survey, const HalInstallation& installation) {
-  WriteEntry("\nCurrent State:");
-  WriteEntry(std::string("\nHAL:                        ") +
-             (installation.halKind == HalKind::kUniprocessor ? "Uniprocessor HAL" : "Multiprocessor HAL"));
-  WriteEntry("\nInstalled Processors:       " + std::to_string(survey.installedProcessors));
-  WriteEntry(std::string("\nHAL Recovery:               ") +
-             (installation.recoveryPresent ? "Present" : "Not Present"));
+  WriteEntry(Text(strings::kLogCurrentState));
+  WriteEntry(Text(strings::kLogHal) + Text(strings::HalKindText(installation.halKind)));
+  WriteEntry(Text(strings::kLogProcessors) + std::to_string(survey.installedProcessors));
+  WriteEntry(Text(strings::kLogRecovery) +
+             Text(strings::RecoveryStateText(installation.recoveryPresent != 0)));
   WriteEntry("\n\n");
 }
 
 void ActivityLog::WriteSessionFooter() {
   WriteEntry("\n");
   WriteEntry(std::string(kRule));
-  WriteEntry("Session Complete\n");
+  WriteEntry(Text(strings::kLogSessionComplete));
   WriteEntry(std::string(kRule));
 }
 

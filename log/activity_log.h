@@ -34,6 +34,7 @@ class ActivityLog {
 
  private:
   void Flush();
+  std::string Text(unsigned id) { return platform_.ui.LoadString(id); }
 
   platform::Platform& platform_;
   std::unique_ptr<platform::OutputFile> file_;

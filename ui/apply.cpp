@@ -9,13 +9,6 @@
 #include "ui/main_dialog.h"
 
 namespace halshift::ui {
-namespace {
-
-constexpr std::string_view kCautionCaption = "Caution";
-constexpr std::string_view kContinueQuestion = "\nWould like to continue with the next operation";
-
-}  // namespace
-
 void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
   const bool upgrade = dialog.GetCheck(IDC_UPGRADE_HAL);
   const bool downgrade = dialog.GetCheck(IDC_DOWNGRADE_HAL);
@@ -26,7 +19,7 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
   }
 
   // The caution is a notice: whatever the answer, the media prompt follows.
-  dialog.MessageBox(app_.LoadString(strings::kMediaCaution), kCautionCaption,
+  dialog.MessageBox(app_.LoadString(strings::kMediaCaution), app_.LoadString(strings::kCautionCaption),
                     platform::kMbIconExclamation);
   std::optional<std::string> sourceDirectory =
       ChooseSourceDirectory(host_, app_.survey, app_.Machine().files);
@@ -45,8 +38,8 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
     if (outcome.succeeded) {
       operationSucceeded = true;
     } else {
-      const int answer = dialog.MessageBox(outcome.failure + std::string(kContinueQuestion),
-                                           kMessageCaption,
+      const int answer = dialog.MessageBox(outcome.failure + app_.LoadString(strings::kContinueQuestion),
+                                           app_.LoadString(strings::kMessageCaption),
                                            platform::kMbYesNo | platform::kMbIconInformation);
       // No ends the Apply here: the user's marks stay, and nothing is re-read or announced.
       if (answer == platform::kIdNo) return;

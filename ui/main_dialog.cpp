@@ -30,11 +30,10 @@ void HalUtilityDialog::OnInit(platform::DialogControls& dialog) {
 
 void HalUtilityDialog::RefreshState(platform::DialogControls& dialog) {
   const HalInstallation& installation = app_.installation;
-  dialog.SetText(IDC_CURRENT_HAL, installation.halKind == HalKind::kUniprocessor
-                                      ? "Uniprocessor HAL"
-                                      : "Multiprocessor HAL");
+  dialog.SetText(IDC_CURRENT_HAL, app_.LoadString(strings::HalKindText(installation.halKind)));
   dialog.SetText(IDC_INSTALLED_PROCESSORS, std::to_string(app_.survey.installedProcessors));
-  dialog.SetText(IDC_RECOVERY_STATE, installation.recoveryPresent ? "Present" : "Not Present");
+  dialog.SetText(IDC_RECOVERY_STATE,
+                 app_.LoadString(strings::RecoveryStateText(installation.recoveryPresent != 0)));
 
   for (int choice : {IDC_UPGRADE_HAL, IDC_DOWNGRADE_HAL, IDC_KEEP_HAL, IDC_RECOVERY_OPTION}) {
     dialog.SetCheck(choice, false);

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "app/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 #include "hal/installer.h"
@@ -12,22 +13,14 @@
 namespace halshift::ui {
 namespace {
 
-constexpr std::string_view kDefaultMediaDrive = "D:";
 constexpr std::string_view kProposedHalPath = "\\I386\\HAL.DLL";
-constexpr std::string_view kPromptRequest = "Please Insert the CD-ROM disc labled\n\"Windows NT";
-constexpr std::string_view kServicePackLabel = " Service Pack ";
-constexpr std::string_view kServerLabel = " Server";
-constexpr std::string_view kIntoDrive = "\"\n into Drive ";
 // The label and drive part of the prompt has always been formatted into a buffer of this size
 // (its terminating zero included); longer texts are cut there.
 constexpr std::size_t kPromptSuffixBuffer = 256;
 
-constexpr std::string_view kBrowseTitle = "Browse";
 constexpr std::string_view kBrowseInitialName = "Hal.dll";
-constexpr std::array<platform::FileFilter, 2> kBrowseFilters = {{
-    {"NT Hal (HAL*.DLL)", "HAL*.DLL"},
-    {"All files (*.*)", "*.*"},
-}};
+constexpr std::string_view kHalFilesPattern = "HAL*.DLL";
+constexpr std::string_view kAllFilesPattern = "*.*";
 
 constexpr std::string_view kHalName = "HAL.DLL";
 constexpr std::string_view kCompressedHalName = "HAL.DL_";
@@ -35,17 +28,16 @@ constexpr std::string_view kHalInDirectory = "\\hal.dll";
 
 }  // namespace
 
+std::string SourceMediaDialog::Text(unsigned id) const { return survey_.Machine().ui.LoadString(id); }
+
 std::string SourceMediaDialog::PromptText() const {
-  std::string suffix;
-  if (survey_.servicePack > 1) {
-    suffix = std::string(kServicePackLabel) + std::to_string(survey_.servicePack);
-  } else {
-    suffix = std::string(kServerLabel);
-  }
-  suffix += kIntoDrive;
-  suffix += mediaDrive;
+  std::string suffix =
+      survey_.servicePack > 1
+          ? text::FillIn(Text(strings::kMediaPromptServicePack),
+                         {std::to_string(survey_.servicePack), mediaDrive})
+          : text::FillIn(Text(strings::kMediaPromptServer), {mediaDrive});
   if (suffix.size() > kPromptSuffixBuffer - 1) suffix.resize(kPromptSuffixBuffer - 1);
-  return std::string(kPromptRequest) + suffix;
+  return Text(strings::kMediaPromptRequest) + suffix;
 }
 
 void SourceMediaDialog::OnInit(platform::DialogControls& dialog) {
@@ -74,8 +66,15 @@ void SourceMediaDialog::OnCommand(platform::DialogControls& dialog, int commandI
 }
 
 void SourceMediaDialog::OnBrowse(platform::DialogControls& dialog) {
-  const platform::OpenFileRequest request{kBrowseTitle, kBrowseInitialName, kBrowseFilters,
-                                    platform::kOfnHideReadOnly};
+  const std::string title = Text(strings::kBrowseTitle);
+  const std::string halFiles = Text(strings::kHalFilesFilter);
+  const std::string allFiles = Text(strings::kAllFilesFilter);
+  const std::array<platform::FileFilter, 2> filters = {{
+      {halFiles, kHalFilesPattern},
+      {allFiles, kAllFilesPattern},
+  }};
+  const platform::OpenFileRequest request{title, kBrowseInitialName, filters,
+                                          platform::kOfnHideReadOnly};
   if (auto chosen = dialog.ChooseOpenFile(request)) {
     fileLocation = std::move(*chosen);
     dialog.SetText(IDC_FILE_LOCATION, fileLocation);

@@ -34,6 +34,7 @@ class SourceMediaDialog : public platform::DialogHandler {
 
  private:
   void OnBrowse(platform::DialogControls& dialog);
+  std::string Text(unsigned id) const;
 
   const SystemSurvey& survey_;
 };

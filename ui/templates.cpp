@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "base/version.h"
+
 namespace halshift::ui {
 namespace {
 

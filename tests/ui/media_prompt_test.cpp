@@ -170,6 +170,9 @@ TEST_F(MediaPromptTest, BrowseChoosesAFileAndOkTakesIt) {
   EXPECT_EQ(host.fileRequests[0].title, "Browse");
   EXPECT_EQ(host.fileRequests[0].initialName, "Hal.dll");
   EXPECT_EQ(host.fileRequests[0].flags, platform::kOfnHideReadOnly);
+  using Filter = std::pair<std::string, std::string>;
+  EXPECT_EQ(host.fileRequests[0].filters,
+            (std::vector<Filter>{{"NT Hal (HAL*.DLL)", "HAL*.DLL"}, {"All files (*.*)", "*.*"}}));
   EXPECT_EQ(host.fileRequestFilters[0], "NT Hal (HAL*.DLL)|HAL*.DLL;All files (*.*)|*.*;");
 }
 

@@ -58,7 +58,12 @@ int ScriptedDialog::MessageBox(std::string_view text, std::string_view caption, 
 }
 
 std::optional<std::string> ScriptedDialog::ChooseOpenFile(const platform::OpenFileRequest& request) {
-  host_.fileRequests.push_back(request);
+  ScriptedDialogHost::FileRequest copy{std::string(request.title),
+                                       std::string(request.initialName), {}, request.flags};
+  for (const platform::FileFilter& filter : request.filters) {
+    copy.filters.emplace_back(filter.label, filter.pattern);
+  }
+  host_.fileRequests.push_back(std::move(copy));
   std::string filters;
   for (const platform::FileFilter& filter : request.filters) {
     filters += std::string(filter.label) + "|" + std::string(filter.pattern) + ";";

@@ -96,7 +96,14 @@ class ScriptedDialogHost : public platform::DialogHost {
   std::vector<int> shown;                  // template ids, in the order they were run
   std::vector<DialogBox> boxes;            // boxes owned by a dialog
   std::deque<int> boxAnswers;              // answers to them; IDOK / IDYES when empty
-  std::vector<platform::OpenFileRequest> fileRequests;
+  // The chooser requests made, copied: a request's texts live only as long as the call.
+  struct FileRequest {
+    std::string title;
+    std::string initialName;
+    std::vector<std::pair<std::string, std::string>> filters;  // label, pattern
+    unsigned flags = 0;
+  };
+  std::vector<FileRequest> fileRequests;
   std::vector<std::string> fileRequestFilters;  // "label|pattern;..." of each request
   std::deque<std::optional<std::string>> fileAnswers;  // nothing: the chooser was cancelled
   std::vector<std::string> promptTexts;   // IDC_MEDIA_PROMPT of each media prompt shown
