@@ -91,8 +91,6 @@ class SystemInfo {
   virtual bool OpenServiceControlManager() = 0;
   // GetSystemDirectoryA into a 260-character buffer; empty on failure.
   virtual std::string GetSystemDirectory() = 0;
-  // GetSystemInfo's dwPageSize; 0 when unknown.
-  virtual std::uint32_t GetPageSize() = 0;
   // The program file's full path (GetModuleFileNameA); the help file is derived from it.
   virtual std::string GetModuleFileName() = 0;
 };

@@ -22,7 +22,6 @@ enum class Call : std::size_t {
   kGetVersion,
   kOpenServiceControlManager,
   kGetSystemDirectory,
-  kGetPageSize,
   kGetModuleFileName,
   kRegQueryValue,
   kRegSetValue,
@@ -55,11 +54,10 @@ struct CallInfo {
   bool changesMachine;
 };
 
-inline constexpr std::array<CallInfo, 27> kCalls = {{
+inline constexpr std::array<CallInfo, 26> kCalls = {{
     {Call::kGetVersion, "GetVersion", false},
     {Call::kOpenServiceControlManager, "OpenServiceControlManager", false},
     {Call::kGetSystemDirectory, "GetSystemDirectory", false},
-    {Call::kGetPageSize, "GetPageSize", false},
     {Call::kGetModuleFileName, "GetModuleFileName", false},
     {Call::kRegQueryValue, "RegQueryValue", false},
     {Call::kRegSetValue, "RegSetValue", true},

@@ -28,7 +28,6 @@ class ImageSystem : public platform::SystemInfo {
   std::uint32_t GetVersion() override;
   bool OpenServiceControlManager() override;
   std::string GetSystemDirectory() override;
-  std::uint32_t GetPageSize() override;
   std::string GetModuleFileName() override;
 
  private:
@@ -141,7 +140,7 @@ struct MachineImage::State {
   bool administrator = true;
   std::string systemDirectory = "C:\\WINNT\\System32";
   char systemDrive = 'C';
-  std::uint32_t pageSize = 4096;
+  std::uint32_t pageSize = 4096;  // GetSystemInfo's; 0 fails every physical read
   unsigned driveTypes[26] = {};  // by letter; 0 = not listed
   std::vector<std::pair<std::string, std::string>> arcNames;
   std::vector<std::pair<std::string, std::string>> dosDevices;

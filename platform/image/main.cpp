@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "platform/image/command_line.h"
 #include "platform/image/console.h"
 #include "platform/image/machine_image.h"
 #include "platform/terminal/image_browse_source.h"
@@ -34,11 +35,8 @@ int main(int argc, char** argv) {
     std::cerr << "halshift: " << error << "\n";
     return 0;
   }
-  std::string tail;
-  for (int i = 1; i < argc; ++i) {
-    if (!tail.empty()) tail += ' ';
-    tail += argv[i];
-  }
+  const std::string tail = halshift::image::JoinCommandLine(
+      std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
   halshift::image::SystemClock clock;
 
   // A person at a terminal gets the window; a pipe, a script or a dumb terminal gets the

@@ -32,7 +32,8 @@ bool ReadAt(const std::filesystem::path& file, std::uint64_t offset, std::span<s
 bool ImageMemory::ReadPhysical(std::uint32_t physicalAddress,
                                std::span<std::uint8_t> destination) {
   if (state_.faults.ShouldFail(Call::kReadPhysical)) return false;
-  if (state_.regions.empty()) return false;
+  // As GetSystemInfo before mapping a view: without a page size nothing can be read.
+  if (state_.pageSize == 0 || state_.regions.empty()) return false;
   // Cover the range piece by piece with regions that hold its next byte, into a scratch
   // buffer, so that a range with a gap leaves the destination untouched.
   std::vector<std::uint8_t> scratch(destination.size());

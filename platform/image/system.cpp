@@ -20,10 +20,6 @@ std::string ImageSystem::GetSystemDirectory() {
   return state_.systemDirectory;
 }
 
-std::uint32_t ImageSystem::GetPageSize() {
-  if (state_.faults.ShouldFail(Call::kGetPageSize)) return 0;
-  return state_.pageSize;
-}
 
 // The program is taken to live in \halshift on the system drive; an image holds no program
 // file, so this is only where the help file is looked for.

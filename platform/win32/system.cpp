@@ -33,12 +33,6 @@ std::string SystemInfo::GetSystemDirectory() {
   return std::string(buffer.data(), length);
 }
 
-std::uint32_t SystemInfo::GetPageSize() {
-  SYSTEM_INFO info{};
-  ::GetSystemInfo(&info);
-  return info.dwPageSize;
-}
-
 std::string SystemInfo::GetModuleFileName() {
   std::array<char, kPathBufferSize> buffer{};
   const DWORD length = ::GetModuleFileNameA(nullptr, buffer.data(), kPathBufferSize);

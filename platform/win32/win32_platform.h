@@ -16,7 +16,6 @@ class SystemInfo final : public platform::SystemInfo {
   std::uint32_t GetVersion() override;
   bool OpenServiceControlManager() override;
   std::string GetSystemDirectory() override;
-  std::uint32_t GetPageSize() override;
   std::string GetModuleFileName() override;
 };
 

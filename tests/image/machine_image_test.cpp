@@ -75,15 +75,14 @@ TEST(MachineImageTest, SystemFactsComeFromMachineIni) {
     std::uint32_t version;
     bool administrator;
     const char* systemDirectory;
-    std::uint32_t pageSize;
   };
   const Case cases[] = {
-      {"defaults", "[System]\n", 4u | (1381u << 16), true, "C:\\WINNT\\System32", 4096},
+      {"defaults", "[System]\n", 4u | (1381u << 16), true, "C:\\WINNT\\System32"},
       {"windows family", "[system]\nversion = 4.10 ; 98\nbuild=1998\nplatform=windows\n",
-       4u | (10u << 8) | (1998u << 16) | 0x80000000u, true, "C:\\WINNT\\System32", 4096},
+       4u | (10u << 8) | (1998u << 16) | 0x80000000u, true, "C:\\WINNT\\System32"},
       {"old NT", "[System]\nVersion=3.51\nBuild=1057\nAdministrator=NO\n"
                  "SystemDirectory=D:\\NT351\\system32\nPageSize=8192\n",
-       3u | (51u << 8) | (1057u << 16), false, "D:\\NT351\\system32", 8192},
+       3u | (51u << 8) | (1057u << 16), false, "D:\\NT351\\system32"},
   };
   for (const auto& c : cases) {
     TempImage image;
@@ -93,7 +92,6 @@ TEST(MachineImageTest, SystemFactsComeFromMachineIni) {
     EXPECT_EQ(opened->System().GetVersion(), c.version) << c.name;
     EXPECT_EQ(opened->System().OpenServiceControlManager(), c.administrator) << c.name;
     EXPECT_EQ(opened->System().GetSystemDirectory(), c.systemDirectory) << c.name;
-    EXPECT_EQ(opened->System().GetPageSize(), c.pageSize) << c.name;
     EXPECT_EQ(opened->System().GetModuleFileName().substr(0, 3),
               std::string(1, c.systemDirectory[0]) + ":\\")
         << c.name;
@@ -173,6 +171,20 @@ TEST(MachineImageTest, PhysicalMemoryReadsNeedEveryByteInRegions) {
     } else {
       EXPECT_EQ(buffer, std::vector<std::uint8_t>(c.length, 0xAA)) << c.name << ": touched";
     }
+  }
+}
+
+TEST(MachineImageTest, APageSizeOfZeroFailsEveryRead) {
+  // GetSystemInfo reporting no page size leaves nothing to map a view with.
+  for (const char* pageSize : {"4096", "0"}) {
+    TempImage image;
+    image.WriteImageFile("machine.ini", std::string("[System]\nPageSize=") + pageSize + "\n");
+    image.WriteImageFile("memory/000F0000.bin", "_SM_");
+    const auto opened = OpenImage(image);
+    ASSERT_TRUE(opened);
+    std::array<std::uint8_t, 4> buffer{};
+    EXPECT_EQ(opened->Memory().ReadPhysical(0xF0000, buffer), std::string_view(pageSize) != "0")
+        << pageSize;
   }
 }
 
