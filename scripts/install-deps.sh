@@ -7,7 +7,7 @@ set -euo pipefail
 
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
                 libgmock-dev libbenchmark-dev attr)
-test_packages=(mscompress gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
+test_packages=(mscompress gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32 python3
                wine wine32:i386 xvfb xauth xdotool imagemagick x11-utils)
 
 packages=("${linux_packages[@]}")

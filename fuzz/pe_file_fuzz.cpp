@@ -1,0 +1,58 @@
+// Fuzzes the PE file reader over arbitrary bytes: the headers, the resource walk down to the
+// version resource, and the checksum over the file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "hal/pe_file.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace halshift::hal::pe;
+  // A copy of exactly the input's size, so that any read past it is caught.
+  const std::vector<std::uint8_t> file(data, data + size);
+
+  const PeHeadersRead read = ReadPeHeaders(file);
+  const VersionResource version = ReadVersionResource(file);
+  Check((version.state == VersionState::kDamaged) == (version.fault != PeFault::kNone));
+  if (read.fault != PeFault::kNone) {
+    // A file whose headers cannot be read has no version resource to tell of.
+    Check(version.state == VersionState::kDamaged && version.fault == read.fault);
+  }
+  if (version.state != VersionState::kPresent) {
+    Check(!version.fileVersion && !version.originalFilename);
+  }
+  if (version.originalFilename) {
+    for (const char c : *version.originalFilename) {
+      Check(c != '\0' && static_cast<unsigned char>(c) < 0x80);
+    }
+    Check(version.originalFilename->size() * 2 < size);
+  }
+
+  // The checksum counts the header's CheckSum field as zero and nothing else.
+  const std::uint32_t checkSum = ComputeFileCheckSum(file);
+  if (read.fault == PeFault::kNone) {
+    Check(read.headers.checkSumOffset + 4 <= size);
+    Check(checkSum == ComputeCheckSum(file, read.headers.checkSumOffset));
+    std::vector<std::uint8_t> changed = file;
+    for (std::size_t i = 0; i < 4; ++i) changed[read.headers.checkSumOffset + i] ^= 0xA5;
+    Check(ComputeFileCheckSum(changed) == checkSum);
+    for (const Section& section : read.headers.sections) {
+      if (const auto mapped = MapRva(file, read.headers, section.virtualAddress, 1)) {
+        Check(mapped->data() >= file.data() &&
+              mapped->data() + mapped->size() <= file.data() + size);
+      }
+    }
+  }
+  // The sum is 16 bits wide; the length comes on top.
+  Check(checkSum - static_cast<std::uint32_t>(size) <= 0xFFFF);
+  return 0;
+}
