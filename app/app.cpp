@@ -3,9 +3,12 @@
 
 #include <array>
 
+#include "app/locations.h"
 #include "app/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
+#include "bootmenu/boot_menu.h"
+#include "hal/installer.h"
 #include "inspect/identify.h"
 #include "inspect/survey.h"
 
@@ -76,9 +79,9 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
   // The drive designation of the system directory: its letter and colon.
   const std::string systemDirectory = platform_.system.GetSystemDirectory();
   const std::string drive = winpath::DriveDesignation(systemDirectory);
-  platform_.files.CreateDirectory(drive + "\\ORVSYSTEM");
-  platform_.files.CreateDirectory(drive + "\\ORVSYSTEM\\log");
-  if (!log.Open(drive + "\\orvsystem\\log\\halshift.log")) {
+  platform_.files.CreateDirectory(locations::ProgramFolder(drive));
+  platform_.files.CreateDirectory(locations::LogFolder(drive));
+  if (!log.Open(locations::LogPath(drive))) {
     if (silentMode) {
       exitCode = 0;
       return false;
@@ -87,6 +90,7 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
   }
 
   log.WriteSessionHeader(silentMode, commandLine);
+  FinishInterruptedChanges();
   inspect::RunSystemSurvey(survey);
   inspect::IdentifyHal(installation);
   log.WriteCurrentState(survey, installation);
@@ -98,6 +102,23 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
     exitCode = 1;
   }
   return false;
+}
+
+void HalUtilityApp::FinishInterruptedChanges() {
+  switch (hal::FinishInterruptedChange(platform_)) {
+    case hal::InterruptedChange::kNone:
+      break;
+    case hal::InterruptedChange::kCompleted:
+      log.WriteEntry(LoadString(strings::kInterruptedCompleted));
+      break;
+    case hal::InterruptedChange::kUndone:
+      log.WriteEntry(LoadString(strings::kInterruptedUndone));
+      break;
+    case hal::InterruptedChange::kFailed:
+      log.WriteEntry(LoadString(strings::kInterruptedFailed));
+      break;
+  }
+  bootmenu::RemoveLeftoverTemporaryFiles(platform_.files);
 }
 
 int HalUtilityApp::Shutdown() {

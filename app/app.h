@@ -55,6 +55,9 @@ class HalUtilityApp {
 
  private:
   void ShowStartupBox(unsigned textId);
+  // A change of system files or of the boot menu that an ended process left unfinished is
+  // finished, or undone, and logged in one entry; what such a run left behind is removed.
+  void FinishInterruptedChanges();
 
   platform::Platform& platform_;
   InteractiveWindow window_;

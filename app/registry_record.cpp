@@ -30,6 +30,10 @@ std::string ReadSystemRoot(platform::Registry& registry) {
   return ReadCurrentVersionText(registry, kSystemRootValue);
 }
 
+std::string ReadSystemDirectory(platform::Registry& registry) {
+  return ReadSystemRoot(registry) + "\\System32";
+}
+
 long WriteCurrentType(platform::Registry& registry, std::string_view type) {
   std::vector<std::uint8_t> value(type.begin(), type.end());
   value.push_back(0);

@@ -26,6 +26,9 @@ inline constexpr std::size_t kTextBufferSize = 80;
 std::string ReadCurrentType(platform::Registry& registry);
 // The text of SystemRoot, read the same way.
 std::string ReadSystemRoot(platform::Registry& registry);
+// The system directory: SystemRoot as the registry holds it (no separator added or removed),
+// then "\System32"; "\System32" alone when SystemRoot cannot be read.
+std::string ReadSystemDirectory(platform::Registry& registry);
 // Sets CurrentType as REG_SZ with its terminating zero; the registry's status.
 long WriteCurrentType(platform::Registry& registry, std::string_view type);
 

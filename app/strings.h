@@ -61,6 +61,10 @@ enum : unsigned {
   kLogProcessors = 152,
   kLogRecovery = 153,
   kLogSessionComplete = 154,
+  kInterruptedCompleted = 155,
+  kInterruptedUndone = 156,
+  kInterruptedFailed = 157,
+  kBootIniUnchanged = 158,
 };
 
 // The texts that show a HAL kind ("Uniprocessor HAL" for the uniprocessor HAL, else

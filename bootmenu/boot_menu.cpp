@@ -130,6 +130,33 @@ std::string JoinTextLines(std::span<const std::string> lines) {
   return bytes;
 }
 
+bool BootMenuFile::Backup(std::string_view root) {
+  root_ = root;
+  backedUp_ = false;
+  const std::string bootMenu = winpath::Join(root_, kBootMenuName);
+  const std::string backup = winpath::Join(root_, kBackupName);
+  const auto temp = files_.GetTempFileName(root_, kTempPrefix);
+  if (!temp) return false;
+  bool copied = files_.CopyFile(bootMenu, *temp, false);
+  if (copied) {
+    // The copy has BOOT.INI's attributes, read-only among them, which a flush cannot open.
+    files_.SetFileAttributes(*temp, platform::kFileAttributeNormal);
+    copied = files_.FlushFile(*temp);
+  }
+  if (copied) {
+    // An earlier backup is left read-only, hidden and system; it must become replaceable.
+    files_.SetFileAttributes(backup, platform::kFileAttributeNormal);
+    copied = files_.MoveFileEx(*temp, backup, platform::kMoveFileReplaceExisting);
+  }
+  if (!copied) {
+    files_.SetFileAttributes(*temp, platform::kFileAttributeNormal);
+    files_.DeleteFile(*temp);
+  }
+  files_.SetFileAttributes(backup, kBootMenuAttributes);
+  backedUp_ = copied;
+  return copied;
+}
+
 bool BootMenuFile::Load(std::string_view root) {
   root_ = root;
   lines_.clear();
@@ -154,16 +181,8 @@ void BootMenuFile::RemoveLine(std::size_t index) {
 bool BootMenuFile::Save() {
   const std::string bootMenu = winpath::Join(root_, kBootMenuName);
   const std::string backup = winpath::Join(root_, kBackupName);
-
-  // An earlier backup is left read-only, hidden and system; it must become replaceable.
-  files_.SetFileAttributes(backup, platform::kFileAttributeNormal);
-  // Taken from the file on disk, which still holds the menu as it was before this edit. The
-  // failure text tells the user to restore BOOT.INI from this backup, so without a backup
-  // BOOT.INI is not rewritten at all.
-  const bool backedUp = files_.CopyFile(bootMenu, backup, false);
-
   bool saved = false;
-  if (!backedUp) {
+  if (!backedUp_) {
     // Nothing is written; both files are still protected again below.
   } else if (const auto temp = files_.GetTempFileName(root_, kTempPrefix)) {
     bool written = false;
@@ -183,6 +202,21 @@ bool BootMenuFile::Save() {
   files_.SetFileAttributes(bootMenu, kBootMenuAttributes);
   files_.SetFileAttributes(backup, kBootMenuAttributes);
   return saved;
+}
+
+void RemoveLeftoverTemporaryFiles(platform::FileSystem& files) {
+  std::string root = "C:\\";
+  const std::string pattern = std::string(kTempPrefix) + "*.TMP";
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    root[0] = letter;
+    if (files.GetDriveType(root) != platform::kDriveFixed) continue;
+    for (const auto& found : files.FindFiles(winpath::Join(root, pattern))) {
+      if ((found.attributes & platform::kFileAttributeDirectory) != 0) continue;
+      const std::string path = winpath::Join(root, found.name);
+      files.SetFileAttributes(path, platform::kFileAttributeNormal);
+      files.DeleteFile(path);
+    }
+  }
 }
 
 }  // namespace halshift::bootmenu

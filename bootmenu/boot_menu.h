@@ -101,6 +101,12 @@ class BootMenuFile {
  public:
   explicit BootMenuFile(platform::FileSystem& files) : files_(files) {}
 
+  // Copies root + "BOOT.INI" as it is on disk to "BOOTINI.ORV" beside it, whole or not at all:
+  // through a temporary file in the root, flushed before it replaces the backup. Leaves the
+  // backup read-only, hidden and system. False, with the earlier backup as it was and no
+  // temporary file left, when the copy cannot be made.
+  bool Backup(std::string_view root);
+
   // Reads root + "BOOT.INI" as lines. False when the file is missing or cannot be read; the
   // lines are then empty, and a caller must not save them.
   bool Load(std::string_view root);
@@ -111,11 +117,12 @@ class BootMenuFile {
   void AppendLine(std::string line);
   void RemoveLine(std::size_t index);
 
-  // Backs "BOOT.INI" up to "BOOTINI.ORV" (a failed copy does not stop the save), replaces
-  // "BOOT.INI" with the lines, each ended by CR LF, and sets both files read-only, hidden and
-  // system whatever happened. The new text is written to a temporary file in the root first
-  // and moved over "BOOT.INI" only when it is complete, so a failed save leaves the old file
-  // in place and no temporary file behind. True when "BOOT.INI" holds the lines.
+  // Replaces "BOOT.INI" with the lines, each ended by CR LF, and sets it and its backup
+  // read-only, hidden and system whatever happened. The new text is written to a temporary
+  // file in the root, flushed, and moved over "BOOT.INI" in one step only when it is complete,
+  // so that BOOT.INI is the old or the new file at every moment, and a failed save leaves the
+  // old file and no temporary file. Refused without a Backup of this root first: the failure
+  // text sends the user to the backup. True when "BOOT.INI" holds the lines.
   bool Save();
 
   const std::vector<std::string>& Lines() const { return lines_; }
@@ -125,6 +132,11 @@ class BootMenuFile {
   platform::FileSystem& files_;
   std::string root_;
   std::vector<std::string> lines_;
+  bool backedUp_ = false;
 };
+
+// The temporary files a boot menu save leaves in the root of a fixed drive when it is cut
+// off are removed (at start, before anything else is done with the boot menus).
+void RemoveLeftoverTemporaryFiles(platform::FileSystem& files);
 
 }  // namespace halshift::bootmenu

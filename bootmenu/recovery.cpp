@@ -19,9 +19,11 @@ void WriteRunningEntry(platform::Platform& platform, const IniEntry& entry) {
 }
 
 // The walk that both edits share: the first boot drive holding the running entry is the one
-// edited, whatever the outcome.
-bool EditBootMenu(platform::Platform& platform, Edit edit) {
-  bool result = false;
+// edited, whatever the outcome. Once the entry is found and the edit is needed, the menu is
+// backed up before anything is decided, so that whenever the edit then fails, BOOTINI.ORV
+// holds exactly the BOOT.INI on disk, as the failure text tells the user.
+MenuEdit EditBootMenu(platform::Platform& platform, Edit edit) {
+  MenuEdit result = MenuEdit::kUnchanged;
   ForEachBootDrive(platform.files, [&](const std::string& root) {
     const std::optional<IniEntry> running = FindRunningEntry(platform, root);
     if (!running) return Walk::kContinue;
@@ -29,11 +31,13 @@ bool EditBootMenu(platform::Platform& platform, Edit edit) {
 
     const bool present = IsRecoveryEntryPresent(platform);
     if ((edit == Edit::kInsert && present) || (edit == Edit::kRemove && !present)) {
-      result = true;  // already as asked: nothing is loaded, copied or written
+      result = MenuEdit::kDone;  // already as asked: nothing is loaded, copied or written
       return Walk::kStop;
     }
 
     BootMenuFile menu(platform.files);
+    if (!menu.Backup(root)) return Walk::kStop;  // without a backup, BOOT.INI is not touched
+    result = MenuEdit::kFailed;
     if (!menu.Load(root)) return Walk::kStop;  // an unreadable menu is never rewritten
 
     const std::string& key = running->key;
@@ -51,10 +55,17 @@ bool EditBootMenu(platform::Platform& platform, Edit edit) {
     } else {
       menu.RemoveLine(*line);
     }
-    result = menu.Save();
+    if (menu.Save()) result = MenuEdit::kDone;
     return Walk::kStop;
   });
   return result;
+}
+
+// The failure text of an edit: 115 sends the user to the backup, so it is given only when the
+// backup holds the BOOT.INI that is on disk.
+std::string FailureText(platform::Platform& platform, MenuEdit result) {
+  return platform.ui.LoadString(result == MenuEdit::kFailed ? strings::kBootIniError
+                                                            : strings::kBootIniUnchanged);
 }
 
 }  // namespace
@@ -68,9 +79,11 @@ std::string RecoveryLine(const IniEntry& runningEntry) {
   return line;
 }
 
-bool AddRecoveryEntry(platform::Platform& platform) { return EditBootMenu(platform, Edit::kInsert); }
+MenuEdit AddRecoveryEntry(platform::Platform& platform) {
+  return EditBootMenu(platform, Edit::kInsert);
+}
 
-bool RemoveRecoveryEntry(platform::Platform& platform) {
+MenuEdit RemoveRecoveryEntry(platform::Platform& platform) {
   return EditBootMenu(platform, Edit::kRemove);
 }
 
@@ -83,8 +96,8 @@ bool EnableRecovery(HalInstallation& installation, std::string& error) {
   }
   // When the menu cannot be edited the spare files stay installed, as a matching pair: only
   // the recovery entry starts them.
-  if (!AddRecoveryEntry(machine)) {
-    error = machine.ui.LoadString(strings::kBootIniError);
+  if (const MenuEdit result = AddRecoveryEntry(machine); result != MenuEdit::kDone) {
+    error = FailureText(machine, result);
     return false;
   }
   return true;
@@ -92,8 +105,8 @@ bool EnableRecovery(HalInstallation& installation, std::string& error) {
 
 bool DisableRecovery(HalInstallation& installation, std::string& error) {
   platform::Platform& machine = installation.Machine();
-  if (!RemoveRecoveryEntry(machine)) {
-    error = machine.ui.LoadString(strings::kBootIniError);
+  if (const MenuEdit result = RemoveRecoveryEntry(machine); result != MenuEdit::kDone) {
+    error = FailureText(machine, result);
     return false;
   }
   return true;

@@ -21,24 +21,32 @@ inline constexpr std::string_view kRecoverySuffix =
 // value's last double quote (nothing when it has none), then kRecoverySuffix.
 std::string RecoveryLine(const IniEntry& runningEntry);
 
-// On the first boot drive whose operating-systems section holds the running entry: writes
-// that entry to standard output, and unless the recovery entry is already present, inserts the
-// recovery line after the first line with the running entry's key and saves the menu behind
-// its backup. False, with nothing written, when no drive holds the running entry, the menu
-// cannot be read, or no line carries the running entry's key; false too when the save fails.
-bool AddRecoveryEntry(platform::Platform& platform);
+// How an edit of the boot menu ended.
+enum class MenuEdit {
+  kDone,       // the menu is as asked (also when it already was)
+  kUnchanged,  // BOOT.INI was not touched and no fresh backup was made
+  kFailed,     // BOOT.INI was not edited; BOOTINI.ORV holds it as it is on disk
+};
 
-// The same walk; unless the recovery entry is absent, removes the first line with the running
-// entry's key that contains "/ORVRCV=1" and saves the menu behind its backup. False, with
-// nothing written, when no drive holds the running entry, the menu cannot be read, or no such
-// line is on that drive's menu (the entry detected sits on another drive).
-bool RemoveRecoveryEntry(platform::Platform& platform);
+// On the first boot drive whose operating-systems section holds the running entry: writes
+// that entry to standard output, and unless the recovery entry is already present, backs the
+// menu up, inserts the recovery line after the first line with the running entry's key and
+// saves the menu. kUnchanged when no drive holds the running entry or the backup cannot be
+// made; kFailed when the menu cannot be read, no line carries the running entry's key, or the
+// save fails.
+MenuEdit AddRecoveryEntry(platform::Platform& platform);
+
+// The same walk; unless the recovery entry is absent, backs the menu up and removes the first
+// line with the running entry's key that contains "/ORVRCV=1". kFailed also when no such line
+// is on that drive's menu (the entry detected sits on another drive).
+MenuEdit RemoveRecoveryEntry(platform::Platform& platform);
 
 // Installs the spare uniprocessor HAL and kernel as UPHAL.DLL and UPKERNEL.EXE, then adds the
-// recovery entry. On failure sets error to text 114 (the spare files were not installed) or
-// 115 (the boot menu was not edited).
+// recovery entry. On failure sets error to text 114 (the spare files were not installed), 115
+// (the boot menu was not edited and its backup holds it) or 158 (BOOT.INI was left as it was,
+// without a fresh backup).
 bool EnableRecovery(HalInstallation& installation, std::string& error);
-// Removes the recovery entry; on failure sets error to text 115.
+// Removes the recovery entry; on failure sets error to text 115 or 158, as for enabling.
 bool DisableRecovery(HalInstallation& installation, std::string& error);
 
 }  // namespace halshift::bootmenu

@@ -1,23 +1,161 @@
-// The system file installer: VerInstallFile with retries, in-use replacement, and the kept
-// copies that let a failed change be put back.
+// The system file installer: staging, the intent record, the commit, putting back, and
+// finishing an interrupted change at the next start.
 #include "hal/installer.h"
 
+#include "app/locations.h"
+#include "app/registry_record.h"
 #include "base/winpath.h"
 
 namespace halshift::hal {
 namespace {
 
-// VerInstallFile bits that say the existing destination cannot be replaced where it is.
-constexpr std::uint32_t kInUseMask =
-    platform::kVifFileInUse | platform::kVifAccessViolation | platform::kVifSharingViolation;
 constexpr int kInstallAttempts = 3;
-constexpr std::string_view kPlaceholderPrefix = "del";
-// Kept copies get a prefix of their own, so that they are never taken for placeholders.
-constexpr std::string_view kKeptCopyPrefix = "old";
 // The attributes that SetFileAttributes can give back to a file.
 constexpr std::uint32_t kRestorableAttributes =
     platform::kFileAttributeReadOnly | platform::kFileAttributeHidden |
     platform::kFileAttributeSystem | platform::kFileAttributeArchive;
+
+std::string RecordFolderDrive(platform::Platform& machine) {
+  return winpath::DriveDesignation(machine.system.GetSystemDirectory());
+}
+
+// The size of an existing file; nothing when there is none.
+std::optional<std::uint64_t> SizeOf(platform::FileSystem& files, std::string_view path) {
+  const auto found = files.FindFiles(path);
+  if (found.size() != 1) return std::nullopt;
+  return found.front().size;
+}
+
+// Whether path holds the new file of this record entry, whole.
+bool HoldsNewFile(platform::FileSystem& files, std::string_view path, const IntentFile& file) {
+  const auto bytes = files.ReadFile(path);
+  return bytes && bytes->size() == file.size && ContentHash(*bytes) == file.hash;
+}
+
+void RemoveFile(platform::FileSystem& files, std::string_view path) {
+  if (!FileExists(files, path)) return;
+  files.SetFileAttributes(path, platform::kFileAttributeNormal);
+  files.DeleteFile(path);
+}
+
+// A placeholder that never received an old file is empty; one that did holds it.
+void RemoveEmptyPlaceholder(platform::FileSystem& files, std::string_view path) {
+  if (!path.empty() && SizeOf(files, path) == std::uint64_t{0}) files.DeleteFile(path);
+}
+
+void RestoreAttributes(platform::FileSystem& files, std::string_view path, std::uint32_t attributes) {
+  const std::uint32_t restorable = attributes & kRestorableAttributes;
+  files.SetFileAttributes(path, restorable != 0 ? restorable : platform::kFileAttributeNormal);
+}
+
+// Afterwards the destination holds the new file, and the old one, if there was one, lies aside.
+// Each step finds out first whether an earlier, interrupted run already made it.
+bool MoveIn(platform::FileSystem& files, const IntentFile& file) {
+  if (HoldsNewFile(files, file.destinationPath, file)) return true;
+  if (!HoldsNewFile(files, file.stagedPath, file)) return false;
+  if (!file.asidePath.empty() && FileExists(files, file.destinationPath)) {
+    files.SetFileAttributes(file.destinationPath, platform::kFileAttributeNormal);
+    // One step: the placeholder is replaced by the old file, which may be in use.
+    if (!files.MoveFileEx(file.destinationPath, file.asidePath,
+                          platform::kMoveFileReplaceExisting)) {
+      return false;
+    }
+  }
+  return files.MoveFile(file.stagedPath, file.destinationPath);
+}
+
+// Afterwards the destination holds the old file again (or nothing, where there was none), and
+// neither the staged file nor an unused placeholder is left.
+bool MoveBack(platform::FileSystem& files, const IntentFile& file) {
+  const bool oldFileAside =
+      !file.asidePath.empty() && SizeOf(files, file.asidePath).value_or(0) > 0;
+  if (oldFileAside) {
+    if (FileExists(files, file.destinationPath)) {
+      // The new file: nothing uses it yet.
+      files.SetFileAttributes(file.destinationPath, platform::kFileAttributeNormal);
+      if (!files.DeleteFile(file.destinationPath)) return false;
+    }
+    if (!files.MoveFile(file.asidePath, file.destinationPath)) return false;
+    RestoreAttributes(files, file.destinationPath, file.attributes);
+  } else if (!file.asidePath.empty()) {
+    // The old file never left; a step on the way may have cleared its attributes.
+    if (FileExists(files, file.destinationPath)) {
+      RestoreAttributes(files, file.destinationPath, file.attributes);
+    }
+  } else if (HoldsNewFile(files, file.destinationPath, file)) {
+    files.SetFileAttributes(file.destinationPath, platform::kFileAttributeNormal);
+    if (!files.DeleteFile(file.destinationPath)) return false;
+  }
+  RemoveFile(files, file.stagedPath);
+  RemoveEmptyPlaceholder(files, file.asidePath);
+  return true;
+}
+
+// Once the change stands, what is left of it goes: an old file that nothing uses is deleted
+// now, one in use is scheduled for deletion at the next start. False when an old file could be
+// neither: the record then stays, and the next start tries again.
+bool Settle(platform::FileSystem& files, const IntentRecord& record) {
+  bool settled = true;
+  for (const IntentFile& file : record.files) {
+    RemoveFile(files, file.stagedPath);
+    if (file.asidePath.empty() || !FileExists(files, file.asidePath)) continue;
+    files.SetFileAttributes(file.asidePath, platform::kFileAttributeNormal);
+    if (files.DeleteFile(file.asidePath)) continue;
+    settled = files.MoveFileEx(file.asidePath, std::nullopt,
+                               platform::kMoveFileDelayUntilReboot) &&
+              settled;
+  }
+  return settled;
+}
+
+// The record is whole on disk when this returns true.
+bool WriteRecord(platform::Platform& machine, const std::string& path, const IntentRecord& record) {
+  const std::string drive = RecordFolderDrive(machine);
+  machine.files.CreateDirectory(locations::ProgramFolder(drive));
+  machine.files.CreateDirectory(locations::LogFolder(drive));
+  auto out = machine.files.OpenFile(path, platform::OpenMode::kCreateTruncate);
+  if (!out) return false;
+  const bool written = out->Write(FormatIntentRecord(record));
+  const bool closed = out->Close();
+  if (written && closed) return true;
+  machine.files.DeleteFile(path);
+  return false;
+}
+
+bool CompleteChange(platform::Platform& machine, const IntentRecord& record) {
+  for (const IntentFile& file : record.files) {
+    if (!MoveIn(machine.files, file)) return false;
+  }
+  if (record.currentType &&
+      record::WriteCurrentType(machine.registry, *record.currentType) != platform::kErrorSuccess) {
+    return false;
+  }
+  return true;
+}
+
+bool UndoChange(platform::FileSystem& files, const IntentRecord& record) {
+  bool undone = true;
+  for (std::size_t i = record.files.size(); i-- > 0;) {
+    undone = MoveBack(files, record.files[i]) && undone;
+  }
+  return undone;
+}
+
+// The temporary files a change leaves in the system directory when it is cut off before its
+// record is written: staged files, and placeholders that never received an old file.
+void RemoveLeftovers(platform::Platform& machine) {
+  const std::string systemDirectory = record::ReadSystemDirectory(machine.registry);
+  const std::string staged = std::string(kStagedPrefix) + "*.TMP";
+  for (const auto& found : machine.files.FindFiles(winpath::Append(systemDirectory, staged))) {
+    if ((found.attributes & platform::kFileAttributeDirectory) != 0) continue;
+    RemoveFile(machine.files, winpath::Append(systemDirectory, found.name));
+  }
+  const std::string placeholders = std::string(kPlaceholderPrefix) + "*.TMP";
+  for (const auto& found : machine.files.FindFiles(winpath::Append(systemDirectory, placeholders))) {
+    if ((found.attributes & platform::kFileAttributeDirectory) != 0 || found.size != 0) continue;
+    machine.files.DeleteFile(winpath::Append(systemDirectory, found.name));
+  }
+}
 
 }  // namespace
 
@@ -33,175 +171,145 @@ bool SourceFileExists(platform::FileSystem& files, std::string_view path) {
   return FileExists(files, compressed);
 }
 
-SystemFileInstaller::SystemFileInstaller(platform::FileSystem& files, std::string sourceDirectory,
-                                         std::string systemDirectory)
-    : files_(files),
-      sourceDirectory_(std::move(sourceDirectory)),
-      systemDirectory_(std::move(systemDirectory)) {}
-
-SystemFileInstaller::SystemFileInstaller(const HalInstallation& installation)
-    : SystemFileInstaller(installation.Machine().files, installation.sourceDirectory,
-                          installation.systemDirectory) {}
-
-SystemFileInstaller::~SystemFileInstaller() { Rollback(); }
-
-bool SystemFileInstaller::KeepOldFile(Replacement& replacement) {
-  const std::uint32_t attributes = files_.GetFileAttributes(replacement.destinationPath);
-  // Two independent questions: a single failed query must not make an existing file look
-  // absent, or a rollback would delete the new file and leave nothing.
-  replacement.existed = attributes != platform::kInvalidFileAttributes ||
-                        FileExists(files_, replacement.destinationPath);
-  if (!replacement.existed) return true;
-  if (attributes != platform::kInvalidFileAttributes) replacement.originalAttributes = attributes;
-
-  const std::optional<std::string> copyPath = files_.GetTempFileName(systemDirectory_, kKeptCopyPrefix);
-  if (!copyPath) return false;
-  if (!files_.CopyFile(replacement.destinationPath, *copyPath, false)) {
-    files_.DeleteFile(*copyPath);
-    return false;
-  }
-  replacement.keptCopyPath = *copyPath;
-  return true;
+std::string IntentRecordPath(platform::Platform& machine) {
+  return locations::IntentRecordPath(RecordFolderDrive(machine));
 }
 
-void SystemFileInstaller::MoveAside(Replacement& replacement) {
-  const std::optional<std::string> placeholder =
-      files_.GetTempFileName(systemDirectory_, kPlaceholderPrefix);
-  if (!placeholder) return;  // the next attempt finds the file still in use
-  if (FileExists(files_, *placeholder)) files_.DeleteFile(*placeholder);
-  if (!files_.MoveFile(replacement.destinationPath, *placeholder)) {
-    files_.DeleteFile(*placeholder);
-    return;
-  }
-  if (!files_.MoveFileEx(*placeholder, std::nullopt, platform::kMoveFileDelayUntilReboot)) {
-    // Unscheduled, the old image would stay in the system directory for good: put it back,
-    // and let the next attempt try again.
-    files_.MoveFile(*placeholder, replacement.destinationPath);
-    return;
-  }
-  replacement.movedAsidePath = *placeholder;
+SystemFileChange::SystemFileChange(const HalInstallation& installation)
+    : machine_(installation.Machine()),
+      sourceDirectory_(installation.sourceDirectory),
+      systemDirectory_(installation.systemDirectory) {}
+
+SystemFileChange::~SystemFileChange() {
+  if (!committed_) Abandon();
 }
 
-void SystemFileInstaller::DiscardTemporaryCopy(std::uint32_t result, const std::string& tempName) {
-  // A failed VerInstallFile may leave its temporary copy of the source in the destination
-  // directory; the caller is to remove it.
-  if ((result & platform::kVifTempFile) == 0 || tempName.empty()) return;
-  const bool hasDirectory = tempName.find_first_of("\\:") != std::string::npos;
-  const std::string path = hasDirectory ? tempName : winpath::Append(systemDirectory_, tempName);
-  files_.SetFileAttributes(path, platform::kFileAttributeNormal);
-  files_.DeleteFile(path);
-}
+bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) {
+  platform::FileSystem& files = machine_.files;
+  if (sourceNames.empty() || destinationNames.size() < sourceNames.size()) return false;
+  // An unfinished change waits for the next start; a new one must not take its record.
+  if (FileExists(files, IntentRecordPath(machine_))) return false;
 
-void SystemFileInstaller::DropKeptCopy(const Replacement& replacement) {
-  if (replacement.keptCopyPath.empty()) return;
-  files_.SetFileAttributes(replacement.keptCopyPath, platform::kFileAttributeNormal);
-  if (!files_.DeleteFile(replacement.keptCopyPath)) {
-    files_.MoveFileEx(replacement.keptCopyPath, std::nullopt, platform::kMoveFileDelayUntilReboot);
-  }
-}
+  for (std::size_t i = 0; i < sourceNames.size(); ++i) {
+    const std::string_view sourceName = sourceNames[i];
+    if (!SourceFileExists(files, winpath::Append(sourceDirectory_, sourceName))) break;
 
-bool SystemFileInstaller::PutKeptCopyBack(const Replacement& replacement) {
-  const std::string& destination = replacement.destinationPath;
-  if (replacement.keptCopyPath.empty()) return false;
-  if (files_.MoveFileEx(replacement.keptCopyPath, destination, platform::kMoveFileReplaceExisting)) {
-    return true;
-  }
-  if (!files_.CopyFile(replacement.keptCopyPath, destination, false)) return false;
-  DropKeptCopy(replacement);
-  return true;
-}
+    const auto stagedPath = files.GetTempFileName(systemDirectory_, kStagedPrefix);
+    if (!stagedPath) break;
+    IntentFile& file = record_.files.emplace_back();
+    file.stagedPath = *stagedPath;
+    file.destinationPath = winpath::Append(systemDirectory_, destinationNames[i]);
+    file.mediaName = std::string(sourceName);
 
-void SystemFileInstaller::Restore(const Replacement& replacement) {
-  const std::string& destination = replacement.destinationPath;
-  files_.SetFileAttributes(destination, platform::kFileAttributeNormal);
-  if (!replacement.movedAsidePath.empty()) {
-    // The old file is still the one the running system uses: give it its name back.
-    files_.DeleteFile(destination);
-    if (files_.MoveFile(replacement.movedAsidePath, destination)) {
-      DropKeptCopy(replacement);
-    } else {
-      PutKeptCopyBack(replacement);
+    // A fresh destination name is never in use: every failure is one of the source, so the
+    // next attempt takes the compressed name on the media.
+    std::string currentSourceName(sourceName);
+    const std::string stagedName(winpath::FileNameOf(*stagedPath));
+    bool installed = false;
+    for (int attempt = 0; attempt < kInstallAttempts && !installed; ++attempt) {
+      std::string tempName;
+      const std::uint32_t result =
+          files.VerInstallFile(platform::kViffForceInstall, currentSourceName, stagedName,
+                               sourceDirectory_, systemDirectory_, systemDirectory_, tempName);
+      installed = result == 0;
+      if (!installed && (result & platform::kVifTempFile) != 0 && !tempName.empty()) {
+        // The installer's own temporary copy is the caller's to remove.
+        RemoveFile(files, tempName.find_first_of("\\:") != std::string::npos
+                              ? tempName
+                              : winpath::Append(systemDirectory_, tempName));
+      }
+      if (!installed) currentSourceName.back() = '_';
     }
-  } else if (replacement.installed && replacement.existed) {
-    // When neither works the kept copy stays: it is then the only copy of the old file.
-    PutKeptCopyBack(replacement);
-  } else if (replacement.installed) {
-    files_.DeleteFile(destination);
-  } else {
-    // VerInstallFile replaces a file whole or not at all: nothing was replaced.
-    DropKeptCopy(replacement);
-  }
-  if (replacement.existed) {
-    const std::uint32_t attributes = replacement.originalAttributes & kRestorableAttributes;
-    files_.SetFileAttributes(destination, attributes != 0 ? attributes : platform::kFileAttributeNormal);
-  }
-}
+    if (!installed || !files.FlushFile(*stagedPath)) break;
+    auto bytes = files.ReadFile(*stagedPath);
+    if (!bytes) break;
+    file.size = bytes->size();
+    file.hash = ContentHash(*bytes);
 
-bool SystemFileInstaller::InstallFile(std::string_view sourceName, std::string_view destinationName) {
-  Replacement replacement;
-  replacement.destinationPath = winpath::Append(systemDirectory_, destinationName);
-  if (!KeepOldFile(replacement)) return false;
-
-  // The file may not exist yet; a read-only, hidden or system file must become replaceable.
-  files_.SetFileAttributes(replacement.destinationPath, platform::kFileAttributeNormal);
-
-  std::string currentSourceName(sourceName);
-  for (int attempt = 0; attempt < kInstallAttempts; ++attempt) {
-    std::string tempName;
-    const std::uint32_t result =
-        files_.VerInstallFile(platform::kViffForceInstall, currentSourceName, destinationName,
-                              sourceDirectory_, systemDirectory_, systemDirectory_, tempName);
-    if (result == 0) {
-      replacement.installed = true;
-      replacements_.push_back(std::move(replacement));
-      return true;
+    const std::uint32_t attributes = files.GetFileAttributes(file.destinationPath);
+    // Two questions: a single failed query must not make an existing file look absent.
+    if (attributes != platform::kInvalidFileAttributes || FileExists(files, file.destinationPath)) {
+      file.attributes = attributes != platform::kInvalidFileAttributes
+                            ? attributes
+                            : platform::kFileAttributeNormal;
+      const auto placeholder = files.GetTempFileName(systemDirectory_, kPlaceholderPrefix);
+      if (!placeholder) break;
+      file.asidePath = *placeholder;
     }
-    DiscardTemporaryCopy(result, tempName);
-    if ((result & kInUseMask) != 0) {
-      if (replacement.movedAsidePath.empty()) MoveAside(replacement);
-    } else if (!currentSourceName.empty()) {
-      currentSourceName.back() = '_';  // the compressed name on the media
-    }
+    staged_.push_back({std::string(sourceName), std::string(destinationNames[i]), std::move(*bytes)});
   }
-  Restore(replacement);
+  if (staged_.size() == sourceNames.size()) return true;
+  Abandon();
   return false;
 }
 
-bool SystemFileInstaller::InstallFiles(FileNames sourceNames, FileNames destinationNames) {
-  if (sourceNames.empty() || destinationNames.size() < sourceNames.size()) return false;
-  const std::size_t firstOfThisCall = replacements_.size();
-  for (std::size_t i = 0; i < sourceNames.size(); ++i) {
-    const bool installed = SourceFileExists(files_, winpath::Append(sourceDirectory_, sourceNames[i])) &&
-                           InstallFile(sourceNames[i], destinationNames[i]);
-    if (!installed) {
-      while (replacements_.size() > firstOfThisCall) {
-        Restore(replacements_.back());
-        replacements_.pop_back();
-      }
-      return false;
-    }
+bool SystemFileChange::Commit(std::optional<std::string_view> currentType) {
+  if (committed_ || staged_.empty()) return false;
+  if (currentType) record_.currentType = std::string(*currentType);
+  const std::string recordPath = IntentRecordPath(machine_);
+  if (!WriteRecord(machine_, recordPath, record_)) {
+    Abandon();
+    return false;
   }
+  committed_ = true;
+  if (!CompleteChange(machine_, record_)) {
+    // The record goes only when everything is back; otherwise the next start finishes it.
+    if (UndoChange(machine_.files, record_)) machine_.files.DeleteFile(recordPath);
+    return false;
+  }
+  // The change stands even when the record stays: the next start finds every file in place
+  // and completes it once more.
+  if (Settle(machine_.files, record_)) machine_.files.DeleteFile(recordPath);
   return true;
 }
 
-void SystemFileInstaller::Commit() {
-  for (const Replacement& replacement : replacements_) DropKeptCopy(replacement);
-  replacements_.clear();
-}
-
-void SystemFileInstaller::Rollback() {
-  while (!replacements_.empty()) {
-    Restore(replacements_.back());
-    replacements_.pop_back();
+void SystemFileChange::Abandon() {
+  for (const IntentFile& file : record_.files) {
+    RemoveFile(machine_.files, file.stagedPath);
+    RemoveEmptyPlaceholder(machine_.files, file.asidePath);
   }
+  record_.files.clear();
+  staged_.clear();
 }
 
 bool InstallFiles(const HalInstallation& installation, FileNames sourceNames,
                   FileNames destinationNames) {
-  SystemFileInstaller installer(installation);
-  if (!installer.InstallFiles(sourceNames, destinationNames)) return false;
-  installer.Commit();
-  return true;
+  SystemFileChange change(installation);
+  return change.Stage(sourceNames, destinationNames) && change.Commit(std::nullopt);
+}
+
+InterruptedChange FinishInterruptedChange(platform::Platform& machine) {
+  const std::string recordPath = IntentRecordPath(machine);
+  InterruptedChange outcome = InterruptedChange::kNone;
+  if (FileExists(machine.files, recordPath)) {
+    const auto text = machine.files.ReadFile(recordPath);
+    const auto record = text ? ParseIntentRecord(*text) : std::nullopt;
+    if (!text) {
+      outcome = InterruptedChange::kFailed;
+    } else if (!record) {
+      // Cut off while it was written: no existing file had been touched yet.
+      outcome = machine.files.DeleteFile(recordPath) ? InterruptedChange::kUndone
+                                                     : InterruptedChange::kFailed;
+    } else {
+      bool complete = true;
+      for (const IntentFile& file : record->files) {
+        complete = complete && (HoldsNewFile(machine.files, file.stagedPath, file) ||
+                                HoldsNewFile(machine.files, file.destinationPath, file));
+      }
+      if (complete) {
+        outcome = CompleteChange(machine, *record) && Settle(machine.files, *record) &&
+                          machine.files.DeleteFile(recordPath)
+                      ? InterruptedChange::kCompleted
+                      : InterruptedChange::kFailed;
+      } else {
+        outcome = UndoChange(machine.files, *record) && machine.files.DeleteFile(recordPath)
+                      ? InterruptedChange::kUndone
+                      : InterruptedChange::kFailed;
+      }
+    }
+  }
+  if (outcome != InterruptedChange::kFailed) RemoveLeftovers(machine);
+  return outcome;
 }
 
 }  // namespace halshift::hal

@@ -1,15 +1,29 @@
-// The system file installer: copies files from the installation media into the system
-// directory, moving files in use aside for deletion at the next start, and keeps what it
-// replaces until the caller has decided that the whole change stands.
+// The system file installer: brings files from the installation media into the system
+// directory as one change that no failure, kill or power cut can leave half done.
+//
+// A change runs in three phases:
+// 1. Stage: every new file is copied from the media (VerInstallFile, which expands compressed
+//    files) into the system directory under a temporary name of its own, flushed and read back.
+//    Nothing that exists changes. A placeholder name is taken for each old file.
+// 2. Record the intent (hal/intent_record.h) beside the activity log and flush it.
+// 3. Commit: for each file, the old one is moved aside to its placeholder (allowed while the
+//    running system uses it) and the staged file is moved to its name; then CurrentType is
+//    written. The change stands: old files that nothing uses are deleted, those in use are
+//    scheduled for deletion at the next start, and the record is removed.
+// A failed call during the commit puts everything back. A process ended during it leaves the
+// record, and FinishInterruptedChange completes the change at the next start, or undoes it when
+// a staged file is not there whole.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/state.h"
+#include "hal/intent_record.h"
 #include "platform/platform.h"
 
 namespace halshift::hal {
@@ -19,6 +33,11 @@ namespace halshift::hal {
 // destination list may be longer.
 using FileNames = std::span<const std::string_view>;
 
+// The prefixes of the temporary names a change gives files in the system directory: a new
+// file while it is staged, and the placeholder an old file is moved aside to.
+inline constexpr std::string_view kStagedPrefix = "hsn";
+inline constexpr std::string_view kPlaceholderPrefix = "del";
+
 // FindFirstFileA, closed at once: a file, a directory or any match of a wildcard pattern.
 bool FileExists(platform::FileSystem& files, std::string_view path);
 
@@ -26,69 +45,66 @@ bool FileExists(platform::FileSystem& files, std::string_view path);
 // name replaced by "_" ("HAL.DL_" for "HAL.DLL").
 bool SourceFileExists(platform::FileSystem& files, std::string_view path);
 
-// Installs files from sourceDirectory into systemDirectory, joining names with a single "\".
-//
-// Everything a pair replaces is kept until Commit: an existing destination as a copy under a
-// temporary name in the system directory, a destination in use as the file that was moved
-// aside. Rollback (also run by the destructor when Commit was not called) puts back every
-// replaced file, bytes and attributes, and removes files that did not exist before, so that a
-// change made of several pairs either stands whole or leaves the directory as it was.
-class SystemFileInstaller {
+// Where a change records its intent: beside the activity log on the system drive.
+std::string IntentRecordPath(platform::Platform& machine);
+
+// One change of system files, from installation.sourceDirectory into
+// installation.systemDirectory (as they are when the change is made). Whatever it staged and
+// did not commit is removed when it goes.
+class SystemFileChange {
  public:
-  SystemFileInstaller(platform::FileSystem& files, std::string sourceDirectory,
-                      std::string systemDirectory);
-  // The directories that the installation holds at the moment of the call.
-  explicit SystemFileInstaller(const HalInstallation& installation);
-  ~SystemFileInstaller();
-  SystemFileInstaller(const SystemFileInstaller&) = delete;
-  SystemFileInstaller& operator=(const SystemFileInstaller&) = delete;
+  explicit SystemFileChange(const HalInstallation& installation);
+  ~SystemFileChange();
+  SystemFileChange(const SystemFileChange&) = delete;
+  SystemFileChange& operator=(const SystemFileChange&) = delete;
 
-  // Installs one file under the destination name: attributes reset, then up to three
-  // VerInstallFile attempts, switching to the compressed source name on a failure other than
-  // "in use", and moving the destination aside on "in use". On failure this pair's
-  // destination is as it was before the call.
-  bool InstallFile(std::string_view sourceName, std::string_view destinationName);
+  // Stages the pairs. False, with everything it made removed, when the source list is empty,
+  // the destination list is shorter, a source exists under neither name, a file cannot be
+  // staged whole, or the intent record of an unfinished change is still there (the next start
+  // finishes that one first).
+  bool Stage(FileNames sourceNames, FileNames destinationNames);
 
-  // Installs the pairs in order. False, with every pair of this call put back, when the source
-  // list is empty, a source exists under neither name, the destination list is shorter than
-  // the source list, or a pair cannot be installed. Pairs of earlier calls stay as they are
-  // until Commit or Rollback.
-  bool InstallFiles(FileNames sourceNames, FileNames destinationNames);
+  // A staged file, for checks of the media before anything changes.
+  struct StagedFile {
+    std::string sourceName;       // as the list names it (the plain name)
+    std::string destinationName;
+    std::string bytes;            // the new file as it was staged
+  };
+  const std::vector<StagedFile>& Staged() const { return staged_; }
 
-  // The change stands: the kept copies are removed (files moved aside stay scheduled for
-  // deletion at the next start).
-  void Commit();
-  // Puts back everything replaced since construction or the last Commit, latest first.
-  void Rollback();
+  // Records the intent and commits the staged files, then writes currentType when given. True
+  // when the change stands; false, with every file and CurrentType as they were (or, when even
+  // putting back fails, the record left for the next start), when any step fails.
+  bool Commit(std::optional<std::string_view> currentType);
+
+  // Removes what was staged, and the placeholders taken.
+  void Abandon();
 
  private:
-  // What one installed pair replaced.
-  struct Replacement {
-    std::string destinationPath;
-    bool existed = false;
-    std::uint32_t originalAttributes = platform::kFileAttributeNormal;
-    std::string keptCopyPath;     // copy of the old file; empty when there was none
-    std::string movedAsidePath;   // the old file itself, moved aside because it is in use
-    bool installed = false;       // the new file is in place under the destination name
-  };
-
-  bool KeepOldFile(Replacement& replacement);
-  void MoveAside(Replacement& replacement);
-  void DiscardTemporaryCopy(std::uint32_t result, const std::string& tempName);
-  bool PutKeptCopyBack(const Replacement& replacement);
-  void Restore(const Replacement& replacement);
-  void DropKeptCopy(const Replacement& replacement);
-
-  platform::FileSystem& files_;
+  platform::Platform& machine_;
   std::string sourceDirectory_;
   std::string systemDirectory_;
-  std::vector<Replacement> replacements_;
+  std::vector<StagedFile> staged_;
+  IntentRecord record_;
+  bool committed_ = false;
 };
 
-// Installs the pairs from installation.sourceDirectory into installation.systemDirectory;
-// true when every pair was installed, which then stands. On false the system directory holds
-// what it held before.
+// Stages and commits the pairs without a HAL kind: true when all of them stand; on false the
+// system directory holds what it held before.
 bool InstallFiles(const HalInstallation& installation, FileNames sourceNames,
                   FileNames destinationNames);
+
+// What start-up found of a change that an ended process left unfinished.
+enum class InterruptedChange {
+  kNone,       // no intent record
+  kCompleted,  // every file was there whole: the change was finished
+  kUndone,     // a new file was missing or cut off, or the record was: the change was undone
+  kFailed,     // a step failed; the record stays for the next start
+};
+
+// Finishes the change recorded beside the activity log, if there is one, and then, when no
+// record is left, removes the temporary files that an interrupted change leaves in the system
+// directory: staged files, and placeholders that never received an old file.
+InterruptedChange FinishInterruptedChange(platform::Platform& machine);
 
 }  // namespace halshift::hal

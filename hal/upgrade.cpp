@@ -9,23 +9,16 @@
 namespace halshift::hal {
 namespace {
 
-// Installs the pairs and records the HAL kind. The files stand only together with the record:
-// when CurrentType cannot be written, the files are put back, since new files under the old
-// recorded kind would make the next identification wrong.
+// Installs the pairs and records the HAL kind as one change. The files stand only together with
+// the record: when CurrentType cannot be written, the files are put back, since new files under
+// the old recorded kind would make the next identification wrong.
 bool SwitchHal(HalInstallation& installation, FileNames sourceNames, std::string_view currentType,
                std::string& error) {
-  platform::Platform& machine = installation.Machine();
-  SystemFileInstaller installer(installation);
-  bool switched = installer.InstallFiles(sourceNames, SystemFileNames);
-  if (switched) {
-    switched = record::WriteCurrentType(machine.registry, currentType) == platform::kErrorSuccess;
-  }
-  if (!switched) {
-    installer.Rollback();
-    error = machine.ui.LoadString(strings::kCopyError);
+  SystemFileChange change(installation);
+  if (!change.Stage(sourceNames, SystemFileNames) || !change.Commit(currentType)) {
+    error = installation.Machine().ui.LoadString(strings::kCopyError);
     return false;
   }
-  installer.Commit();
   return true;
 }
 

@@ -15,8 +15,7 @@ void IdentifyHal(HalInstallation& installation) {
   platform::Platform& machine = installation.Machine();
   installation.halKind = HalKindOf(record::ReadCurrentType(machine.registry));
   installation.recoveryPresent = bootmenu::IsRecoveryEntryPresent(machine) ? 1 : 0;
-  installation.systemDirectory = record::ReadSystemRoot(machine.registry);
-  installation.systemDirectory += kSystemDirectorySuffix;
+  installation.systemDirectory = record::ReadSystemDirectory(machine.registry);
 }
 
 }  // namespace halshift::inspect

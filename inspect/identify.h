@@ -8,9 +8,6 @@
 
 namespace halshift::inspect {
 
-// Appended to SystemRoot as the registry holds it: no separator is added or removed.
-inline constexpr std::string_view kSystemDirectorySuffix = "\\System32";
-
 // Uniprocessor exactly when the CurrentType text is "Uniprocessor Free", case included;
 // multiprocessor for every other text, an empty one included.
 HalKind HalKindOf(std::string_view currentType);

@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace halshift::platform {
 
@@ -195,6 +196,20 @@ class FileSystem {
   // its full path; nothing on failure.
   virtual std::optional<std::string> GetTempFileName(std::string_view directory,
                                                       std::string_view prefix) = 0;
+  // FindFirstFileA, FindNextFileA and FindClose over a pattern: every file and directory of the
+  // pattern's directory that its last component matches (as FindFirstFile matches), "." and
+  // ".." left out, in no particular order; empty when nothing matches or the directory cannot
+  // be read.
+  struct FoundFile {
+    std::string name;  // as it is on disk
+    std::uint64_t size = 0;
+    std::uint32_t attributes = 0;  // as GetFileAttributes reports them
+  };
+  virtual std::vector<FoundFile> FindFiles(std::string_view pattern) = 0;
+  // Writes out to the disk what the system still holds of an existing file (CreateFileA for
+  // writing, FlushFileBuffers, CloseHandle); afterwards its bytes survive a power cut. Fails
+  // for a read-only file and a file in use, and changes nothing else.
+  virtual bool FlushFile(std::string_view path) = 0;
   // Reads a whole file as bytes, also a read-only file or one in use; nothing when it does not
   // exist or cannot be read.
   virtual std::optional<std::string> ReadFile(std::string_view path) = 0;

@@ -26,6 +26,7 @@ enum class Call : std::size_t {
   kRegQueryValue,
   kRegSetValue,
   kFindFirstFile,
+  kFindFiles,
   kGetDriveType,
   kGetFileAttributes,
   kSetFileAttributes,
@@ -35,6 +36,7 @@ enum class Call : std::size_t {
   kMoveFileEx,
   kDeleteFile,
   kGetTempFileName,
+  kFlushFile,
   kReadFile,
   kOpenFile,
   kWriteFile,  // OutputFile::Write
@@ -54,7 +56,7 @@ struct CallInfo {
   bool changesMachine;
 };
 
-inline constexpr std::array<CallInfo, 26> kCalls = {{
+inline constexpr std::array<CallInfo, 28> kCalls = {{
     {Call::kGetVersion, "GetVersion", false},
     {Call::kOpenServiceControlManager, "OpenServiceControlManager", false},
     {Call::kGetSystemDirectory, "GetSystemDirectory", false},
@@ -62,6 +64,7 @@ inline constexpr std::array<CallInfo, 26> kCalls = {{
     {Call::kRegQueryValue, "RegQueryValue", false},
     {Call::kRegSetValue, "RegSetValue", true},
     {Call::kFindFirstFile, "FindFirstFile", false},
+    {Call::kFindFiles, "FindFiles", false},
     {Call::kGetDriveType, "GetDriveType", false},
     {Call::kGetFileAttributes, "GetFileAttributes", false},
     {Call::kSetFileAttributes, "SetFileAttributes", true},
@@ -71,6 +74,7 @@ inline constexpr std::array<CallInfo, 26> kCalls = {{
     {Call::kMoveFileEx, "MoveFileEx", true},
     {Call::kDeleteFile, "DeleteFile", true},
     {Call::kGetTempFileName, "GetTempFileName", true},
+    {Call::kFlushFile, "FlushFile", true},
     {Call::kReadFile, "ReadFile", false},
     {Call::kOpenFile, "OpenFile", true},
     {Call::kWriteFile, "WriteFile", true},

@@ -50,6 +50,7 @@ class ImageOutputFile : public platform::OutputFile {
 
   bool Write(std::span<const char> data) override {
     if (fd_ < 0 || faults_.ShouldFail(Call::kWriteFile)) return false;
+    faults_.Step();
     while (!data.empty()) {
       const ssize_t put = write(fd_, data.data(), data.size());
       if (put < 0 && errno == EINTR) continue;
@@ -66,7 +67,9 @@ class ImageOutputFile : public platform::OutputFile {
     if (fd_ < 0) return true;
     const bool injected = faults_.ShouldFail(Call::kCloseFile);
     // As FlushFileBuffers before CloseHandle: what was written survives a power cut.
+    faults_.Step();
     const bool flushed = fsync(fd_) == 0;
+    faults_.Step();
     const bool closed = close(fd_) == 0;
     fd_ = -1;
     return !injected && flushed && closed && !lost_;
@@ -195,12 +198,14 @@ bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attribut
   if (host::KindOf(resolved->host) == host::Kind::kMissing) return false;
   const std::uint32_t hiddenSystem =
       attributes & (platform::kFileAttributeHidden | platform::kFileAttributeSystem);
-  if (!host::WriteDosAttributes(resolved->host, hiddenSystem)) return false;
+  if (!host::WriteDosAttributes(resolved->host, hiddenSystem, state_.faults)) return false;
   const unsigned mode = ModeOf(resolved->host);
   const unsigned wanted = (attributes & platform::kFileAttributeReadOnly) != 0
                               ? (mode & ~0222u)
                               : ((mode & 0222u) == 0 ? (mode | 0200u) : mode);
-  return wanted == mode || chmod(resolved->host.c_str(), static_cast<mode_t>(wanted)) == 0;
+  if (wanted == mode) return true;
+  state_.faults.Step();
+  return chmod(resolved->host.c_str(), static_cast<mode_t>(wanted)) == 0;
 }
 
 bool ImageFiles::CreateDirectory(std::string_view path) {
@@ -209,7 +214,10 @@ bool ImageFiles::CreateDirectory(std::string_view path) {
   if (!resolved || resolved->windows.IsRoot()) return false;
   if (host::KindOf(resolved->host) != host::Kind::kMissing) return false;
   if (host::KindOf(resolved->host.parent_path()) != host::Kind::kDirectory) return false;
-  return mkdir(resolved->host.c_str(), 0755) == 0;
+  state_.faults.Step();
+  if (mkdir(resolved->host.c_str(), 0755) != 0) return false;
+  host::SyncFolder(resolved->host.parent_path(), state_.faults);
+  return true;
 }
 
 bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) {
@@ -243,7 +251,10 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
   if (from.windows.Key() == to.windows.Key()) {
     // The same file under another case: Windows renames it to the case given.
     const auto target = from.host.parent_path() / to.windows.components.back();
-    return rename(from.host.c_str(), target.c_str()) == 0;
+    state_.faults.Step();
+    if (rename(from.host.c_str(), target.c_str()) != 0) return false;
+    host::SyncFolder(target.parent_path(), state_.faults);
+    return true;
   }
   const host::Kind toKind = host::KindOf(to.host);
   if (toKind != host::Kind::kMissing) {
@@ -275,39 +286,49 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
     marksMoved = true;
   }
 
-  // A replaced target is kept aside until the move and the new marks are stored, so that a
-  // failure can put everything back.
-  std::filesystem::path aside;
-  if (toKind == host::Kind::kFile) {
-    std::string pattern = (to.host.parent_path() / ".replaced.XXXXXX").string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) return false;
-    close(fd);
-    aside = pattern;
-    if (rename(to.host.c_str(), aside.c_str()) != 0) {
-      unlink(aside.c_str());
-      return false;
-    }
+  // The move is one rename(2), which replaces a target in the same step: the target names the
+  // old or the new file at every moment. When the marks must be stored after it, a replaced
+  // target is kept as a second link until they are, so that a failure can put everything back.
+  std::string keptTarget;
+  if (toKind == host::Kind::kFile && marksMoved) {
+    keptTarget = host::PrivateTemplate(to.host.parent_path(), "replaced");
+    keptTarget.resize(keptTarget.size() - 6);  // the XXXXXX of mkstemp
+    keptTarget += std::to_string(getpid());
+    // A link left by an ended process of the same number would be stale: it goes first.
+    if (host::KindOf(keptTarget) != host::Kind::kMissing) unlink(keptTarget.c_str());
+    state_.faults.Step();
+    if (link(to.host.c_str(), keptTarget.c_str()) != 0) return false;
   }
-  const auto putBack = [&] {
-    if (!aside.empty()) rename(aside.c_str(), to.host.c_str());
+  const auto dropKept = [&] {
+    if (keptTarget.empty()) return;
+    state_.faults.Step();
+    unlink(keptTarget.c_str());
   };
+  state_.faults.Step();
   if (rename(from.host.c_str(), to.host.c_str()) != 0) {
-    putBack();
+    dropKept();
+    return false;
+  }
+  if (marksMoved &&
+      host::ReplaceWhole(state_.MachineIniPath(), changedIni.Text(), ModeOf(state_.MachineIniPath()),
+                         state_.faults) != host::WriteResult::kDone) {
+    state_.faults.Step();
+    rename(to.host.c_str(), from.host.c_str());
+    if (!keptTarget.empty()) {
+      state_.faults.Step();
+      rename(keptTarget.c_str(), to.host.c_str());
+    }
     return false;
   }
   if (marksMoved) {
-    if (host::ReplaceWhole(state_.MachineIniPath(), changedIni.Text(),
-                           ModeOf(state_.MachineIniPath()),
-                           state_.faults) != host::WriteResult::kDone) {
-      rename(to.host.c_str(), from.host.c_str());
-      putBack();
-      return false;
-    }
     state_.ini = std::move(changedIni);
     state_.inUse = std::move(changedMarks);
   }
-  if (!aside.empty()) unlink(aside.c_str());
+  dropKept();
+  host::SyncFolder(to.host.parent_path(), state_.faults);
+  if (from.host.parent_path() != to.host.parent_path()) {
+    host::SyncFolder(from.host.parent_path(), state_.faults);
+  }
   return true;
 }
 
@@ -369,7 +390,10 @@ bool ImageFiles::DeleteFile(std::string_view path) {
   const auto resolved = Resolve(path);
   if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
   if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
-  return unlink(resolved->host.c_str()) == 0;
+  state_.faults.Step();
+  if (unlink(resolved->host.c_str()) != 0) return false;
+  host::SyncFolder(resolved->host.parent_path(), state_.faults);
+  return true;
 }
 
 std::optional<std::string> ImageFiles::GetTempFileName(std::string_view directory,
@@ -393,16 +417,60 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
     for (int shift = 12; shift >= 0; shift -= 4) name += kDigits[(unique >> shift) & 0xF];
     name += ".TMP";
     if (DriveMap::FindEntry(folder->host, name)) continue;
+    state_.faults.Step();
     const int fd = open((folder->host / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return std::nullopt;
     }
     close(fd);
+    host::SyncFolder(folder->host, state_.faults);
     state_.nextTempNumber = unique % kTempNumbers;
     return winpath::Join(directory, name);
   }
   return std::nullopt;
+}
+
+std::vector<platform::FileSystem::FoundFile> ImageFiles::FindFiles(std::string_view pattern) {
+  std::vector<FoundFile> found;
+  if (state_.faults.ShouldFail(Call::kFindFiles)) return found;
+  auto windows = ParseWindowsPath(pattern, state_.systemDrive);
+  if (!windows || windows->IsRoot() || windows->trailingSeparator) return found;
+  const std::string last = windows->components.back();
+  windows->components.pop_back();
+  for (const auto& component : windows->components) {
+    if (HasWildcard(component)) return found;
+  }
+  const auto folder = state_.drives.Map(*windows);
+  if (!folder || host::KindOf(*folder) != host::Kind::kDirectory) return found;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(*folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!MatchesWildcard(last, name)) continue;
+    struct stat st {};
+    if (lstat(it->path().c_str(), &st) != 0) continue;
+    std::uint32_t attributes = host::ParseDosAttributes(host::ReadDosAttributes(it->path()));
+    if ((st.st_mode & 0222) == 0) attributes |= platform::kFileAttributeReadOnly;
+    if (S_ISDIR(st.st_mode)) attributes |= platform::kFileAttributeDirectory;
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+    found.push_back({name, S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0,
+                     attributes == 0 ? platform::kFileAttributeNormal : attributes});
+  }
+  return found;
+}
+
+bool ImageFiles::FlushFile(std::string_view path) {
+  if (state_.faults.ShouldFail(Call::kFlushFile)) return false;
+  const auto resolved = Resolve(path);
+  if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
+  if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
+  const int fd = open(resolved->host.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  state_.faults.Step();
+  const bool flushed = fsync(fd) == 0;
+  close(fd);
+  return flushed;
 }
 
 std::optional<std::string> ImageFiles::ReadFile(std::string_view path) {
@@ -431,13 +499,20 @@ std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path
   }
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
   if (mode == platform::OpenMode::kAppendExclusive) flags |= O_APPEND;
+  state_.faults.Step();
   const int fd = open(resolved->host.c_str(), flags, 0644);
   if (fd < 0) return nullptr;
   // Truncate only once the lock is held, so that a refused opener changes nothing.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-      (mode == platform::OpenMode::kCreateTruncate && ftruncate(fd, 0) != 0)) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
     return nullptr;
+  }
+  if (mode == platform::OpenMode::kCreateTruncate) {
+    state_.faults.Step();
+    if (ftruncate(fd, 0) != 0) {
+      close(fd);
+      return nullptr;
+    }
   }
   return std::make_unique<ImageOutputFile>(fd, state_.faults);
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/image/image_state.h"
 
@@ -85,7 +86,9 @@ std::string ReadDosAttributes(const std::filesystem::path& path) {
   return std::string(value, static_cast<std::size_t>(length));
 }
 
-bool WriteDosAttributes(const std::filesystem::path& path, std::uint32_t hiddenSystem) {
+bool WriteDosAttributes(const std::filesystem::path& path, std::uint32_t hiddenSystem,
+                        FaultInjector& faults) {
+  faults.Step();
   if (hiddenSystem == 0) {
     return lremovexattr(path.c_str(), kDosAttributeName) == 0 || errno == ENODATA ||
            errno == ENOTSUP;
@@ -95,26 +98,76 @@ bool WriteDosAttributes(const std::filesystem::path& path, std::uint32_t hiddenS
   return lsetxattr(path.c_str(), kDosAttributeName, value.data(), value.size(), 0) == 0;
 }
 
+std::string PrivateTemplate(const std::filesystem::path& folder, std::string_view stem) {
+  std::string name(kPrivatePrefix);
+  name += stem;
+  name += ".XXXXXX";
+  return (folder / name).string();
+}
+
+int SweepPrivateFiles(const std::filesystem::path& root) {
+  int removed = 0;
+  std::error_code ec;
+  std::vector<std::filesystem::path> leftovers;
+  for (std::filesystem::recursive_directory_iterator it(root, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, kPrivatePrefix.size(), kPrivatePrefix) != 0) continue;
+    if (KindOf(it->path()) == Kind::kFile) leftovers.push_back(it->path());
+  }
+  for (const auto& leftover : leftovers) {
+    if (unlink(leftover.c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
+void SyncFolder(const std::filesystem::path& folder, FaultInjector& faults) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  faults.Step();
+  fsync(fd);
+  close(fd);
+}
+
 WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view bytes,
                          unsigned mode, FaultInjector& faults, std::string_view dosAttributes) {
-  std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX"))
-                            .string();
+  std::string pattern = PrivateTemplate(target.parent_path(), target.filename().string());
+  faults.Step();
   const int fd = mkstemp(pattern.data());
   if (fd < 0) return WriteResult::kCannotCreate;
-  const bool written =
-      WriteAll(fd, bytes) && fchmod(fd, static_cast<mode_t>(mode)) == 0 &&
-      (dosAttributes.empty() ||
-       fsetxattr(fd, kDosAttributeName, dosAttributes.data(), dosAttributes.size(), 0) == 0) &&
-      fsync(fd) == 0;
+  const auto written = [&] {
+    faults.Step();
+    if (!WriteAll(fd, bytes)) return false;
+    faults.Step();
+    if (fchmod(fd, static_cast<mode_t>(mode)) != 0) return false;
+    if (!dosAttributes.empty()) {
+      faults.Step();
+      if (fsetxattr(fd, kDosAttributeName, dosAttributes.data(), dosAttributes.size(), 0) != 0) {
+        return false;
+      }
+    }
+    faults.Step();
+    return fsync(fd) == 0;
+  }();
+  faults.Step();
   const bool closed = close(fd) == 0;
   if (!written || !closed) {
+    faults.Step();
     unlink(pattern.c_str());
     return WriteResult::kCannotCreate;
   }
-  if (faults.ShouldFail(Call::kRenameTemporary) || rename(pattern.c_str(), target.c_str()) != 0) {
+  if (faults.ShouldFail(Call::kRenameTemporary)) {
+    faults.Step();
     unlink(pattern.c_str());
     return WriteResult::kCannotRename;
   }
+  faults.Step();
+  if (rename(pattern.c_str(), target.c_str()) != 0) {
+    faults.Step();
+    unlink(pattern.c_str());
+    return WriteResult::kCannotRename;
+  }
+  SyncFolder(target.parent_path(), faults);
   return WriteResult::kDone;
 }
 

@@ -61,6 +61,8 @@ class ImageFiles : public platform::FileSystem {
   bool DeleteFile(std::string_view path) override;
   std::optional<std::string> GetTempFileName(std::string_view directory,
                                              std::string_view prefix) override;
+  std::vector<FoundFile> FindFiles(std::string_view pattern) override;
+  bool FlushFile(std::string_view path) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   std::unique_ptr<platform::OutputFile> OpenFile(std::string_view path,
                                                  platform::OpenMode mode) override;
@@ -173,12 +175,24 @@ Kind KindOf(const std::filesystem::path& path);
 bool IsReadOnly(const std::filesystem::path& path);
 std::optional<std::string> ReadWhole(const std::filesystem::path& path);
 
+// The image's own temporary files begin with this; no Windows program names a file so. A
+// process ended between creating one and renaming it into place leaves it behind, and the next
+// open of the image removes it (SweepPrivateFiles).
+inline constexpr std::string_view kPrivatePrefix = ".halshift~";
+// A mkstemp template for a private temporary file in folder, named after stem.
+std::string PrivateTemplate(const std::filesystem::path& folder, std::string_view stem);
+// Removes the private temporary files below root; how many.
+int SweepPrivateFiles(const std::filesystem::path& root);
+
+// Flushes a folder, so that the names created, renamed or removed in it survive a power cut.
+void SyncFolder(const std::filesystem::path& folder, FaultInjector& faults);
+
 enum class WriteResult { kDone, kCannotCreate, kCannotRename };
-// Writes bytes to a new temporary file in the target's folder and renames it over the target
-// only when it is complete, so the target is either the old or the new file, and no temporary
-// file is left behind. The new file gets the given permission bits and, when dosAttributes is
-// not empty, that user.DOSATTRIB text. Asks the injector about "RenameTemporary" just before
-// the rename.
+// Writes bytes to a new private temporary file in the target's folder, flushes it and renames
+// it over the target only when it is complete, so the target is either the old or the new
+// file, and no temporary file is left behind. The new file gets the given permission bits and,
+// when dosAttributes is not empty, that user.DOSATTRIB text. Asks the injector about
+// kRenameTemporary just before the rename.
 WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view bytes,
                          unsigned mode, FaultInjector& faults, std::string_view dosAttributes = {});
 
@@ -186,7 +200,8 @@ WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view b
 std::string ReadDosAttributes(const std::filesystem::path& path);
 // Sets or, for zero, removes user.DOSATTRIB so that it holds exactly these hidden and system
 // bits.
-bool WriteDosAttributes(const std::filesystem::path& path, std::uint32_t hiddenSystem);
+bool WriteDosAttributes(const std::filesystem::path& path, std::uint32_t hiddenSystem,
+                        FaultInjector& faults);
 // Hidden and system bits of a user.DOSATTRIB text.
 std::uint32_t ParseDosAttributes(std::string_view text);
 

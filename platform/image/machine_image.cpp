@@ -2,6 +2,7 @@
 #include "platform/image/machine_image.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <charconv>
@@ -27,10 +28,16 @@ bool FaultInjector::ShouldFail(Call call) {
 
 int FaultInjector::CallCount(Call call) const { return calls_[static_cast<std::size_t>(call)]; }
 
+void FaultInjector::Step() {
+  if (++steps_ == stopAtStep_) _exit(kStoppedExitCode);
+}
+
 void FaultInjector::Reset() {
   calls_.fill(0);
   rules_.fill(std::nullopt);
   failuresInjected_ = 0;
+  steps_ = 0;
+  stopAtStep_ = 0;
 }
 
 bool MachineImage::State::IsInUse(const WindowsPath& path) const {
@@ -252,6 +259,9 @@ std::unique_ptr<MachineImage> MachineImage::Open(const std::filesystem::path& di
       !ReadMemoryRegions(*state, error)) {
     return nullptr;
   }
+  // As a file system replays its log when it is mounted: what a process ended in the middle
+  // of an operation left of the image's own temporary files goes.
+  host::SweepPrivateFiles(directory);
   return std::unique_ptr<MachineImage>(new MachineImage(std::move(state)));
 }
 

@@ -17,9 +17,10 @@
 
 namespace halshift::image {
 
-// Makes chosen calls of the image's operations (faults.h) fail, for tests that prove no
-// failure loses data. Calls are counted from 1 for each operation from the moment the
-// injector was last reset; Reset also drops every rule.
+// Makes chosen calls of the image's operations (faults.h) fail, or ends the process at a chosen
+// step that changes the disk, for tests that prove that neither a failure nor a power cut
+// loses data. Calls are counted from 1 for each operation, and steps from 1 across all of
+// them, from the moment the injector was last reset; Reset also drops every rule.
 class FaultInjector {
  public:
   // Makes the nth call (counted from 1) of the operation fail; with fromThenOn, that call and
@@ -31,6 +32,18 @@ class FaultInjector {
   int CallCount(Call call) const;
   // How many calls were made to fail in all.
   int FailuresInjected() const { return failuresInjected_; }
+
+  // The steps that change the disk are the host calls that create, write, flush, rename, link,
+  // remove or change the attributes of a file or folder, and the close of a file written.
+  // StopAtStep makes the process end on the spot just before the nth of them, as a power cut
+  // or a kill would end it: _exit with kStoppedExitCode, so that no destructor runs and
+  // nothing the program holds in its buffers is written.
+  static constexpr int kStoppedExitCode = 86;
+  void StopAtStep(int nth) { stopAtStep_ = nth; }
+  // Counts one step; ends the process when it is the one asked for.
+  void Step();
+  int StepCount() const { return steps_; }
+
   void Reset();
 
  private:
@@ -41,6 +54,8 @@ class FaultInjector {
   std::array<int, kCalls.size()> calls_{};
   std::array<std::optional<Rule>, kCalls.size()> rules_{};
   int failuresInjected_ = 0;
+  int steps_ = 0;
+  int stopAtStep_ = 0;
 };
 
 // Where Windows leaves room, the image answers as follows. GetModuleFileName is
@@ -50,9 +65,10 @@ class FaultInjector {
 // a recorded full path is upper-cased, as the system's full-path conversion does.
 class MachineImage {
  public:
-  // Reads machine.ini and registry.reg of the image directory. On a missing directory, a
-  // missing machine.ini or a line that does not parse, returns nothing and sets error to a
-  // message naming the file and line.
+  // Reads machine.ini and registry.reg of the image directory, then removes the image's own
+  // temporary files that a process ended in the middle of an operation left behind. On a
+  // missing directory, a missing machine.ini or a line that does not parse, returns nothing,
+  // changes nothing and sets error to a message naming the file and line.
   static std::unique_ptr<MachineImage> Open(const std::filesystem::path& directory,
                                             std::string& error);
   ~MachineImage();

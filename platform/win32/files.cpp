@@ -141,6 +141,34 @@ std::optional<std::string> FileSystem::GetTempFileName(std::string_view director
   return TextUpToZero(std::string_view(buffer.data(), buffer.size()));
 }
 
+std::vector<platform::FileSystem::FoundFile> FileSystem::FindFiles(std::string_view pattern) {
+  std::vector<FoundFile> found;
+  const auto name = ZeroTerminated(pattern);
+  if (!name) return found;
+  WIN32_FIND_DATAA data{};
+  HANDLE search = ::FindFirstFileA(name->c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return found;
+  do {
+    const std::string_view entry(data.cFileName);
+    if (entry == "." || entry == "..") continue;
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    found.push_back({std::string(entry), size, data.dwFileAttributes});
+  } while (::FindNextFileA(search, &data));
+  ::FindClose(search);
+  return found;
+}
+
+bool FileSystem::FlushFile(std::string_view path) {
+  const auto name = ZeroTerminated(path);
+  if (!name) return false;
+  Handle file(::CreateFileA(name->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return false;
+  const bool flushed = ::FlushFileBuffers(file.Get()) != FALSE;
+  return file.Close() && flushed;
+}
+
 std::optional<std::string> FileSystem::ReadFile(std::string_view path) {
   const auto name = ZeroTerminated(path);
   if (!name) return std::nullopt;

@@ -41,6 +41,8 @@ class FileSystem final : public platform::FileSystem {
   bool DeleteFile(std::string_view path) override;
   std::optional<std::string> GetTempFileName(std::string_view directory,
                                               std::string_view prefix) override;
+  std::vector<FoundFile> FindFiles(std::string_view pattern) override;
+  bool FlushFile(std::string_view path) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   std::unique_ptr<platform::OutputFile> OpenFile(std::string_view path,
                                                  platform::OpenMode mode) override;

@@ -50,6 +50,7 @@ TEST(BootMenuFileSave, RewritesEveryLineWithCrLf) {
     auto machine = OpenMachine(image);
     ASSERT_TRUE(machine) << c.name;
     BootMenuFile menu(machine->Platform().files);
+    ASSERT_TRUE(menu.Backup("C:\\")) << c.name;
     ASSERT_TRUE(menu.Load("C:\\")) << c.name;
     EXPECT_TRUE(menu.Save()) << c.name;
     EXPECT_EQ(image.ReadDriveFile("C:\\BOOT.INI"), c.after) << c.name;
@@ -68,6 +69,7 @@ TEST(BootMenuFileSave, ReplacesAProtectedBackupAndProtectsBothFiles) {
   ASSERT_TRUE(machine);
 
   BootMenuFile menu(machine->Platform().files);
+  ASSERT_TRUE(menu.Backup("C:\\"));
   ASSERT_TRUE(menu.Load("C:\\"));
   menu.AppendLine("multi(0)disk(0)rdisk(1)partition(1)\\WINNT=\"Second\"");
   ASSERT_TRUE(menu.Save());
@@ -81,6 +83,7 @@ TEST(BootMenuFileSave, ReplacesAProtectedBackupAndProtectsBothFiles) {
 
   // A second save over the files it protected works the same way.
   BootMenuFile again(machine->Platform().files);
+  ASSERT_TRUE(again.Backup("C:\\"));
   ASSERT_TRUE(again.Load("C:\\"));
   again.RemoveLine(again.Lines().size() - 1);
   ASSERT_TRUE(again.Save());
@@ -91,7 +94,23 @@ TEST(BootMenuFileSave, ReplacesAProtectedBackupAndProtectsBothFiles) {
             (std::set<std::string>{"BOOT.INI", "BOOTINI.ORV", "NTDETECT.COM", "NTLDR", "WINNT"}));
 }
 
-// Every file operation of a save fails in turn: BOOT.INI then holds its old bytes or its new
+// The failure text of a save sends the user to the backup: without one taken first, nothing is
+// written.
+TEST(BootMenuFileSave, NeedsAFreshBackup) {
+  TempImage image;
+  testing::WriteBootMachine(image);
+  testing::WriteLoaderFiles(image, 'C', testing::kSetupBootIni);
+  auto machine = OpenMachine(image);
+  ASSERT_TRUE(machine);
+  BootMenuFile menu(machine->Platform().files);
+  ASSERT_TRUE(menu.Load("C:\\"));
+  menu.AppendLine("x=y");
+  EXPECT_FALSE(menu.Save());
+  EXPECT_EQ(image.ReadDriveFile("C:\\BOOT.INI"), std::string(testing::kSetupBootIni));
+  EXPECT_FALSE(image.ReadDriveFile("C:\\BOOTINI.ORV"));
+}
+
+// Every file operation of a backup and save fails in turn: BOOT.INI then holds its old bytes or its new
 // ones, the result says which, and no temporary file is left in the root.
 TEST(BootMenuFileSave, NoFailureLeavesAHalfWrittenBootMenu) {
   const std::string before(testing::kSetupBootIni);
@@ -114,11 +133,14 @@ TEST(BootMenuFileSave, NoFailureLeavesAHalfWrittenBootMenu) {
     if (!machine) return 0;
     auto& faults = machine->image->Faults();
     BootMenuFile menu(machine->Platform().files);
-    EXPECT_TRUE(menu.Load("C:\\"));
-    menu.InsertLine(5, recoveryLine);
     faults.Reset();
     if (nth > 0) faults.FailCall(operation, nth);
-    const bool saved = menu.Save();
+    const bool backedUp = menu.Backup("C:\\");
+    bool saved = false;
+    if (backedUp && menu.Load("C:\\")) {
+      menu.InsertLine(5, recoveryLine);
+      saved = menu.Save();
+    }
     const std::string context =
         std::string(image::NameOf(operation)) + " call " + std::to_string(nth);
 
@@ -134,23 +156,21 @@ TEST(BootMenuFileSave, NoFailureLeavesAHalfWrittenBootMenu) {
                   name == "NTLDR" || name == "WINNT")
           << context << ": left " << name;
     }
-    if (operation != image::Call::kSetFileAttributes || nth == 0) {
-      EXPECT_EQ(image.DriveFileAttributes("C:\\BOOT.INI"), kReadOnlyHiddenSystem) << context;
-    }
-    // The backup is a copy, which ends in renaming its temporary file into place.
-    const bool backupCall =
-        operation == image::Call::kCopyFile || operation == image::Call::kRenameTemporary;
-    if (!backupCall && operation != image::Call::kSetFileAttributes) {
+    if (backedUp) {
+      // Whatever happened next, the backup is the menu as it was: what text 115 promises.
       EXPECT_EQ(image.ReadDriveFile("C:\\BOOTINI.ORV"), before) << context;
-      EXPECT_EQ(image.DriveFileAttributes("C:\\BOOTINI.ORV"), kReadOnlyHiddenSystem) << context;
+      if (operation != image::Call::kSetFileAttributes) {
+        EXPECT_EQ(image.DriveFileAttributes("C:\\BOOT.INI"), kReadOnlyHiddenSystem) << context;
+        EXPECT_EQ(image.DriveFileAttributes("C:\\BOOTINI.ORV"), kReadOnlyHiddenSystem) << context;
+      }
+    } else {
+      // Without a fresh backup BOOT.INI is not touched, and no backup is half made.
+      EXPECT_EQ(*bytes, before) << context;
+      EXPECT_FALSE(image.ReadDriveFile("C:\\BOOTINI.ORV")) << context;
+      EXPECT_EQ(image.DriveFileAttributes("C:\\BOOT.INI"), kReadOnlyHiddenSystem) << context;
     }
     if (nth == 0) {
       EXPECT_TRUE(saved) << context;
-    }
-    // Without a fresh backup of the menu as it was, BOOT.INI is not rewritten.
-    if (nth > 0 && backupCall) {
-      EXPECT_FALSE(saved) << context;
-      EXPECT_EQ(*bytes, before) << context;
     }
     return faults.CallCount(operation);
   };
@@ -165,9 +185,9 @@ TEST(BootMenuFileSave, NoFailureLeavesAHalfWrittenBootMenu) {
       ++injected;
     }
   }
-  // The save uses at least: four attribute calls, the copy, the temporary name, the open, one
-  // write, the close and the move.
-  EXPECT_GE(injected, 10);
+  // The backup: a temporary name, the copy, attributes, a flush, the move; the save: a
+  // temporary name, the open, one write, the close, attributes and the move.
+  EXPECT_GE(injected, 14);
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ class RecoveryTest : public ::testing::Test {
 
   std::string Menu() { return image_.ReadDriveFile("C:\\BOOT.INI").value_or("<missing>"); }
   bool HasBackup() { return image_.ReadDriveFile("C:\\BOOTINI.ORV").has_value(); }
+  std::string Backup() { return image_.ReadDriveFile("C:\\BOOTINI.ORV").value_or("<missing>"); }
 
   TempImage image_;
   int readFileCalls_ = 0;
@@ -95,6 +96,32 @@ TEST_F(RecoveryTest, EnablingThatFindsNoLineToFollowWritesNothing) {
   if (enabled) GTEST_SKIP() << "this profile reader does not find a header with a trailing blank";
   EXPECT_EQ(error, strings::BuiltInString(strings::kBootIniError));
   EXPECT_EQ(Menu(), menu);
+  // Text 115 tells the user to restore the backup: it holds the menu as it is.
+  EXPECT_EQ(Backup(), menu);
+}
+
+// The running entry written with a blank before "=": the profile reader drops the blank, as
+// Windows' does, so the entry is found; the line view compares keys exactly and finds no line
+// to follow. Nothing is inserted, and the backup is the menu as it is.
+TEST_F(RecoveryTest, ABlankBeforeTheEqualsSignFindsTheEntryButNoLine) {
+  const std::string menu = kHeader + std::string(kArc) + " =\"NT\"\r\n";
+  WriteMenu(menu);
+  image_.WriteDriveFile("C:\\BOOTINI.ORV", "an older menu\r\n");
+  std::string error;
+  EXPECT_FALSE(Enable(error));
+  EXPECT_EQ(error, strings::BuiltInString(strings::kBootIniError));
+  EXPECT_EQ(Menu(), menu);
+  EXPECT_EQ(Backup(), menu);
+}
+
+// A recovery line written with a blank before "=" is the recovery entry all the same: enabling
+// finds it present and adds no second one.
+TEST_F(RecoveryTest, ARecoveryLineWithABlankBeforeTheEqualsSignIsPresent) {
+  const std::string menu = kHeader + kArc + "=\"NT\"\r\n" + std::string(kArc) + " = \"NT [HAL Recovery Mode]\" /ORVRCV=1\r\n";
+  WriteMenu(menu);
+  std::string error;
+  EXPECT_TRUE(Enable(error));
+  EXPECT_EQ(Menu(), menu);
   EXPECT_FALSE(HasBackup());
 }
 
@@ -113,7 +140,7 @@ TEST_F(RecoveryTest, AnUnreadableMenuIsNeverRewritten) {
   EXPECT_FALSE(Enable(error, loadCall));
   EXPECT_EQ(error, strings::BuiltInString(strings::kBootIniError));
   EXPECT_EQ(Menu(), menu);
-  EXPECT_FALSE(HasBackup());
+  EXPECT_EQ(Backup(), menu);
 }
 
 TEST_F(RecoveryTest, DisablingRemovesTheFirstMarkedLineByKeyAndMarkerOnly) {
@@ -148,7 +175,21 @@ TEST_F(RecoveryTest, DisablingFailsWhenTheEntrySitsOnALaterBootDrive) {
   EXPECT_FALSE(Disable(error));
   EXPECT_EQ(error, strings::BuiltInString(strings::kBootIniError));
   EXPECT_EQ(Menu(), menu);
-  EXPECT_FALSE(HasBackup());
+  EXPECT_EQ(Backup(), menu);
+}
+
+TEST_F(RecoveryTest, WithoutABackupTheTextDoesNotSendTheUserToOne) {
+  // Without NTLDR no drive is a boot drive: nothing is touched and nothing is backed up.
+  std::filesystem::remove(image_.DrivePath("C:\\NTLDR"));
+  image_.WriteDriveFile("C:\\BOOTINI.ORV", "an older menu\r\n");
+  const std::string menu = Menu();
+  for (const bool enable : {true, false}) {
+    std::string error;
+    EXPECT_FALSE(enable ? Enable(error) : Disable(error));
+    EXPECT_EQ(error, strings::BuiltInString(strings::kBootIniUnchanged));
+  }
+  EXPECT_EQ(Menu(), menu);
+  EXPECT_EQ(Backup(), "an older menu\r\n");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// A file system for the installer's tests that answers from a script and records every call,
-// and fails the test on any operation the installer has no business calling.
+// A file system for the installer's staging tests that answers from a script and records every
+// call, and fails the test on any operation staging has no business calling.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -93,12 +93,25 @@ class ScriptedFiles : public platform::FileSystem {
     return result;
   }
 
+  // Staged files read back as this.
+  std::string stagedBytes = "new";
+  std::optional<std::string> ReadFile(std::string_view path) override {
+    calls.push_back("ReadFile(" + std::string(path) + ")");
+    if (!existing.contains(std::string(path))) return std::nullopt;
+    return stagedBytes;
+  }
+  bool FlushFile(std::string_view path) override {
+    calls.push_back("FlushFile(" + std::string(path) + ")");
+    return existing.contains(std::string(path));
+  }
+  std::vector<FoundFile> FindFiles(std::string_view path) override {
+    calls.push_back("FindFiles(" + std::string(path) + ")");
+    if (!existing.contains(std::string(path))) return {};
+    return {FoundFile{std::string(path.substr(path.rfind('\\') + 1)), 0, platform::kFileAttributeNormal}};
+  }
+
   unsigned GetDriveType(std::string_view) override { return Unexpected("GetDriveType"), 0; }
   bool CreateDirectory(std::string_view) override { return Unexpected("CreateDirectory"); }
-  std::optional<std::string> ReadFile(std::string_view) override {
-    Unexpected("ReadFile");
-    return std::nullopt;
-  }
   std::unique_ptr<platform::OutputFile> OpenFile(std::string_view, platform::OpenMode) override {
     Unexpected("OpenFile");
     return nullptr;

@@ -1,0 +1,72 @@
+// The typical silent run ended on the spot at each step that changes the disk, as a power cut
+// or a kill would end it, then started again with no keyword: the machine still starts, with a
+// matching HAL and kernel and a whole BOOT.INI, and nothing is left behind.
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+#include "app/strings.h"
+#include "tests/support/machine_checks.h"
+
+namespace halshift {
+namespace {
+
+using namespace testing;
+
+// Runs the typical session in a child process that ends before its step-th disk step; true
+// when it was ended there, false when it ran to its end first.
+bool RunStoppedAt(const TempImage& image, int step) {
+  const pid_t child = fork();
+  if (child == 0) {
+    std::string error;
+    auto machine = OpenMachine(image);
+    if (!machine) _exit(2);
+    machine->image->Faults().StopAtStep(step);
+    HalUtilityApp app(machine->Platform());
+    app.Startup(kTypicalCommandLine);
+    _exit(app.Shutdown() == 1 ? 0 : 3);
+  }
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  const int code = WEXITSTATUS(status);
+  EXPECT_TRUE(code == 0 || code == image::FaultInjector::kStoppedExitCode) << "exit code " << code;
+  return code == image::FaultInjector::kStoppedExitCode;
+}
+
+TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
+  const TypicalRun typical = CleanTypicalRun();
+  const std::string oldMenu = At(typical.before.bootDrive, "BOOT.INI").bytes;
+  const std::string newMenu = At(typical.after.bootDrive, "BOOT.INI").bytes;
+
+  int stops = 0;
+  int finished = 0;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE("stopped before disk step " + std::to_string(step));
+    TempImage image;
+    CopyExample(image, kTypicalExample);
+    if (!RunStoppedAt(image, step)) break;
+    ++stops;
+
+    // Even before anything finishes the change, BOOT.INI is whole: the old file or the new.
+    const std::string menu = image.ReadDriveFile("C:\\BOOT.INI").value_or("<missing>");
+    EXPECT_TRUE(menu == oldMenu || menu == newMenu) << menu;
+
+    const bool recordLeft = image.ReadDriveFile(kIntentRecord).has_value();
+    const std::string second = StartAgain(image);
+    ExpectConsistent(image, typical, ReadEndState(image));
+    if (recordLeft) {
+      ++finished;
+      const bool completed = second.find(Crlf(Text(strings::kInterruptedCompleted))) != std::string::npos;
+      const bool undone = second.find(Crlf(Text(strings::kInterruptedUndone))) != std::string::npos;
+      EXPECT_TRUE(completed || undone) << second;
+    }
+    if (HasFailure()) break;  // one broken point tells the story; the rest would repeat it
+  }
+  EXPECT_GT(stops, 100);
+  std::cout << stops << " stops, " << finished << " with a record\n";
+  EXPECT_GT(finished, 10);
+}
+
+}  // namespace
+}  // namespace halshift
