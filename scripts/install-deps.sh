@@ -7,8 +7,11 @@ set -euo pipefail
 
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
                 libgmock-dev libbenchmark-dev attr)
+# Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
+# the private X server; DejaVu Sans Mono draws the terminal's picture.
 test_packages=(mscompress gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
-               wine wine32:i386 xvfb xauth xdotool imagemagick x11-utils)
+               wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils openbox
+               fonts-dejavu-core)
 
 packages=("${linux_packages[@]}")
 if [ "${1:-all}" != linux ]; then
