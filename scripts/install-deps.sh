@@ -7,8 +7,12 @@ set -euo pipefail
 
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
                 libgmock-dev libbenchmark-dev attr)
-test_packages=(mscompress gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32 python3
-               wine wine32:i386 xvfb xauth xdotool imagemagick x11-utils)
+# Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
+# the private X server; DejaVu Sans Mono draws the terminal's picture; python3 builds and
+# checks the stand-in PE files.
+test_packages=(mscompress gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
+               python3 wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
+               openbox fonts-dejavu-core)
 
 packages=("${linux_packages[@]}")
 if [ "${1:-all}" != linux ]; then

@@ -2,7 +2,8 @@
 # Runs "halshift upgrade_hal enable_recovery" on a fresh copy of the example machine
 # examples/smp-uniprocessor-hal and shows what it did: the exit code, the log, the system
 # directory before and after, the files scheduled for deletion at the next start, and the
-# BOOT.INI difference.
+# BOOT.INI difference. Ends with one line that says whether the run did what the keywords ask
+# for: exit code 0 when it did, 1 when not.
 #   usage: scripts/run-example.sh path/to/halshift [keywords...]
 set -uo pipefail
 if [[ $# -lt 1 || ! -x $1 ]]; then
@@ -14,7 +15,8 @@ shift
 keywords=("$@")
 [[ ${#keywords[@]} -eq 0 ]] && keywords=(upgrade_hal enable_recovery)
 
-example=$(cd "$(dirname "$0")/../examples/smp-uniprocessor-hal" && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+example=$source_dir/examples/smp-uniprocessor-hal
 work=$(mktemp -d "${TMPDIR:-/tmp}/halshift-example-XXXXXX")
 machine=$work/machine
 cp -r "$example" "$machine"
@@ -75,7 +77,7 @@ echo
 echo "== HALSHIFT_MACHINE=<copy> halshift ${keywords[*]}"
 HALSHIFT_MACHINE=$machine "$halshift" "${keywords[@]}"
 code=$?
-echo "== exit code: $code"
+echo "== exit code: $code (1: every requested operation succeeded; 0: not, the log says why)"
 
 log=$(find "$machine/drives/C" -ipath '*/orvsystem/log/halshift.log' | head -n 1)
 echo
@@ -100,4 +102,64 @@ backup=$(find "$machine/drives/C" -maxdepth 1 -iname 'BOOTINI.ORV' | head -n 1)
 [[ -n $backup ]] && echo "== BOOTINI.ORV holds the menu as it was: $(cmp -s "$backup" "$work/BOOT.INI.before" && echo yes || echo no)"
 echo
 echo "== the machine is left in $machine"
-exit "$code"
+
+# --- the verdict --------------------------------------------------------------------------
+
+# A text of the program's string table, without the line feed it ends with.
+table_text() {
+  sed -n "s/^HALSHIFT_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$source_dir/app/strings.inc" | sed 's/\\n$//'
+}
+
+# A system file counts as switched when it differs from the example's, or when a rename onto
+# it waits for the next start.
+switched() {  # switched NAME
+  local now
+  now=$(find "$system32" -maxdepth 1 -iname "$1" -type f | head -n 1)
+  [[ -n $now ]] && ! cmp -s "$now" "$example/drives/C/WINNT/System32/$1" && return 0
+  pending "$machine/registry.reg" | awk 'NR % 2 == 0' | grep -qiF "\\$1\""
+}
+
+problems=()
+achieved=()
+[[ $code -eq 1 ]] && achieved+=("exit code 1") || problems+=("exit code $code, not 1")
+in_log() { [[ -n $log ]] && tr -d '\r' < "$log" | grep -qxF -- "$1"; }
+keyword_line=$(tr '[:lower:]' '[:upper:]' <<<"${keywords[*]}")
+expect_logged() {  # expect_logged STRING-ID
+  local text
+  text=$(table_text "$1")
+  if in_log "$text"; then achieved+=("log: \"$text\""); else problems+=("the log lacks \"$text\""); fi
+}
+expect_switched() {  # expect_switched KIND
+  if switched HAL.DLL && switched NTOSKRNL.EXE; then
+    achieved+=("the $1 HAL and kernel in place")
+  else
+    problems+=("HAL.DLL and NTOSKRNL.EXE are neither replaced nor pending")
+  fi
+}
+recovery_line=$(tr -d '\r' < "$machine/drives/C/BOOT.INI" | grep -F '/ORVRCV=1')
+case $keyword_line in *UPGRADE_HAL*) expect_logged 123; expect_switched multiprocessor ;; esac
+case $keyword_line in *DOWNGRADE_HAL*) expect_logged 125; expect_switched uniprocessor ;; esac
+case $keyword_line in
+  *ENABLE_RECOVERY*)
+    expect_logged 119
+    if [[ -n $recovery_line ]]; then achieved+=("the recovery line in BOOT.INI"); else problems+=("BOOT.INI has no recovery line"); fi ;;
+esac
+case $keyword_line in
+  *DISABLE_RECOVERY*)
+    expect_logged 121
+    if [[ -z $recovery_line ]]; then achieved+=("no recovery line in BOOT.INI"); else problems+=("BOOT.INI still has the recovery line"); fi ;;
+esac
+
+joined() {  # joined SEPARATOR ITEM...
+  local separator=$1 result=$2
+  shift 2
+  for item in "$@"; do result+=$separator$item; done
+  printf '%s' "$result"
+}
+echo
+if [[ ${#problems[@]} -eq 0 ]]; then
+  echo "== OK: halshift ${keywords[*]} did what it should ($(joined ', ' "${achieved[@]}"))"
+  exit 0
+fi
+echo "== FAILED: halshift ${keywords[*]} did not do what it should ($(joined '; ' "${problems[@]}"))"
+exit 1

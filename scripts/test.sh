@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Runs every test of halshift on a fresh Debian machine: installs what is missing, then
+# Runs every test of halshift on a fresh Debian machine: installs what is missing, then builds
+# every preset of CMakePresets.json and runs
 #   1. the Linux build and its tests (machine images),
 #   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer,
-#   3. the Win32 build: its import table, and halshift.exe under Wine set to report NT 4.0,
-#   4. the libFuzzer targets, each for a bounded time.
+#   3. the optimised build's benchmarks, each once and briefly (it proves they run; the
+#      figures are not judged here),
+#   4. the Win32 build: its import table and size, and halshift.exe under Wine set to report
+#      NT 4.0,
+#   5. the libFuzzer targets, each for a bounded time.
 # Ends with one line "N passed, N failed" over everything, and fails when anything failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +22,15 @@ failures=()
 count() {  # count NAME PASSED FAILED
   passed=$((passed + $2)); failed=$((failed + $3))
   [ "$3" -eq 0 ] || failures+=("$1")
+}
+
+# One check that passes when the command exits with the status given.
+check() {  # check NAME STATUS COMMAND...
+  local name=$1 expected=$2 status
+  shift 2
+  "$@"
+  status=$?
+  if [ "$status" -eq "$expected" ]; then count "$name" 1 0; else count "$name" 0 1; fi
 }
 
 # Runs a CTest preset and adds its counts.
@@ -61,12 +74,32 @@ run_ctest linux
 echo "== Linux build and tests under ASan and UBSan"
 run_ctest linux-asan
 
+echo "== Optimised build and its benchmarks"
+if cmake --preset linux-release >/dev/null && cmake --build --preset linux-release -j2; then
+  count "linux-release build" 1 0
+  benchmarks=$(find build/linux-release/bench -maxdepth 1 -name '*_bench' -type f -executable | sort)
+  [ -n "$benchmarks" ] || count "benchmarks built" 0 1
+  for benchmark in $benchmarks; do
+    check "$(basename "$benchmark")" 0 timeout 300 "$benchmark" --benchmark_min_time=0.01
+  done
+else
+  count "linux-release build" 0 1
+fi
+
 echo "== Win32 build"
 if cmake --preset win32 >/dev/null && cmake --build --preset win32 -j2; then
   count "win32 build" 1 0
   exe=build/win32/platform/win32/halshift.exe
   [ -f "$exe" ] || exe=$(find build/win32 -name halshift.exe | head -n 1)
-  if bash tests/win32/check-imports.sh "$exe"; then count "win32 imports" 1 0; else count "win32 imports" 0 1; fi
+  check "win32 imports" 0 bash tests/win32/check-imports.sh "$exe"
+  check "win32 size" 0 sh tests/win32/check-size.sh "$exe"
+  # The size check must take a file of its limit, 512 KiB, and refuse one a byte larger.
+  sized=$(mktemp)
+  head -c $((512 * 1024)) /dev/zero > "$sized"
+  check "win32 size check takes 512 KiB" 0 sh tests/win32/check-size.sh "$sized"
+  printf x >> "$sized"
+  check "win32 size check refuses 512 KiB and a byte" 1 sh tests/win32/check-size.sh "$sized"
+  rm -f "$sized"
   echo "== halshift.exe under Wine"
   run_counted wine bash tests/wine/run-wine-tests.sh build/win32
   if [ -f tests/wine/gui-test.sh ]; then
@@ -78,6 +111,7 @@ fi
 
 echo "== Fuzz targets (${fuzz_seconds}s each)"
 if cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2; then
+  count "fuzz build" 1 0
   run_counted fuzz bash scripts/run-fuzzers.sh build/fuzz "$fuzz_seconds"
 else
   count "fuzz build" 0 1

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace halshift::image {
 namespace {
@@ -21,11 +21,18 @@ std::filesystem::path FixtureDirectory() {
   return std::filesystem::path(source == nullptr ? "." : source) / "tests" / "fixtures" / "media";
 }
 
+// Read in one piece of the file's size: GCC 12 at -O3 sees null stream buffers in an
+// istreambuf_iterator copy (a false -Wnull-dereference).
 std::string ReadFixture(std::string_view name) {
   const std::filesystem::path path = FixtureDirectory() / name;
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
   std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.good()) << "missing fixture " << path;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(!error && in.good()) << "missing fixture " << path;
+  std::string bytes(error ? 0 : size, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  EXPECT_EQ(in.gcount(), static_cast<std::streamsize>(bytes.size())) << "short read of " << path;
+  return bytes;
 }
 
 const char* StatusName(ExpandStatus status) {

@@ -1,10 +1,13 @@
 #!/bin/sh
 # The interactive window of the Linux build in a real terminal: a two-processor machine with the
 # uniprocessor HAL is upgraded with the recovery entry through the keyboard, and the machine
-# image is checked afterwards. Usage: tmux-test.sh <halshift binary>
+# image is checked afterwards. With a PNG path, the main window as it first appears is drawn
+# into that picture (render-screen.sh).
+#   Usage: tmux-test.sh <halshift binary> [picture.png]
 set -u
 
-binary=${1:?usage: tmux-test.sh <halshift binary>}
+binary=${1:?usage: tmux-test.sh <halshift binary> [picture.png]}
+picture=${2:-}
 if ! command -v tmux >/dev/null 2>&1; then
   echo "SKIP: tmux is not installed"
   exit 77
@@ -58,6 +61,11 @@ for text in "Current HAL :          Uniprocessor HAL" "Installed Processors : 2"
             "(*) Install a Multiprocessor HAL" "[ ] Enable HAL Recovery boot option" "[< Apply >]"; do
   screen | grep -qF -- "$text" || fail "the main window does not show: $text"
 done
+if [ -n "$picture" ]; then
+  tmux -L "$socket" capture-pane -e -p -t "$session" |
+    bash "$source_dir/tests/terminal/render-screen.sh" "$picture" 80 ||
+    fail "the screen could not be drawn into $picture"
+fi
 
 # The upgrade is preselected; Tab over the three radio buttons to the recovery box and mark it.
 keys Tab Tab Tab Space

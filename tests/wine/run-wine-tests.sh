@@ -54,7 +54,7 @@ failed=0
 prefixes=()
 work=$(mktemp -d "${TMPDIR:-/tmp}/halshift-wine.XXXXXX")
 
-# report and remove_work.
+# report, remove_work and write_firmware_image.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 cleanup() {
@@ -269,22 +269,6 @@ check_log() {
   else
     report other-windows-version 1 "exit code $status; the log $(cmp -s "$first" "$log" && echo "is unchanged" || echo "changed")"
   fi
-}
-
-# A 1 MiB image of the first megabyte of physical memory whose BIOS area (0xF0000) holds a
-# "!SIT" table: a processor-slot record (type 13, eight slots of 13 bytes) with the given
-# number of occupied slots, then the end record.
-write_firmware_image() {  # write_firmware_image FILE SLOTS
-  local file=$1 slots=$2 i
-  head -c 1048576 /dev/zero > "$file"
-  {
-    printf '!SIT\015\150'
-    for ((i = 0; i < 8; i++)); do
-      if [ $i -lt "$slots" ]; then printf '\001\001'; else printf '\000\000'; fi
-      head -c 11 /dev/zero
-    done
-    printf '\000\000'
-  } | dd of="$file" bs=1 seek=$((0xF0000)) conv=notrunc status=none
 }
 
 # Bytes given as decimal numbers, written as they are.

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Takes the README's pictures again: the main dialog and the source media prompt of
+# halshift.exe under Wine (tests/wine/gui-test.sh), and the terminal face of the Linux build
+# over the example machine (tests/terminal/tmux-test.sh), into docs/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j2
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j2 --target halshift
+bash tests/wine/gui-test.sh build/win32 docs
+HALSHIFT_SOURCE_DIR=$PWD sh tests/terminal/tmux-test.sh build/linux/platform/image/halshift docs/terminal.png
