@@ -393,6 +393,17 @@ check_arcname() {
   with=$(recovery_state)
   [ "$with" = 'HAL Recovery:               Present' ]
   report arcname-long-target $? "recovery entry on $short: '$with'"
+
+  # A recovery line written with a blank before "=": Windows' profile reader drops the blank,
+  # and so does the machine image's, so both find the entry.
+  write_boot_files no
+  printf '%s%s = "Windows NT [HAL Recovery Mode]" /ORVRCV=1\r\n' "$arc_device" \
+    "$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot | sed 's/^[^:]*://')" \
+    >> "$prefix/drive_c/BOOT.INI"
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  with=$(recovery_state)
+  [ "$with" = 'HAL Recovery:               Present' ]
+  report arcname-blank-before-equals $? "recovery line with a blank before '=': '$with'"
 }
 
 readonly media_files='HALMPS.DLL NTKRNLMP.EXE NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS HAL.DLL NTOSKRNL.EXE'
@@ -489,6 +500,64 @@ check_upgrade() {
     problems+=("the log lacks: $(table_text 119)")
   [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r' | sed -n '/^Current State/,$p')")
   report enable-recovery "${#problems[@]}" "${problems[@]}"
+
+  check_backup_is_current
+  check_interrupted_change "$system_root" "$system_dir"
+}
+
+# Enabling that finds the running entry but no line to put the recovery line after (the
+# entry is written with a blank before "="): text 115 sends the user to BOOTINI.ORV, which must
+# then hold the BOOT.INI on disk, not an older menu.
+check_backup_is_current() {
+  local problems=() boot status
+  write_boot_files no
+  boot=$prefix/drive_c/BOOT.INI
+  sed -i 's/\(="Windows NT Workstation\)/ \1/' "$boot"
+  rm -f "$(prefix_file BOOTINI.ORV)"
+  printf 'an older menu\r\n' > "$prefix/drive_c/BOOTINI.ORV"
+  in_prefix wine "$halshift_exe" enable_recovery >/dev/null
+  status=$?
+  [ $status -eq 0 ] || problems+=("exit code $status, expected 0")
+  last_session | grep -q "^$(table_text 115)"$'\r$' || problems+=("the log lacks text 115")
+  cmp -s "$(prefix_file BOOT.INI)" "$(prefix_file BOOTINI.ORV)" ||
+    problems+=("BOOTINI.ORV is not the BOOT.INI on disk: $(head -c 200 "$(prefix_file BOOTINI.ORV)")")
+  report backup-is-current "${#problems[@]}" "${problems[@]}"
+}
+
+# A change of system files that an ended process left after its intent record was written:
+# the new file staged whole, its placeholder empty. Any start finishes it before anything else.
+check_interrupted_change() {  # check_interrupted_change SYSTEM_ROOT SYSTEM_DIR
+  local system_root=$1 system_dir=$2 problems=() status
+  local windows_dir="$system_root\\system32"
+  local target record
+  target=$(find "$system_dir" -maxdepth 1 -iname UPKERNEL.EXE -type f | head -n 1)
+  [ -n "$target" ] || { report interrupted-change 1 "no UPKERNEL.EXE to change"; return; }
+  printf 'the new spare kernel, staged whole\r\n' > "$system_dir/hsn7A01.TMP"
+  : > "$system_dir/del7A02.TMP"
+  record=$(find "$prefix/drive_c" -maxdepth 3 -ipath '*/orvsystem/log' -type d | head -n 1)/halshift.jnl
+  python3 - "$system_dir/hsn7A01.TMP" "$windows_dir" > "$record" <<'PYTHON'
+import sys
+data = open(sys.argv[1], 'rb').read()
+h = 0xCBF29CE484222325
+for b in data:
+    h = ((h ^ b) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+d = sys.argv[2]
+sys.stdout.write('halshift intent 1\r\nFile=%s\\hsn7A01.TMP*%s\\UPKERNEL.EXE*%s\\del7A02.TMP*80*%x*%x*NTOSKRNL.EXE\r\nEnd=1\r\n'
+                 % (d, d, d, len(data), h))
+PYTHON
+  in_prefix wine "$halshift_exe" status >/dev/null
+  status=$?
+  [ $status -eq 0 ] || problems+=("exit code $status, expected 0 (no keyword)")
+  last_session | grep -q "^$(table_text 155 | head -n 1)"$'\r$' || problems+=("the log lacks: $(table_text 155)")
+  cmp -s "$system_dir/hsn7A01.TMP" <(printf 'the new spare kernel, staged whole\r\n') 2>/dev/null &&
+    problems+=("the staged file is still there")
+  target=$(find "$system_dir" -maxdepth 1 -iname UPKERNEL.EXE -type f | head -n 1)
+  cmp -s "$target" <(printf 'the new spare kernel, staged whole\r\n') ||
+    problems+=("UPKERNEL.EXE does not hold the staged file")
+  [ -e "$record" ] && problems+=("the intent record is still there")
+  [ -e "$system_dir/del7A02.TMP" ] && problems+=("the old spare kernel was neither deleted nor left for the restart")
+  [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r')")
+  report interrupted-change "${#problems[@]}" "${problems[@]}"
 }
 
 # --- run --------------------------------------------------------------------------------
