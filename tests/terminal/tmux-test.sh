@@ -19,11 +19,12 @@ example="$source_dir/examples/smp-uniprocessor-hal"
 [ -d "$example" ] || { echo "FAIL: no example image at $example"; exit 1; }
 
 work=$(mktemp -d)
-# A server of our own, so nothing of anybody else's tmux is touched.
-socket="halshift-terminal-$$"
+# A server of our own, so nothing of anybody else's tmux is touched; its socket goes with the
+# work directory.
+socket="$work/tmux"
 session=""
 cleanup() {
-  tmux -L "$socket" kill-server >/dev/null 2>&1
+  tmux -S "$socket" kill-server >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -33,7 +34,7 @@ trap cleanup EXIT INT TERM
 # with SO ... SI in `capture-pane -e`; it shows them as lines, and so does this. Colours and
 # other attributes are dropped.
 screen() {
-  tmux -L "$socket" capture-pane -e -p -t "$session" | LC_ALL=C awk '
+  tmux -S "$socket" capture-pane -e -p -t "$session" | LC_ALL=C awk '
     BEGIN {
       so = sprintf("%c", 14); si = sprintf("%c", 15)
       split("j k l m n q t u v w x", letters, " ")
@@ -55,7 +56,7 @@ screen() {
 }
 
 # The pane's characters as tmux holds them, without attributes.
-cells() { tmux -L "$socket" capture-pane -p -t "$session"; }
+cells() { tmux -S "$socket" capture-pane -p -t "$session"; }
 
 fail() {
   echo "FAIL: $*"
@@ -74,7 +75,7 @@ wait_for() {
   done
 }
 
-keys() { tmux -L "$socket" send-keys -t "$session" "$@"; }
+keys() { tmux -S "$socket" send-keys -t "$session" "$@"; }
 
 # Starts halshift on a fresh copy of the example machine in a new 80x25 session of its own,
 # with the environment assignments given (TERM, the locale, ...).
@@ -82,7 +83,7 @@ start() {
   session=$1
   shift
   cp -R "$example" "$work/$session"
-  tmux -L "$socket" -f /dev/null new-session -d -s "$session" -x 80 -y 25 \
+  tmux -S "$socket" -f /dev/null new-session -d -s "$session" -x 80 -y 25 \
     "env $* HALSHIFT_MACHINE='$work/$session' '$binary'; echo \$? > '$work/$session.exit'; sleep 60"
 }
 
@@ -111,7 +112,7 @@ check_frames() {
     screen | grep -q '[+|]' && fail "$session: ASCII pieces of frames among the lines"
   fi
   # tmux marks the cells that came in the terminal's line-drawing set with SO.
-  if tmux -L "$socket" capture-pane -e -p -t "$session" | grep -q "$(printf '\016')"; then
+  if tmux -S "$socket" capture-pane -e -p -t "$session" | grep -q "$(printf '\016')"; then
     [ "$drawn" = line-set ] || fail "$session: drawn with the terminal's line-drawing set"
   else
     [ "$drawn" = line-set ] && fail "$session: not drawn with the terminal's line-drawing set"
@@ -147,7 +148,7 @@ for text in "Current HAL :          Uniprocessor HAL" "Installed Processors : 2"
   screen | grep -qF -- "$text" || fail "the main window does not show: $text"
 done
 if [ -n "$picture" ]; then
-  tmux -L "$socket" capture-pane -e -p -t "$session" |
+  tmux -S "$socket" capture-pane -e -p -t "$session" |
     bash "$source_dir/tests/terminal/render-screen.sh" "$picture" 80 ||
     fail "the screen could not be drawn into $picture"
 fi
@@ -214,7 +215,7 @@ while read -r name drawn environment; do
   check_frames "$drawn"
   echo "--- $name: frames drawn ($drawn) ---"
   screen | head -n 3
-  tmux -L "$socket" kill-session -t "$session"
+  tmux -S "$socket" kill-session -t "$session"
 done <<EOF
 screen-utf8 unicode TERM=screen LC_ALL=C.UTF-8
 no-utf8-acs unicode TERM=vt100 LC_ALL=C.UTF-8 NCURSES_NO_UTF8_ACS=1
