@@ -5,8 +5,10 @@
 #include <curses.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "platform/terminal/user_interface.h"
@@ -31,10 +33,23 @@ class CursesTerminal : public Terminal {
   }
 
   bool Start() override {
+    // Curses takes the terminal's character set from the locale when the screen is made, and
+    // writes multibyte characters with it. In the user's UTF-8 locale it draws the lines with
+    // the Unicode box-drawing characters where the terminal's own line-drawing mode is missing
+    // or known not to work with UTF-8; in the "C" locale it has only that mode, or ASCII.
+    // The rest of the program keeps the "C" locale: Stop puts it back.
+    if (const char* current = std::setlocale(LC_CTYPE, nullptr);
+        current != nullptr && savedCharacterSet_.empty()) {
+      savedCharacterSet_ = current;
+    }
+    std::setlocale(LC_CTYPE, "");
     if (screen_ == nullptr) {
       // newterm, unlike initscr, reports a terminal it cannot drive instead of exiting.
       screen_ = newterm(nullptr, stdout, stdin);
-      if (screen_ == nullptr) return false;
+      if (screen_ == nullptr) {
+        RestoreCharacterSet();
+        return false;
+      }
     } else {
       set_term(screen_);
     }
@@ -53,6 +68,7 @@ class CursesTerminal : public Terminal {
     curs_set(1);
     endwin();
     running_ = false;
+    RestoreCharacterSet();
   }
 
   Size ScreenSize() override {
@@ -68,9 +84,10 @@ class CursesTerminal : public Terminal {
       for (int x = 0; x < canvas.Width(); ++x) {
         const Cell& cell = canvas.At(x, y);
         const unsigned char byte = static_cast<unsigned char>(cell.ch);
-        // Only printable ASCII goes to the screen as it is: the locale is not set up for the
-        // ANSI code page's upper half.
-        const chtype ch = (byte >= 0x20 && byte < 0x7F) ? byte : '?';
+        // Only printable ASCII goes to the screen as it is: the canvas holds the ANSI code
+        // page's bytes, which the terminal's character set need not share.
+        chtype ch = (byte >= 0x20 && byte < 0x7F) ? byte : '?';
+        if (cell.arms != 0) ch = LineDrawing(cell.arms);
         mvaddch(y, x, ch | Attributes(cell.attributes));
       }
     }
@@ -100,6 +117,30 @@ class CursesTerminal : public Terminal {
     if ((attributes & kBold) != 0) result |= A_BOLD;
     if ((attributes & kDim) != 0) result |= A_DIM;
     return result;
+  }
+
+  // The line-drawing character for a cell with these arms (not 0). Curses shows it with the
+  // terminal's glyph, the box-drawing character, or, where the terminal has neither, its own
+  // ASCII stand-in, which is the cell's ASCII form ('+', '-' or '|'). A lone arm is drawn as
+  // the whole line through the cell.
+  static chtype LineDrawing(std::uint8_t arms) {
+    const bool up = (arms & kArmUp) != 0;
+    const bool down = (arms & kArmDown) != 0;
+    const bool left = (arms & kArmLeft) != 0;
+    const bool right = (arms & kArmRight) != 0;
+    if (!up && !down) return ACS_HLINE;
+    if (!left && !right) return ACS_VLINE;
+    if (up && down && left && right) return ACS_PLUS;
+    if (up && down) return left ? ACS_RTEE : ACS_LTEE;
+    if (left && right) return up ? ACS_BTEE : ACS_TTEE;
+    if (down) return right ? ACS_ULCORNER : ACS_URCORNER;
+    return right ? ACS_LLCORNER : ACS_LRCORNER;
+  }
+
+  void RestoreCharacterSet() {
+    if (savedCharacterSet_.empty()) return;
+    std::setlocale(LC_CTYPE, savedCharacterSet_.c_str());
+    savedCharacterSet_.clear();
   }
 
   static Key Decode(int ch) {
@@ -143,6 +184,7 @@ class CursesTerminal : public Terminal {
 
   SCREEN* screen_ = nullptr;
   bool running_ = false;
+  std::string savedCharacterSet_;  // LC_CTYPE from before Start, while the screen is up
 };
 
 }  // namespace

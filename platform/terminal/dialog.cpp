@@ -616,7 +616,8 @@ void DialogModel::DrawMenu(Canvas& canvas, Point client) const {
   for (std::size_t i = 0; i < menu_.size(); ++i) {
     const int y = box.top + 1 + static_cast<int>(i);
     if (menu_[i].id == 0) {
-      for (int x = box.left + 1; x < box.Right() - 1; ++x) canvas.Put(x, y, '-');
+      // Edge to edge, so that the separator meets the frame in tees.
+      canvas.HorizontalLine(y, box.left, box.Right() - 1);
       continue;
     }
     const Mnemonic caption = ParseMnemonic(menu_[i].text);

@@ -65,12 +65,46 @@ Canvas::Canvas(int width, int height)
       height_(std::max(height, 0)),
       cells_(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_)) {}
 
+char LineCharacter(std::uint8_t arms) {
+  const bool across = (arms & (kArmLeft | kArmRight)) != 0;
+  const bool upDown = (arms & (kArmUp | kArmDown)) != 0;
+  if (across && upDown) return '+';
+  if (upDown) return '|';
+  return across ? '-' : ' ';
+}
+
+Cell* Canvas::CellAt(int x, int y) {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return nullptr;
+  return &cells_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                 static_cast<std::size_t>(x)];
+}
+
 void Canvas::Put(int x, int y, char ch, std::uint8_t attributes) {
-  if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
-  Cell& cell = cells_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
-                      static_cast<std::size_t>(x)];
-  cell.ch = ch;
-  cell.attributes = attributes;
+  Cell* cell = CellAt(x, y);
+  if (cell == nullptr) return;
+  *cell = Cell{ch, attributes, 0};
+}
+
+void Canvas::Line(int x, int y, std::uint8_t arms, std::uint8_t attributes) {
+  Cell* cell = CellAt(x, y);
+  if (cell == nullptr || arms == 0) return;
+  cell->arms = static_cast<std::uint8_t>(cell->arms | arms);
+  cell->ch = LineCharacter(cell->arms);
+  cell->attributes = attributes;
+}
+
+void Canvas::HorizontalLine(int y, int left, int right, std::uint8_t attributes) {
+  if (right <= left) return;
+  Line(left, y, kArmRight, attributes);
+  for (int x = left + 1; x < right; ++x) Line(x, y, kArmLeft | kArmRight, attributes);
+  Line(right, y, kArmLeft, attributes);
+}
+
+void Canvas::VerticalLine(int x, int top, int bottom, std::uint8_t attributes) {
+  if (bottom <= top) return;
+  Line(x, top, kArmDown, attributes);
+  for (int y = top + 1; y < bottom; ++y) Line(x, y, kArmUp | kArmDown, attributes);
+  Line(x, bottom, kArmUp, attributes);
 }
 
 int Canvas::Text(int x, int y, std::string_view text, std::uint8_t attributes) {
@@ -88,20 +122,12 @@ void Canvas::Frame(const Rect& area, std::string_view title, std::uint8_t titleA
   if (area.width < 2 || area.height < 2) return;
   const int right = area.Right() - 1;
   const int bottom = area.Bottom() - 1;
-  for (int x = area.left + 1; x < right; ++x) {
-    Put(x, area.top, '-');
-    Put(x, bottom, '-');
-  }
-  for (int y = area.top + 1; y < bottom; ++y) {
-    Put(area.left, y, '|');
-    Put(right, y, '|');
-  }
-  for (Point corner : {Point{area.left, area.top}, Point{right, area.top},
-                       Point{area.left, bottom}, Point{right, bottom}}) {
-    Put(corner.x, corner.y, '+');
-  }
+  HorizontalLine(area.top, area.left, right);
+  HorizontalLine(bottom, area.left, right);
+  VerticalLine(area.left, area.top, bottom);
+  VerticalLine(right, area.top, bottom);
   if (title.empty()) return;
-  // "+- Title -": the title is cut to leave the corner and one dash on each side.
+  // "+- Title -+": the title is cut to leave the corner and one line cell on each side.
   const int room = area.width - 6;
   if (room <= 0) return;
   const std::string_view shown = title.substr(0, static_cast<std::size_t>(room));

@@ -52,10 +52,27 @@ enum Attribute : std::uint8_t {
   kDim = 8,        // hints and empty listings
 };
 
+// The arms of a line-drawing cell, towards the neighbouring cells they join: a frame's
+// corner has two, an edge two opposite ones, a tee where a line meets an edge three. The
+// curses layer draws them with the terminal's line-drawing characters.
+enum LineArm : std::uint8_t {
+  kArmUp = 1,
+  kArmDown = 2,
+  kArmLeft = 4,
+  kArmRight = 8,
+};
+
+// A character, or a piece of a line when arms is not 0. A line cell keeps an ASCII form in ch
+// ('-', '|', or '+' where arms of both directions meet), which is what tests read and what a
+// terminal without line drawing shows.
 struct Cell {
   char ch = ' ';
   std::uint8_t attributes = kPlain;
+  std::uint8_t arms = 0;  // LineArm bits
 };
+
+// The ASCII form of a line cell with these arms.
+char LineCharacter(std::uint8_t arms);
 
 // A grid of cells with a cursor. Every write is clipped to the grid.
 class Canvas {
@@ -65,16 +82,25 @@ class Canvas {
   int Width() const { return width_; }
   int Height() const { return height_; }
 
+  // Put, Text and Fill write characters: whatever was in the cell before, line or not, goes.
   void Put(int x, int y, char ch, std::uint8_t attributes = kPlain);
   // Writes text from (x, y) on one row; returns the column after it.
   int Text(int x, int y, std::string_view text, std::uint8_t attributes = kPlain);
   void Fill(const Rect& area, char ch, std::uint8_t attributes = kPlain);
-  // A frame of '+', '-' and '|' around area (on its outermost cells), the title in the top
-  // edge after "+- ".
+  // Adds arms to the cell: over a line cell they join its arms (an edge that a line meets
+  // becomes a tee), over a character they replace it.
+  void Line(int x, int y, std::uint8_t arms, std::uint8_t attributes = kPlain);
+  // A line across row y from column left to column right, both included. Its ends reach
+  // only inwards, so where they lie on a frame's edge they make tees.
+  void HorizontalLine(int y, int left, int right, std::uint8_t attributes = kPlain);
+  // The same down column x from row top to row bottom.
+  void VerticalLine(int x, int top, int bottom, std::uint8_t attributes = kPlain);
+  // A frame of lines around area (on its outermost cells), the title in the top edge after
+  // the corner, a line cell and a blank: "+- Title -+" in ASCII form.
   void Frame(const Rect& area, std::string_view title, std::uint8_t titleAttributes = kBold);
 
   const Cell& At(int x, int y) const;
-  // The characters of row y, trailing blanks removed.
+  // The characters of row y, trailing blanks removed; line cells in their ASCII form.
   std::string Row(int y) const;
   // Every row joined with line feeds.
   std::string Dump() const;
@@ -93,6 +119,8 @@ class Canvas {
   int width_;
   int height_;
   std::vector<Cell> cells_;
+  Cell* CellAt(int x, int y);  // nullptr outside the grid
+
   Cell outside_;
   Point cursor_;
   bool cursorVisible_ = false;

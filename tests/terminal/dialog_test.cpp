@@ -162,6 +162,10 @@ TEST(TerminalDialogMenu, SystemMenuOffersTheHandlersItemsAndClose) {
   const Canvas canvas = Draw(model);
   EXPECT_TRUE(canvas.Shows("| Close")) << canvas.Dump();
   EXPECT_TRUE(canvas.Shows("| About halshift...")) << canvas.Dump();
+  // The separator runs from edge to edge of the menu's frame and meets it in tees (the
+  // menu drops from the window's left edge, one row below its top).
+  EXPECT_EQ(canvas.Row(3).substr(0, 3), "+--") << canvas.Dump();
+  EXPECT_EQ(canvas.At(0, 3).arms, kArmUp | kArmDown | kArmRight) << canvas.Dump();
   // Keys go to the menu while it is open: Enter on its first item is Close.
   EXPECT_EQ(model.HandleKey(Key::Of(KeyCode::kEnter)), DialogAction::SystemCommand(platform::kSystemCommandClose));
   EXPECT_FALSE(model.MenuOpen());

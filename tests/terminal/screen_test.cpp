@@ -83,6 +83,7 @@ TEST(TerminalText, MnemonicMarksTheLetterAfterTheAmpersand) {
   }
 }
 
+// Canvas rows show line cells in their ASCII form, so the frames below read "+- Title -+".
 TEST(TerminalCanvas, ClipsEveryWriteAndFramesWithTitle) {
   Canvas canvas(10, 3);
   canvas.Text(7, 1, "abcdef");
@@ -96,6 +97,96 @@ TEST(TerminalCanvas, ClipsEveryWriteAndFramesWithTitle) {
   EXPECT_EQ(canvas.Row(1), "|      ab|");
   EXPECT_EQ(canvas.Row(2), "+--------+");
   EXPECT_EQ(canvas.At(99, 99).ch, ' ');
+}
+
+// The arms tell the curses layer which line-drawing character a cell is; its ASCII form is
+// what the rows above read.
+TEST(TerminalCanvas, FrameCellsAreLinesJoinedAtTheCorners) {
+  Canvas canvas(6, 4);
+  canvas.Frame({1, 0, 5, 4}, "");
+  struct Case {
+    const char* name;
+    int x;
+    int y;
+    std::uint8_t arms;
+  } cases[] = {
+      {"top left", 1, 0, kArmDown | kArmRight},
+      {"top edge", 3, 0, kArmLeft | kArmRight},
+      {"top right", 5, 0, kArmDown | kArmLeft},
+      {"left edge", 1, 1, kArmUp | kArmDown},
+      {"right edge", 5, 2, kArmUp | kArmDown},
+      {"bottom left", 1, 3, kArmUp | kArmRight},
+      {"bottom right", 5, 3, kArmUp | kArmLeft},
+      {"inside", 3, 1, 0},
+      {"outside", 0, 1, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(canvas.At(c.x, c.y).arms, c.arms) << c.name;
+  EXPECT_EQ(canvas.Dump(), " +---+\n |   |\n |   |\n +---+\n");
+}
+
+TEST(TerminalCanvas, LinesMeetingAFrameMakeTeesAndCrossings) {
+  Canvas canvas(7, 5);
+  canvas.Frame({0, 0, 7, 5}, "");
+  canvas.HorizontalLine(2, 0, 6);
+  canvas.VerticalLine(3, 0, 4);
+  struct Case {
+    const char* name;
+    int x;
+    int y;
+    std::uint8_t arms;
+  } cases[] = {
+      {"left tee", 0, 2, kArmUp | kArmDown | kArmRight},
+      {"right tee", 6, 2, kArmUp | kArmDown | kArmLeft},
+      {"top tee", 3, 0, kArmLeft | kArmRight | kArmDown},
+      {"bottom tee", 3, 4, kArmLeft | kArmRight | kArmUp},
+      {"crossing", 3, 2, kArmUp | kArmDown | kArmLeft | kArmRight},
+      {"line between", 1, 2, kArmLeft | kArmRight},
+      {"corner untouched", 0, 0, kArmDown | kArmRight},
+  };
+  for (const Case& c : cases) EXPECT_EQ(canvas.At(c.x, c.y).arms, c.arms) << c.name;
+  EXPECT_EQ(canvas.Row(2), "+--+--+");
+  EXPECT_EQ(canvas.Row(1), "|  |  |");
+}
+
+TEST(TerminalCanvas, CharactersReplaceLinesAndLinesReplaceCharacters) {
+  Canvas canvas(8, 3);
+  canvas.Frame({0, 0, 8, 3}, "Ab");
+  // The title is characters written over the top edge.
+  EXPECT_EQ(canvas.Row(0), "+- Ab -+");
+  EXPECT_EQ(canvas.At(3, 0).arms, 0);
+  EXPECT_EQ(canvas.At(2, 0).arms, 0);
+  EXPECT_EQ(canvas.At(1, 0).arms, kArmLeft | kArmRight);
+  canvas.Put(0, 1, 'x');
+  EXPECT_EQ(canvas.At(0, 1).arms, 0);
+  canvas.Fill({6, 0, 2, 3}, ' ');
+  EXPECT_EQ(canvas.At(7, 1).arms, 0);
+  EXPECT_EQ(canvas.At(7, 1).ch, ' ');
+  // A line drawn over a character takes the cell and only its own arms.
+  canvas.Line(0, 1, kArmLeft | kArmRight);
+  EXPECT_EQ(canvas.At(0, 1).arms, kArmLeft | kArmRight);
+  EXPECT_EQ(canvas.At(0, 1).ch, '-');
+  canvas.Line(99, 1, kArmUp);  // clipped like every write
+  EXPECT_EQ(canvas.At(99, 1).arms, 0);
+}
+
+TEST(TerminalCanvas, AsciiFormOfEveryLineCell) {
+  struct Case {
+    std::uint8_t arms;
+    char ascii;
+  } cases[] = {
+      {0, ' '},
+      {kArmLeft, '-'},
+      {kArmRight, '-'},
+      {kArmLeft | kArmRight, '-'},
+      {kArmUp, '|'},
+      {kArmDown, '|'},
+      {kArmUp | kArmDown, '|'},
+      {kArmDown | kArmRight, '+'},
+      {kArmUp | kArmLeft, '+'},
+      {kArmUp | kArmDown | kArmLeft, '+'},
+      {kArmUp | kArmDown | kArmLeft | kArmRight, '+'},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LineCharacter(c.arms), c.ascii) << int{c.arms};
 }
 
 TEST(TerminalManual, RequestsBecomePlainText) {
