@@ -151,12 +151,7 @@ bool ImageFiles::FindFirstFile(std::string_view path) {
   windows->components.pop_back();
   const auto folder = state_.drives.Map(*windows);
   if (!folder || host::KindOf(*folder) != host::Kind::kDirectory) return false;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(*folder, ec), end; !ec && it != end;
-       it.increment(ec)) {
-    if (MatchesWildcard(pattern, it->path().filename().string())) return true;
-  }
-  return false;
+  return state_.drives.AnyEntryMatches(*folder, pattern);
 }
 
 unsigned ImageFiles::GetDriveType(std::string_view root) {
@@ -201,7 +196,9 @@ bool ImageFiles::CreateDirectory(std::string_view path) {
   if (!resolved || resolved->windows.IsRoot()) return false;
   if (host::KindOf(resolved->host) != host::Kind::kMissing) return false;
   if (host::KindOf(resolved->host.parent_path()) != host::Kind::kDirectory) return false;
-  return mkdir(resolved->host.c_str(), 0755) == 0;
+  if (mkdir(resolved->host.c_str(), 0755) != 0) return false;
+  state_.drives.EntryCreated(resolved->host);
+  return true;
 }
 
 bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) {
@@ -224,8 +221,12 @@ bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, b
       return false;
   }
   if (host::KindOf(to->host.parent_path()) != host::Kind::kDirectory) return false;
-  return host::ReplaceWhole(to->host, *bytes, ModeOf(from->host), state_.faults,
-                            host::ReadDosAttributes(from->host)) == host::WriteResult::kDone;
+  if (host::ReplaceWhole(to->host, *bytes, ModeOf(from->host), state_.faults,
+                         host::ReadDosAttributes(from->host)) != host::WriteResult::kDone) {
+    return false;
+  }
+  state_.drives.EntryCreated(to->host);
+  return true;
 }
 
 bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceExisting) {
@@ -235,7 +236,9 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
   if (from.windows.Key() == to.windows.Key()) {
     // The same file under another case: Windows renames it to the case given.
     const auto target = from.host.parent_path() / to.windows.components.back();
-    return rename(from.host.c_str(), target.c_str()) == 0;
+    if (rename(from.host.c_str(), target.c_str()) != 0) return false;
+    state_.drives.EntryRenamed(from.host, target);
+    return true;
   }
   const host::Kind toKind = host::KindOf(to.host);
   if (toKind != host::Kind::kMissing) {
@@ -300,6 +303,7 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
     state_.inUse = std::move(changedMarks);
   }
   if (!aside.empty()) unlink(aside.c_str());
+  state_.drives.EntryRenamed(from.host, to.host);
   return true;
 }
 
@@ -361,7 +365,9 @@ bool ImageFiles::DeleteFile(std::string_view path) {
   const auto resolved = Resolve(path);
   if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
   if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
-  return unlink(resolved->host.c_str()) == 0;
+  if (unlink(resolved->host.c_str()) != 0) return false;
+  state_.drives.EntryRemoved(resolved->host);
+  return true;
 }
 
 std::optional<std::string> ImageFiles::GetTempFileName(std::string_view directory,
@@ -384,13 +390,14 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
     std::string name(shortPrefix);
     for (int shift = 12; shift >= 0; shift -= 4) name += kDigits[(unique >> shift) & 0xF];
     name += ".TMP";
-    if (DriveMap::FindEntry(folder->host, name)) continue;
+    if (state_.drives.FindEntry(folder->host, name)) continue;
     const int fd = open((folder->host / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return std::nullopt;
     }
     close(fd);
+    state_.drives.EntryCreated(folder->host / name);
     state_.nextTempNumber = unique % kTempNumbers;
     return JoinWindows(directory, name);
   }
@@ -409,7 +416,8 @@ std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path
   if (state_.faults.ShouldFail("OpenFile")) return nullptr;
   const auto resolved = Resolve(path);
   if (!resolved || resolved->windows.IsRoot()) return nullptr;
-  switch (host::KindOf(resolved->host)) {
+  const host::Kind kind = host::KindOf(resolved->host);
+  switch (kind) {
     case host::Kind::kMissing:
       break;
     case host::Kind::kFile:
@@ -432,6 +440,7 @@ std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path
     close(fd);
     return nullptr;
   }
+  if (kind == host::Kind::kMissing) state_.drives.EntryCreated(resolved->host);
   return std::make_unique<ImageOutputFile>(fd, state_.faults);
 }
 
@@ -499,6 +508,7 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
   }
   switch (host::ReplaceWhole(destination->host, expanded.bytes, 0644, state_.faults)) {
     case host::WriteResult::kDone:
+      state_.drives.EntryCreated(destination->host);
       return 0;
     case host::WriteResult::kCannotCreate:
       return platform::kVifCannotCreate;
