@@ -2,7 +2,6 @@
 #include "platform/image/drive_paths.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,10 +175,10 @@ Nanoseconds SameTimeWindow(const Stamp& stamp, Nanoseconds tick) {
   return wholeSeconds ? kWholeSecondsWindow : std::max(2 * tick, kLeastWindow);
 }
 
-// Whether the file system gives every change made after a folder's times were read new times
-// (as kernels with fine-grained file times do), tried in a scratch folder made and removed in
-// folder: a few changes in a row, each after a read of the times, all within half a tick,
-// must each move them. Ticks taken from the file clock could not.
+// Whether the file system gives every change made after a file's times were read a new change
+// time (as kernels with fine-grained file times do). Tried on a scratch folder made and
+// removed in folder: a few changes of its mode in a row, each after a read of its times, all
+// within half a tick, must each move its change time, which ticks of the file clock could not.
 bool NewTimesForEveryChange(const std::filesystem::path& folder, Nanoseconds tick) {
   constexpr int kChanges = 3;
   std::string scratch = (folder / ".halshift-times-XXXXXX").string();
@@ -188,23 +187,15 @@ bool NewTimesForEveryChange(const std::filesystem::path& folder, Nanoseconds tic
   clock_gettime(CLOCK_MONOTONIC, &start);
   std::optional<Stamp> last = ReadStamp(scratch);
   bool moved = last.has_value();
-  int made = 0;
-  while (moved && made < kChanges) {
-    const int fd = open((scratch + "/" + std::to_string(made)).c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      moved = false;
-      break;
-    }
-    close(fd);
-    ++made;
-    const std::optional<Stamp> next = ReadStamp(scratch);
-    moved = next && next->modified != last->modified && next->changed != last->changed;
+  for (int change = 0; moved && change < kChanges; ++change) {
+    const std::optional<Stamp> next =
+        chmod(scratch.c_str(), change % 2 == 0 ? 0500 : 0700) == 0 ? ReadStamp(scratch)
+                                                                     : std::nullopt;
+    moved = next && next->changed != last->changed;
     last = next;
   }
   timespec end {};
   clock_gettime(CLOCK_MONOTONIC, &end);
-  for (int i = 0; i < made; ++i) unlink((scratch + "/" + std::to_string(i)).c_str());
   rmdir(scratch.c_str());
   return moved && ToNanoseconds(end) - ToNanoseconds(start) < tick / 2;
 }
