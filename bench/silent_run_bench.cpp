@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +16,7 @@
 
 #include "app/app.h"
 #include "app/strings.h"
+#include "bench/ratio.h"
 #include "hal/upgrade.h"
 #include "platform/image/console.h"
 #include "platform/image/machine_image.h"
@@ -24,7 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kCommandLine = "upgrade_hal enable_recovery";
 constexpr const char* kExample = "smp-uniprocessor-hal";
@@ -204,8 +203,6 @@ int SilentRun(const fs::path& image) {
   return ui.shown == 0 ? exitCode : -1;
 }
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
 void BM_SilentRun(benchmark::State& state, bool fullSized) {
   Workspace workspace;
   std::string error;
@@ -214,16 +211,16 @@ void BM_SilentRun(benchmark::State& state, bool fullSized) {
     state.SkipWithError(error.empty() ? "no temporary folder" : error.c_str());
     return;
   }
-  const fs::path runImage = workspace.Root() / "run";
-  const fs::path floorImage = workspace.Root() / "floor";
-  double runSeconds = 0;
-  double floorSeconds = 0;
-  bool runFirst = true;
+  halshift::bench::WorkBesideFloor timer;
+  int iteration = 0;
   for (auto _ : state) {
-    // Fresh copies, untimed and flushed, so both timed steps start from the same disk state.
+    // Fresh copies, untimed and flushed, so that both timed steps start from the same state.
+    // They are removed only at the end: files deleted just before would slow the creation of
+    // new ones on some file systems (ext4 without a journal avoids reusing their inodes).
+    const std::string suffix = std::to_string(++iteration);
+    const fs::path runImage = workspace.Root() / ("run" + suffix);
+    const fs::path floorImage = workspace.Root() / ("floor" + suffix);
     std::error_code ec;
-    fs::remove_all(runImage, ec);
-    fs::remove_all(floorImage, ec);
     fs::copy(base, runImage, fs::copy_options::recursive, ec);
     if (!ec) fs::copy(base, floorImage, fs::copy_options::recursive, ec);
     if (ec) {
@@ -231,38 +228,13 @@ void BM_SilentRun(benchmark::State& state, bool fullSized) {
       return;
     }
     FlushFileSystem(workspace.Root());
-
-    // Each goes first every other iteration, so neither gains from the other's warm caches.
-    double run = 0;
-    double floor = 0;
-    for (int step = 0; step < 2; ++step) {
-      const auto start = Clock::now();
-      if ((step == 0) == runFirst) {
-        const int exitCode = SilentRun(runImage);
-        run = Seconds(Clock::now() - start);
-        if (exitCode != 1) {
-          state.SkipWithError("the silent run did not succeed");
-          return;
-        }
-      } else {
-        const bool copied = DurableCopy(floorImage);
-        floor = Seconds(Clock::now() - start);
-        if (!copied) {
-          state.SkipWithError("the durable copy failed");
-          return;
-        }
-      }
+    if (!timer.Step(state, [&] { return SilentRun(runImage) == 1; },
+                    [&] { return DurableCopy(floorImage); })) {
+      state.SkipWithError("the silent run did not succeed, or the durable copy failed");
+      return;
     }
-    runFirst = !runFirst;
-    state.SetIterationTime(run);
-    runSeconds += run;
-    floorSeconds += floor;
   }
-  using benchmark::Counter;
-  const double iterations = static_cast<double>(state.iterations());
-  state.counters["run_ms"] = Counter(runSeconds * 1e3 / iterations);
-  state.counters["floor_ms"] = Counter(floorSeconds * 1e3 / iterations);
-  state.counters["ratio"] = Counter(floorSeconds > 0 ? runSeconds / floorSeconds : 0);
+  timer.Report(state);
 }
 BENCHMARK_CAPTURE(BM_SilentRun, typical, false)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SilentRun, full_sized, true)->UseManualTime()->Unit(benchmark::kMillisecond);
