@@ -175,14 +175,17 @@ Nanoseconds SameTimeWindow(const Stamp& stamp, Nanoseconds tick) {
   return wholeSeconds ? kWholeSecondsWindow : std::max(2 * tick, kLeastWindow);
 }
 
+enum class TimeTrial { kNewTimes, kSameTimes, kCutShort };
+
 // Whether the file system gives every change made after a file's times were read a new change
 // time (as kernels with fine-grained file times do). Tried on a scratch folder made and
-// removed in folder: a few changes of its mode in a row, each after a read of its times, all
-// within half a tick, must each move its change time, which ticks of the file clock could not.
-bool NewTimesForEveryChange(const std::filesystem::path& folder, Nanoseconds tick) {
+// removed in folder: a few changes of its mode in a row, each after a read of its times, must
+// each move its change time, all within half a tick, which ticks of the file clock could not.
+// A trial that took longer (the scheduler ran something else) tells nothing.
+TimeTrial TryFileTimes(const std::filesystem::path& folder, Nanoseconds tick) {
   constexpr int kChanges = 3;
   std::string scratch = (folder / ".halshift-times-XXXXXX").string();
-  if (tick <= 0 || mkdtemp(scratch.data()) == nullptr) return false;
+  if (tick <= 0 || mkdtemp(scratch.data()) == nullptr) return TimeTrial::kSameTimes;
   timespec start {};
   clock_gettime(CLOCK_MONOTONIC, &start);
   std::optional<Stamp> last = ReadStamp(scratch);
@@ -197,7 +200,9 @@ bool NewTimesForEveryChange(const std::filesystem::path& folder, Nanoseconds tic
   timespec end {};
   clock_gettime(CLOCK_MONOTONIC, &end);
   rmdir(scratch.c_str());
-  return moved && ToNanoseconds(end) - ToNanoseconds(start) < tick / 2;
+  if (!moved) return TimeTrial::kSameTimes;
+  return ToNanoseconds(end) - ToNanoseconds(start) < tick / 2 ? TimeTrial::kNewTimes
+                                                               : TimeTrial::kCutShort;
 }
 
 // How long an operation may take from the lookup that confirmed a folder's index to the report
@@ -219,24 +224,24 @@ struct DriveMap::Indexes {
   // A listing that could not be finished: answers the lookup that made it, and is not kept.
   FolderIndex unfinished;
   Nanoseconds fileClockTick = FileClockTick();
-  // Whether the drives folder's file system gives every change new times; asked at the image's
-  // first change, and again at later ones while the trial is cut short (by the scheduler).
-  bool newTimesForEveryChange = false;
+  // Whether the drives folder's file system gives every change new times: tried at the
+  // image's first change, and again at later ones while the trials are cut short.
+  TimeTrial fileTimes = TimeTrial::kCutShort;
   int timeTrials = 0;
   std::uint64_t drivesDevice = 0;
 
   void LearnTimes(const std::filesystem::path& drives) {
     constexpr int kTrials = 3;
-    if (newTimesForEveryChange || timeTrials >= kTrials) return;
+    if (fileTimes != TimeTrial::kCutShort || timeTrials >= kTrials) return;
     ++timeTrials;
     const std::optional<Stamp> stamp = ReadStamp(drives);
     if (!stamp) return;
     drivesDevice = stamp->device;
-    newTimesForEveryChange = NewTimesForEveryChange(drives, fileClockTick);
+    fileTimes = TryFileTimes(drives, fileClockTick);
   }
   // Whether no change after the stamp was read can have left the folder's times as they were.
   bool Holds(const FolderIndex& index) const {
-    if (newTimesForEveryChange && index.stamp.device == drivesDevice) return true;
+    if (fileTimes == TimeTrial::kNewTimes && index.stamp.device == drivesDevice) return true;
     const Nanoseconds newest = std::max(index.stamp.modified, index.stamp.changed);
     return index.stampRead - newest >= SameTimeWindow(index.stamp, fileClockTick);
   }

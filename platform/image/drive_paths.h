@@ -51,7 +51,7 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name);
 // the folder is listed again when next needed. Where the kernel takes file times from its clock
 // tick, a change in the same tick as the last one leaves the times as they were; there an index
 // is trusted only once a tick has passed since its folder last changed. Whether the kernel does
-// so is tried once, at the image's first change, in a scratch folder made and removed in drives/.
+// so is tried at the image's first change, on a scratch folder made and removed in drives/.
 class DriveMap {
  public:
   explicit DriveMap(std::filesystem::path drivesFolder);
@@ -76,7 +76,9 @@ class DriveMap {
   // The image's own changes to entries of folders below drives/, each reported right after it
   // succeeded, by host path. An operation that makes several host calls (a temporary file
   // written and renamed over its target, a replaced file kept aside) reports its net change
-  // once. A change that is not reported costs a new listing of the folder, never a wrong answer.
+  // once. The operation must have mapped the entry's path first: that lookup confirms the
+  // folder's index, so that a change made by someone else before ours is not taken for part of
+  // it. A change that is not reported costs a new listing of the folder, never a wrong answer.
   void EntryCreated(const std::filesystem::path& entry);
   void EntryRemoved(const std::filesystem::path& entry);
   void EntryRenamed(const std::filesystem::path& from, const std::filesystem::path& to);
