@@ -132,11 +132,13 @@ void BM_LoadInsertSave(benchmark::State& state) {
     }
     return menu.Save();
   };
-  const auto floor = [&] { return FloorOfTheSave(bench.BootIni(), bench.FloorFolder(), inserting); };
+  const auto floor = [&] {
+    return FloorOfTheSave(bench.BootIni(), bench.FloorFolder(), inserting);
+  };
   halshift::bench::WorkBesideFloor timer;
   for (auto _ : state) {
     if (!timer.Step(state, edit, floor)) {
-      state.SkipWithError("BOOT.INI does not load and save, or the floor's files cannot be written");
+      state.SkipWithError("BOOT.INI does not load and save, or the floor cannot write");
       return;
     }
   }

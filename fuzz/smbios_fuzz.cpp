@@ -51,7 +51,8 @@ std::optional<std::size_t> EntryPointByDefinition(const Bytes& image) {
     if (checksumLength > left) continue;
     unsigned sum = 0;
     for (std::size_t i = 0; i < checksumLength; ++i) sum += image[offset + i];
-    const unsigned version = image[offset + kSmbiosMajorVersion] * 256u + image[offset + kSmbiosMinorVersion];
+    const unsigned version =
+        image[offset + kSmbiosMajorVersion] * 256u + image[offset + kSmbiosMinorVersion];
     if ((sum & 0xFF) == 0 && version >= kSmbiosMinimumVersion) return offset;
   }
   return std::nullopt;

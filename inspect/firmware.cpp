@@ -70,7 +70,9 @@ std::optional<std::size_t> FindParagraph(std::span<const std::uint8_t> bytes,
   while (offset <= last) {
     if (offset + (kBlock - 1) * kParagraph + signature.size() <= bytes.size()) {
       unsigned seen = 0;
-      for (std::size_t k = 0; k < kBlock; ++k) seen |= Word(data + offset + k * kParagraph) == wanted;
+      for (std::size_t k = 0; k < kBlock; ++k) {
+        seen |= Word(data + offset + k * kParagraph) == wanted;
+      }
       if (seen == 0) {
         offset += kBlock * kParagraph;
         continue;

@@ -32,8 +32,8 @@ std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
   // Read straight into a string of the size the file has now; a file that grows meanwhile
   // is read on to its end.
   struct stat st {};
-  std::string bytes(fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0,
-                    '\0');
+  const bool sized = fstat(fd, &st) == 0 && st.st_size > 0;
+  std::string bytes(sized ? static_cast<std::size_t>(st.st_size) : 0, '\0');
   std::size_t filled = 0;
   for (;;) {
     if (filled == bytes.size()) bytes.resize(filled + 65536);
