@@ -4,12 +4,14 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,21 +62,19 @@ bool WriteFile(const fs::path& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
+// A whole file, read into a string of its size.
 std::optional<std::string> ReadWhole(const fs::path& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
   if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof(chunk));
-    if (got < 0) {
-      close(fd);
-      return std::nullopt;
-    }
-    if (got == 0) break;
-    bytes.append(chunk, static_cast<std::size_t>(got));
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return std::nullopt;
   }
+  std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+  const bool read = ::read(fd, bytes.data(), bytes.size()) == st.st_size;
   close(fd);
+  if (!read) return std::nullopt;
   return bytes;
 }
 
