@@ -102,19 +102,19 @@ std::optional<std::size_t> FindOperatingSystemsLine(
 std::vector<std::string> SplitTextLines(std::string_view bytes) {
   bytes = bytes.substr(0, std::min(bytes.find(kEndOfFile), bytes.size()));
   std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const char c = bytes[i];
-    if (c == kLineFeed) {
-      lines.push_back(std::move(line));
-      line.clear();
-    } else if (c == kCarriageReturn && i + 1 < bytes.size() && bytes[i + 1] == kLineFeed) {
-      // CR LF reads as LF; a lone CR is an ordinary byte.
-    } else {
-      line.push_back(c);
+  lines.reserve(static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), kLineFeed)) + 1);
+  while (!bytes.empty()) {
+    const std::size_t feed = bytes.find(kLineFeed);
+    if (feed == std::string_view::npos) {
+      lines.emplace_back(bytes);  // the last line, without terminator; a CR there is kept
+      break;
     }
+    std::string_view line = bytes.substr(0, feed);
+    // CR LF reads as LF; a CR anywhere else is an ordinary byte.
+    if (!line.empty() && line.back() == kCarriageReturn) line.remove_suffix(1);
+    lines.emplace_back(line);
+    bytes.remove_prefix(feed + 1);
   }
-  if (!line.empty()) lines.push_back(std::move(line));
   return lines;
 }
 

@@ -15,6 +15,23 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
+// Text-mode reading as the definition reads, a byte at a time: Ctrl-Z ends the text, CR LF
+// reads as LF, a lone CR is an ordinary byte, a last line without LF counts when not empty.
+std::vector<std::string> LinesByDefinition(std::string_view bytes) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < bytes.size() && bytes[i] != '\x1A'; ++i) {
+    if (bytes[i] == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) {
+      line.push_back(bytes[i]);
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -23,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Line view: what a save writes reads back as the same lines.
   const std::vector<std::string> lines = SplitTextLines(bytes);
+  Check(lines == LinesByDefinition(bytes));
   for (const auto& line : lines) {
     Check(line.find('\n') == std::string::npos);
     Check(line.find('\x1A') == std::string::npos);

@@ -47,6 +47,20 @@ class FuzzMemory : public halshift::platform::PhysicalMemory {
   const Bytes& bios_;
 };
 
+// The search as the definition reads, one paragraph after another.
+bool PointerByDefinition(const Bytes& area) {
+  using namespace halshift::inspect::firmware;
+  for (std::size_t offset = 0; offset + kMpPointerLength <= area.size(); offset += kMpPointerStep) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kMpPointerLength; ++i) sum += area[offset + i];
+    if (area[offset] == '_' && area[offset + 1] == 'M' && area[offset + 2] == 'P' &&
+        area[offset + 3] == '_' && (sum & 0xFF) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -54,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The whole input as one area, in a copy of exactly its size, so that any read past it
   // is caught.
   const Bytes whole(data, data + size);
-  firmware::ContainsMpFloatingPointer(whole);
+  Check(firmware::ContainsMpFloatingPointer(whole) == PointerByDefinition(whole));
 
   const Bytes word = Part(data, size, 0, 2);
   const Bytes ebda = Part(data, size, 2, firmware::kEbdaSearchLength);

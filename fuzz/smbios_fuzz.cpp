@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "inspect/firmware.h"
@@ -36,6 +37,27 @@ class FuzzMemory : public halshift::platform::PhysicalMemory {
   const Bytes& table_;
 };
 
+// The entry-point scan as the definition reads, one paragraph after another.
+std::optional<std::size_t> EntryPointByDefinition(const Bytes& image) {
+  using namespace halshift::inspect::firmware;
+  for (std::size_t offset = 0; offset + kSmbiosAnchorLength <= image.size();
+       offset += kSmbiosAnchorStep) {
+    const std::size_t left = image.size() - offset;
+    if (image[offset] != '_' || image[offset + 1] != 'S' || image[offset + 2] != 'M' ||
+        image[offset + 3] != '_' || left < kSmbiosEntryPointCopyLength) {
+      continue;
+    }
+    const std::size_t checksumLength = image[offset + kSmbiosEntryPointLength];
+    if (checksumLength > left) continue;
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < checksumLength; ++i) sum += image[offset + i];
+    const unsigned version =
+        image[offset + kSmbiosMajorVersion] * 256u + image[offset + kSmbiosMinorVersion];
+    if ((sum & 0xFF) == 0 && version >= kSmbiosMinimumVersion) return offset;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -46,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Bytes image(data + 2, data + 2 + imageLength);
   const Bytes table(data + 2 + imageLength, data + size);
 
+  Check(firmware::FindSmbiosEntryPoint(image) == EntryPointByDefinition(image));
   if (const auto entryPoint = firmware::FindSmbiosEntryPoint(image)) {
     Check(*entryPoint % firmware::kSmbiosAnchorStep == 0);
     Check(*entryPoint + firmware::kSmbiosEntryPointCopyLength <= image.size());

@@ -43,9 +43,47 @@ std::uint8_t Sum8(std::span<const std::uint8_t> bytes) {
   return static_cast<std::uint8_t>(sum);
 }
 
-template <std::size_t N>
-bool StartsWith(std::span<const std::uint8_t> bytes, const std::array<std::uint8_t, N>& prefix) {
-  return bytes.size() >= N && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+// Four bytes as one word in the machine's own byte order; only compared with another word read
+// the same way.
+std::uint32_t Word(const std::uint8_t* bytes) {
+  std::uint32_t word = 0;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// The first offset, at a 16-byte step from the start, where a candidate of `length` bytes fits,
+// begins with the signature and is taken by accept. Most of an image holds no signature at
+// all, so whole blocks of candidates are first tested for it together, in a loop without an
+// early exit that the compiler turns into vector instructions.
+template <typename Accept>
+std::optional<std::size_t> FindParagraph(std::span<const std::uint8_t> bytes,
+                                         const std::array<std::uint8_t, 4>& signature,
+                                         std::size_t length, Accept accept) {
+  constexpr std::size_t kParagraph = 16;
+  constexpr std::size_t kBlock = 64;  // paragraphs tested together
+  static_assert(kSmbiosAnchorStep == kParagraph && kMpPointerStep == kParagraph);
+  if (bytes.size() < length) return std::nullopt;
+  const std::size_t last = bytes.size() - length;
+  const std::uint32_t wanted = Word(signature.data());
+  const std::uint8_t* const data = bytes.data();
+  std::size_t offset = 0;
+  while (offset <= last) {
+    if (offset + (kBlock - 1) * kParagraph + signature.size() <= bytes.size()) {
+      unsigned seen = 0;
+      for (std::size_t k = 0; k < kBlock; ++k) {
+        seen |= Word(data + offset + k * kParagraph) == wanted;
+      }
+      if (seen == 0) {
+        offset += kBlock * kParagraph;
+        continue;
+      }
+    }
+    const std::size_t blockEnd = offset + kBlock * kParagraph;
+    for (; offset <= last && offset < blockEnd; offset += kParagraph) {
+      if (Word(data + offset) == wanted && accept(bytes.subspan(offset))) return offset;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -108,21 +146,16 @@ bool ReadSitApicFlag(std::span<const std::uint8_t> image, std::size_t position) 
 }
 
 std::optional<std::size_t> FindSmbiosEntryPoint(std::span<const std::uint8_t> image) {
-  for (std::size_t offset = 0; offset + kSmbiosAnchorLength <= image.size();
-       offset += kSmbiosAnchorStep) {
-    const auto candidate = image.subspan(offset);
-    if (!StartsWith(candidate, kSmbiosAnchor)) continue;
+  return FindParagraph(image, kSmbiosAnchor, kSmbiosAnchorLength, [](auto candidate) {
     // An entry point cut off by the end of the image cannot be checked or copied whole.
-    if (candidate.size() < kSmbiosEntryPointCopyLength) continue;
+    if (candidate.size() < kSmbiosEntryPointCopyLength) return false;
     const std::size_t checksumLength = candidate[kSmbiosEntryPointLength];
-    if (checksumLength > candidate.size()) continue;
-    if (Sum8(candidate.first(checksumLength)) != 0) continue;
+    if (checksumLength > candidate.size()) return false;
+    if (Sum8(candidate.first(checksumLength)) != 0) return false;
     const unsigned version =
         candidate[kSmbiosMajorVersion] * 256u + candidate[kSmbiosMinorVersion];
-    if (version < kSmbiosMinimumVersion) continue;
-    return offset;
-  }
-  return std::nullopt;
+    return version >= kSmbiosMinimumVersion;
+  });
 }
 
 SmbiosStructureTable ReadSmbiosStructureTable(
@@ -157,11 +190,9 @@ std::int32_t CountSmbiosProcessors(std::span<const std::uint8_t> table, std::uin
 }
 
 bool ContainsMpFloatingPointer(std::span<const std::uint8_t> area) {
-  for (std::size_t offset = 0; offset + kMpPointerLength <= area.size(); offset += kMpPointerStep) {
-    const auto candidate = area.subspan(offset, kMpPointerLength);
-    if (StartsWith(candidate, kMpSignature) && Sum8(candidate) == 0) return true;
-  }
-  return false;
+  return FindParagraph(area, kMpSignature, kMpPointerLength, [](auto candidate) {
+           return Sum8(candidate.first(kMpPointerLength)) == 0;
+         }).has_value();
 }
 
 LockedBuffer::LockedBuffer(platform::PhysicalMemory& memory, std::size_t size)

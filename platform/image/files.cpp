@@ -162,12 +162,7 @@ bool ImageFiles::FindFirstFile(std::string_view path) {
   windows->components.pop_back();
   const auto folder = state_.drives.Map(*windows);
   if (!folder || host::KindOf(*folder) != host::Kind::kDirectory) return false;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(*folder, ec), end; !ec && it != end;
-       it.increment(ec)) {
-    if (MatchesWildcard(pattern, it->path().filename().string())) return true;
-  }
-  return false;
+  return state_.drives.AnyEntryMatches(*folder, pattern);
 }
 
 unsigned ImageFiles::GetDriveType(std::string_view root) {
@@ -216,6 +211,7 @@ bool ImageFiles::CreateDirectory(std::string_view path) {
   if (host::KindOf(resolved->host.parent_path()) != host::Kind::kDirectory) return false;
   state_.faults.Step();
   if (mkdir(resolved->host.c_str(), 0755) != 0) return false;
+  state_.drives.EntryCreated(resolved->host);
   host::SyncFolder(resolved->host.parent_path(), state_.faults);
   return true;
 }
@@ -240,8 +236,12 @@ bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, b
       return false;
   }
   if (host::KindOf(to->host.parent_path()) != host::Kind::kDirectory) return false;
-  return host::ReplaceWhole(to->host, *bytes, ModeOf(from->host), state_.faults,
-                            host::ReadDosAttributes(from->host)) == host::WriteResult::kDone;
+  if (host::ReplaceWhole(to->host, *bytes, ModeOf(from->host), state_.faults,
+                         host::ReadDosAttributes(from->host)) != host::WriteResult::kDone) {
+    return false;
+  }
+  state_.drives.EntryCreated(to->host);
+  return true;
 }
 
 bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceExisting) {
@@ -253,6 +253,7 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
     const auto target = from.host.parent_path() / to.windows.components.back();
     state_.faults.Step();
     if (rename(from.host.c_str(), target.c_str()) != 0) return false;
+    state_.drives.EntryRenamed(from.host, target);
     host::SyncFolder(target.parent_path(), state_.faults);
     return true;
   }
@@ -325,6 +326,7 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
     state_.inUse = std::move(changedMarks);
   }
   dropKept();
+  state_.drives.EntryRenamed(from.host, to.host);
   host::SyncFolder(to.host.parent_path(), state_.faults);
   if (from.host.parent_path() != to.host.parent_path()) {
     host::SyncFolder(from.host.parent_path(), state_.faults);
@@ -392,6 +394,7 @@ bool ImageFiles::DeleteFile(std::string_view path) {
   if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
   state_.faults.Step();
   if (unlink(resolved->host.c_str()) != 0) return false;
+  state_.drives.EntryRemoved(resolved->host);
   host::SyncFolder(resolved->host.parent_path(), state_.faults);
   return true;
 }
@@ -416,7 +419,7 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
     std::string name(shortPrefix);
     for (int shift = 12; shift >= 0; shift -= 4) name += kDigits[(unique >> shift) & 0xF];
     name += ".TMP";
-    if (DriveMap::FindEntry(folder->host, name)) continue;
+    if (state_.drives.FindEntry(folder->host, name)) continue;
     state_.faults.Step();
     const int fd = open((folder->host / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -424,6 +427,7 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
       return std::nullopt;
     }
     close(fd);
+    state_.drives.EntryCreated(folder->host / name);
     host::SyncFolder(folder->host, state_.faults);
     state_.nextTempNumber = unique % kTempNumbers;
     return winpath::Join(directory, name);
@@ -485,7 +489,8 @@ std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path
   if (state_.faults.ShouldFail(Call::kOpenFile)) return nullptr;
   const auto resolved = Resolve(path);
   if (!resolved || resolved->windows.IsRoot()) return nullptr;
-  switch (host::KindOf(resolved->host)) {
+  const host::Kind kind = host::KindOf(resolved->host);
+  switch (kind) {
     case host::Kind::kMissing:
       break;
     case host::Kind::kFile:
@@ -514,6 +519,7 @@ std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path
       return nullptr;
     }
   }
+  if (kind == host::Kind::kMissing) state_.drives.EntryCreated(resolved->host);
   return std::make_unique<ImageOutputFile>(fd, state_.faults);
 }
 
@@ -581,6 +587,7 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
   }
   switch (host::ReplaceWhole(destination->host, expanded.bytes, 0644, state_.faults)) {
     case host::WriteResult::kDone:
+      state_.drives.EntryCreated(destination->host);
       return 0;
     case host::WriteResult::kCannotCreate:
       return platform::kVifCannotCreate;

@@ -30,19 +30,25 @@ std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
   if (KindOf(path) != Kind::kFile) return std::nullopt;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char chunk[65536];
+  // Read straight into a string of the size the file has now; a file that grows meanwhile
+  // is read on to its end.
+  struct stat st {};
+  const bool sized = fstat(fd, &st) == 0 && st.st_size > 0;
+  std::string bytes(sized ? static_cast<std::size_t>(st.st_size) : 0, '\0');
+  std::size_t filled = 0;
   for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof(chunk));
+    if (filled == bytes.size()) bytes.resize(filled + 65536);
+    const ssize_t got = read(fd, bytes.data() + filled, bytes.size() - filled);
     if (got < 0) {
       if (errno == EINTR) continue;
       close(fd);
       return std::nullopt;
     }
     if (got == 0) break;
-    bytes.append(chunk, static_cast<std::size_t>(got));
+    filled += static_cast<std::size_t>(got);
   }
   close(fd);
+  bytes.resize(filled);
   return bytes;
 }
 

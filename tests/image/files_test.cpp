@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
+#include "base/text.h"
 #include "platform/image/machine_image.h"
 #include "tests/support/image_builder.h"
 
@@ -454,6 +456,88 @@ TEST_F(FilesTest, ReplacingTheRunningHal) {
   EXPECT_NE(image_.ReadImageFile("machine.ini")->find(*placeholder + "=\r\n"), std::string::npos);
   EXPECT_EQ(HostEntries("C:\\WINNT\\System32"),
             (std::vector<std::string>{"HAL.DLL", "KERNEL32.DLL", "NTOSKRNL.EXE", placeholderName}));
+}
+
+// A long-lived image answers every lookup as a freshly opened one does, through a sequence of
+// its own changes and changes made behind its back, names of other cases and patterns included.
+TEST_F(FilesTest, LookupsAfterChangesAnswerAsAFreshImage) {
+  auto& files = Files();
+  std::string temp;
+  std::string tempName;
+  struct Step {
+    const char* name;
+    std::function<bool()> change;
+  };
+  const Step steps[] = {
+      {"nothing yet", [] { return true; }},
+      {"folders created", [&] {
+         return files.CreateDirectory("C:\\Data") && files.CreateDirectory("c:\\data\\Sub");
+       }},
+      {"a file opened new", [&] {
+         auto out = files.OpenFile("C:\\data\\Log.txt", platform::OpenMode::kCreateTruncate);
+         return out && out->Write(std::string_view("log")) && out->Close();
+       }},
+      {"a file copied", [&] {
+         return files.CopyFile("C:\\WINNT\\System32\\kernel32.dll", "c:\\DATA\\Copy.Dll", false);
+       }},
+      {"a temporary name taken", [&] {
+         const auto name = files.GetTempFileName("C:\\Data", "tmp");
+         if (name) tempName = *name;
+         return name.has_value();
+       }},
+      {"someone else creates a file, then the image another beside it", [&] {
+         image_.WriteDriveFile("C:\\Data\\Theirs.txt", "theirs");
+         return files.CopyFile("C:\\DATA\\LOG.TXT", "C:\\Data\\Mine.txt", true);
+       }},
+      {"someone else creates a file, then the image replaces one beside it", [&] {
+         image_.WriteDriveFile("C:\\Data\\Later.txt", "later");
+         return files.CopyFile("C:\\Data\\Log.txt", "C:\\Data\\Mine.txt", false);
+       }},
+      {"the temporary file renamed", [&] {
+         return files.MoveFile(tempName, "C:\\data\\Moved.tmp");
+       }},
+      {"a file replaced by a move", [&] {
+         return files.MoveFileEx("C:\\data\\copy.dll", "C:\\DATA\\LOG.TXT",
+                                 platform::kMoveFileReplaceExisting);
+       }},
+      {"a file renamed to another case", [&] {
+         return files.MoveFile("C:\\Data\\moved.tmp", "C:\\data\\MOVED.TMP");
+       }},
+      {"someone else removes a file", [&] {
+         return std::filesystem::remove(image_.DrivePath("C:\\Data\\Theirs.txt"));
+       }},
+      {"a file deleted", [&] { return files.DeleteFile("C:\\data\\moved.tmp"); }},
+      {"a file installed", [&] {
+         return files.VerInstallFile(1, "HAL.DLL", "New.Dll", "D:\\I386", "C:\\Data", "C:\\Data",
+                                     temp) == 0;
+       }},
+      {"a folder renamed", [&] { return files.MoveFile("C:\\Data\\SUB", "C:\\Data\\Sub2"); }},
+      {"a folder created where the renamed one was", [&] {
+         return files.CreateDirectory("C:\\DATA\\sub");
+       }},
+  };
+  const std::vector<std::string> fixedProbes = {
+      "C:\\data",           "C:\\DATA\\SUB",         "C:\\data\\sub2",
+      "C:\\Data\\log.txt",  "C:\\DATA\\COPY.DLL",    "C:\\data\\mine.TXT",
+      "C:\\data\\THEIRS.txt", "C:\\DATA\\later.TXT",   "C:\\Data\\moved.TMP",
+      "C:\\data\\NEW.DLL",  "C:\\Data\\*.tmp",       "C:\\DATA\\*.DLL",
+      "C:\\Data\\THEIRS.*", "C:\\Data\\sub*",        "C:\\winnt\\system32\\KERNEL32.dll"};
+  for (const auto& step : steps) {
+    ASSERT_TRUE(step.change()) << step.name;
+    std::string error;
+    const auto fresh = MachineImage::Open(image_.Root(), error);
+    ASSERT_TRUE(fresh) << error;
+    std::vector<std::string> probes = fixedProbes;
+    if (!tempName.empty()) probes.push_back(text::ToUpper(tempName));
+    for (const std::string& probe : probes) {
+      EXPECT_EQ(files.FindFirstFile(probe), fresh->Files().FindFirstFile(probe))
+          << step.name << ": " << probe;
+      if (std::string_view(probe).find('*') != std::string_view::npos) continue;
+      EXPECT_EQ(machine_->HostPath(probe), fresh->HostPath(probe)) << step.name << ": " << probe;
+      EXPECT_EQ(files.GetFileAttributes(probe), fresh->Files().GetFileAttributes(probe))
+          << step.name << ": " << probe;
+    }
+  }
 }
 
 }  // namespace

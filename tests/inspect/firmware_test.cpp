@@ -249,6 +249,53 @@ TEST(SmbiosTest, EntryPointMustFitTheImage) {
   }
 }
 
+// The paragraph scans pass over blocks of 64 paragraphs (1 KiB) that hold no signature and test
+// a block that does one candidate at a time: candidates on either side of a block's edge, a
+// rejected one before an accepted one, the short last block, and signatures off the step.
+// Images are spans cut from a longer buffer whose bytes past the span are unused.
+TEST(ParagraphScanTest, CandidatesAroundBlockEdges) {
+  struct Case {
+    const char* name;
+    std::size_t imageSize;
+    std::vector<std::pair<std::size_t, bool>> planted;  // offset, whether it is acceptable
+    std::optional<std::size_t> first;                  // the first acceptable on the step
+  };
+  const std::vector<Case> cases = {
+      {"LastParagraphOfTheFirstBlock", 0x10000, {{0x3F0, true}}, 0x3F0},
+      {"FirstParagraphOfTheSecondBlock", 0x10000, {{0x400, true}}, 0x400},
+      {"RejectedThenAcceptedInOneBlock", 0x10000, {{0x410, false}, {0x420, true}}, 0x420},
+      {"RejectedThenAcceptedInTheNextBlock", 0x10000, {{0x7F0, false}, {0x800, true}}, 0x800},
+      {"TwoAcceptedTheFirstWins", 0x10000, {{0x2000, true}, {0x1000, true}}, 0x1000},
+      {"OffTheStep", 0x10000, {{0x404, true}, {0x3F8, true}}, std::nullopt},
+      {"InTheShortLastBlock", 0x1000 + 0x40, {{0x1010, true}}, 0x1010},
+      {"ImageShorterThanABlock", 0x60, {{0x20, true}}, 0x20},
+      {"OnlyRejected", 0x10000, {{0x400, false}, {0xFF00, false}}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes smbios(0x11000, 0);
+    Bytes mp(0x11000, 0);
+    for (const auto& [offset, acceptable] : c.planted) {
+      Place(smbios, offset, SmbiosEntryPoint({.goodChecksum = acceptable}));
+      Place(mp, offset, MpPointer(acceptable));
+    }
+    EXPECT_EQ(firmware::FindSmbiosEntryPoint(std::span(smbios).first(c.imageSize)), c.first);
+    EXPECT_EQ(firmware::ContainsMpFloatingPointer(std::span(mp).first(c.imageSize)),
+              c.first.has_value());
+  }
+}
+
+// A pointer is 16 bytes: one in the last paragraph counts only when all of it lies in the area.
+TEST(ParagraphScanTest, MpPointerMustFitTheArea) {
+  for (const std::size_t extra : {0, 8, 15, 16}) {
+    SCOPED_TRACE(extra);
+    Bytes area(0x2000, 0);
+    Place(area, 0x1000, MpPointer());
+    EXPECT_EQ(firmware::ContainsMpFloatingPointer(std::span(area).first(0x1000 + extra)),
+              extra == 16);
+  }
+}
+
 TEST(SmbiosTest, WalkOverExactTables) {
   struct Case {
     const char* name;
