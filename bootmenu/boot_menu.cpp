@@ -141,7 +141,7 @@ bool BootMenuFile::Backup(std::string_view root) {
   if (copied) {
     // The copy has BOOT.INI's attributes, read-only among them, which a flush cannot open.
     files_.SetFileAttributes(*temp, platform::kFileAttributeNormal);
-    copied = files_.FlushFile(*temp);
+    copied = files_.FlushFiles(std::array{*temp});
   }
   if (copied) {
     // An earlier backup is left read-only, hidden and system; it must become replaceable.

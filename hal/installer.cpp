@@ -220,7 +220,7 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
       }
       if (!installed) currentSourceName.back() = '_';
     }
-    if (!installed || !files.FlushFile(*stagedPath)) break;
+    if (!installed) break;
     auto bytes = files.ReadFile(*stagedPath);
     if (!bytes) break;
     file.size = bytes->size();
@@ -238,7 +238,10 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
     }
     staged_.push_back({std::string(sourceName), std::string(destinationNames[i]), std::move(*bytes)});
   }
-  if (staged_.size() == sourceNames.size()) return true;
+  // Every new file is on the disk before the record that names it can be.
+  std::vector<std::string> stagedPaths;
+  for (const IntentFile& file : record_.files) stagedPaths.push_back(file.stagedPath);
+  if (staged_.size() == sourceNames.size() && files.FlushFiles(stagedPaths)) return true;
   Abandon();
   return false;
 }

@@ -112,7 +112,8 @@ class Registry {
   // cannot be opened reports its own error status. Strings are stored with their zero.
   virtual QueryResult QueryValue(std::string_view keyPath, std::string_view valueName,
                                  std::span<std::uint8_t> buffer) = 0;
-  // Sets (creates or replaces) a value in an existing key. Returns the status; the key is not
+  // Sets (creates or replaces) a value in an existing key and writes it to the disk before it
+  // returns (RegFlushKey), so that it survives a power cut. Returns the status; the key is not
   // created when missing.
   virtual long SetValue(std::string_view keyPath, std::string_view valueName, std::uint32_t type,
                         std::span<const std::uint8_t> data) = 0;
@@ -206,10 +207,11 @@ class FileSystem {
     std::uint32_t attributes = 0;  // as GetFileAttributes reports them
   };
   virtual std::vector<FoundFile> FindFiles(std::string_view pattern) = 0;
-  // Writes out to the disk what the system still holds of an existing file (CreateFileA for
-  // writing, FlushFileBuffers, CloseHandle); afterwards its bytes survive a power cut. Fails
-  // for a read-only file and a file in use, and changes nothing else.
-  virtual bool FlushFile(std::string_view path) = 0;
+  // Writes out to the disk what the system still holds of existing files (for each, CreateFileA
+  // for writing, FlushFileBuffers, CloseHandle); afterwards their bytes survive a power cut.
+  // False when any of them is missing, read-only or in use, or cannot be flushed; nothing else
+  // changes.
+  virtual bool FlushFiles(std::span<const std::string> paths) = 0;
   // Reads a whole file as bytes, also a read-only file or one in use; nothing when it does not
   // exist or cannot be read.
   virtual std::optional<std::string> ReadFile(std::string_view path) = 0;

@@ -36,7 +36,7 @@ enum class Call : std::size_t {
   kMoveFileEx,
   kDeleteFile,
   kGetTempFileName,
-  kFlushFile,
+  kFlushFiles,
   kReadFile,
   kOpenFile,
   kWriteFile,  // OutputFile::Write
@@ -74,7 +74,7 @@ inline constexpr std::array<CallInfo, 28> kCalls = {{
     {Call::kMoveFileEx, "MoveFileEx", true},
     {Call::kDeleteFile, "DeleteFile", true},
     {Call::kGetTempFileName, "GetTempFileName", true},
-    {Call::kFlushFile, "FlushFile", true},
+    {Call::kFlushFiles, "FlushFiles", true},
     {Call::kReadFile, "ReadFile", false},
     {Call::kOpenFile, "OpenFile", true},
     {Call::kWriteFile, "WriteFile", true},

@@ -212,7 +212,6 @@ bool ImageFiles::CreateDirectory(std::string_view path) {
   state_.faults.Step();
   if (mkdir(resolved->host.c_str(), 0755) != 0) return false;
   state_.drives.EntryCreated(resolved->host);
-  host::SyncFolder(resolved->host.parent_path(), state_.faults);
   return true;
 }
 
@@ -236,7 +235,7 @@ bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, b
       return false;
   }
   if (host::KindOf(to->host.parent_path()) != host::Kind::kDirectory) return false;
-  if (host::ReplaceWhole(to->host, *bytes, ModeOf(from->host), state_.faults,
+  if (host::ReplaceWhole(to->host, *bytes, ModeOf(from->host), state_.faults, host::Durability::kLazy,
                          host::ReadDosAttributes(from->host)) != host::WriteResult::kDone) {
     return false;
   }
@@ -254,7 +253,6 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
     state_.faults.Step();
     if (rename(from.host.c_str(), target.c_str()) != 0) return false;
     state_.drives.EntryRenamed(from.host, target);
-    host::SyncFolder(target.parent_path(), state_.faults);
     return true;
   }
   const host::Kind toKind = host::KindOf(to.host);
@@ -312,7 +310,7 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
   }
   if (marksMoved &&
       host::ReplaceWhole(state_.MachineIniPath(), changedIni.Text(), ModeOf(state_.MachineIniPath()),
-                         state_.faults) != host::WriteResult::kDone) {
+                         state_.faults, host::Durability::kLazy) != host::WriteResult::kDone) {
     state_.faults.Step();
     rename(to.host.c_str(), from.host.c_str());
     if (!keptTarget.empty()) {
@@ -327,10 +325,6 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
   }
   dropKept();
   state_.drives.EntryRenamed(from.host, to.host);
-  host::SyncFolder(to.host.parent_path(), state_.faults);
-  if (from.host.parent_path() != to.host.parent_path()) {
-    host::SyncFolder(from.host.parent_path(), state_.faults);
-  }
   return true;
 }
 
@@ -360,8 +354,10 @@ bool ImageFiles::SchedulePending(std::string_view first, std::string_view second
   data += second;
   data += '\0';
   data += '\0';
+  // Windows writes the record into its registry lazily, as it writes every hive.
   return state_.WriteRegistryValue(kSessionManagerKey, kPendingOperationsValue,
-                                   platform::kRegMultiSz, data, true) == platform::kErrorSuccess;
+                                   platform::kRegMultiSz, data, true, host::Durability::kLazy) ==
+         platform::kErrorSuccess;
 }
 
 bool ImageFiles::MoveFileEx(std::string_view existing, std::optional<std::string_view> newPath,
@@ -395,7 +391,6 @@ bool ImageFiles::DeleteFile(std::string_view path) {
   state_.faults.Step();
   if (unlink(resolved->host.c_str()) != 0) return false;
   state_.drives.EntryRemoved(resolved->host);
-  host::SyncFolder(resolved->host.parent_path(), state_.faults);
   return true;
 }
 
@@ -428,7 +423,6 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
     }
     close(fd);
     state_.drives.EntryCreated(folder->host / name);
-    host::SyncFolder(folder->host, state_.faults);
     state_.nextTempNumber = unique % kTempNumbers;
     return winpath::Join(directory, name);
   }
@@ -464,15 +458,22 @@ std::vector<platform::FileSystem::FoundFile> ImageFiles::FindFiles(std::string_v
   return found;
 }
 
-bool ImageFiles::FlushFile(std::string_view path) {
-  if (state_.faults.ShouldFail(Call::kFlushFile)) return false;
-  const auto resolved = Resolve(path);
-  if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
-  if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
-  const int fd = open(resolved->host.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+bool ImageFiles::FlushFiles(std::span<const std::string> paths) {
+  if (state_.faults.ShouldFail(Call::kFlushFiles)) return false;
+  std::optional<std::filesystem::path> first;
+  for (const std::string& path : paths) {
+    const auto resolved = Resolve(path);
+    if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
+    if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
+    if (!first) first = resolved->host;
+  }
+  if (!first) return true;
+  // One flush of the file system that holds them writes them all out at once: the same
+  // promise as a flush of each, at the cost of one.
+  const int fd = open(first->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
   state_.faults.Step();
-  const bool flushed = fsync(fd) == 0;
+  const bool flushed = syncfs(fd) == 0;
   close(fd);
   return flushed;
 }
@@ -585,7 +586,8 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
   if (host::KindOf(destination->host.parent_path()) != host::Kind::kDirectory) {
     return platform::kVifCannotCreate;
   }
-  switch (host::ReplaceWhole(destination->host, expanded.bytes, 0644, state_.faults)) {
+  switch (host::ReplaceWhole(destination->host, expanded.bytes, 0644, state_.faults,
+                             host::Durability::kLazy)) {
     case host::WriteResult::kDone:
       state_.drives.EntryCreated(destination->host);
       return 0;

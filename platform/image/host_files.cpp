@@ -127,16 +127,9 @@ int SweepPrivateFiles(const std::filesystem::path& root) {
   return removed;
 }
 
-void SyncFolder(const std::filesystem::path& folder, FaultInjector& faults) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  faults.Step();
-  fsync(fd);
-  close(fd);
-}
-
 WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view bytes,
-                         unsigned mode, FaultInjector& faults, std::string_view dosAttributes) {
+                         unsigned mode, FaultInjector& faults, Durability durability,
+                         std::string_view dosAttributes) {
   std::string pattern = PrivateTemplate(target.parent_path(), target.filename().string());
   faults.Step();
   const int fd = mkstemp(pattern.data());
@@ -152,6 +145,7 @@ WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view b
         return false;
       }
     }
+    if (durability == Durability::kLazy) return true;
     faults.Step();
     return fsync(fd) == 0;
   }();
@@ -173,7 +167,6 @@ WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view b
     unlink(pattern.c_str());
     return WriteResult::kCannotRename;
   }
-  SyncFolder(target.parent_path(), faults);
   return WriteResult::kDone;
 }
 

@@ -62,7 +62,7 @@ class ImageFiles : public platform::FileSystem {
   std::optional<std::string> GetTempFileName(std::string_view directory,
                                              std::string_view prefix) override;
   std::vector<FoundFile> FindFiles(std::string_view pattern) override;
-  bool FlushFile(std::string_view path) override;
+  bool FlushFiles(std::span<const std::string> paths) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   std::unique_ptr<platform::OutputFile> OpenFile(std::string_view path,
                                                  platform::OpenMode mode) override;
@@ -120,6 +120,20 @@ struct InUseMark {
   std::string value;  // the entry's value, kept when the mark is moved
 };
 
+namespace host {
+
+// How the image keeps what it writes across a power cut. File data is flushed where the
+// platform asks for it (OutputFile::Close, FlushFiles, Registry::SetValue). Creations, renames
+// and removals are not followed by a flush of their folder: the file system's journal keeps
+// them in order, and the next flush of any file makes them durable together with it, so that
+// a power cut leaves the state after some prefix of the image's steps, as a kill does.
+enum class Durability {
+  kFlushed,  // the data is on the disk before the new file takes the target's name
+  kLazy,     // as CopyFileA and VerInstallFile: the caller flushes when it needs to
+};
+
+}  // namespace host
+
 struct MachineImage::State {
   explicit State(std::filesystem::path dir)
       : directory(std::move(dir)),
@@ -163,7 +177,8 @@ struct MachineImage::State {
   // Writes registry.reg with one value set; the in-memory registry changes only when the file
   // was replaced.
   long WriteRegistryValue(std::string_view keyPath, std::string_view valueName,
-                          std::uint32_t type, std::string_view data, bool createKey);
+                          std::uint32_t type, std::string_view data, bool createKey,
+                          host::Durability durability);
 };
 
 // Host file helpers shared by the services.
@@ -184,17 +199,15 @@ std::string PrivateTemplate(const std::filesystem::path& folder, std::string_vie
 // Removes the private temporary files below root; how many.
 int SweepPrivateFiles(const std::filesystem::path& root);
 
-// Flushes a folder, so that the names created, renamed or removed in it survive a power cut.
-void SyncFolder(const std::filesystem::path& folder, FaultInjector& faults);
-
 enum class WriteResult { kDone, kCannotCreate, kCannotRename };
-// Writes bytes to a new private temporary file in the target's folder, flushes it and renames
-// it over the target only when it is complete, so the target is either the old or the new
-// file, and no temporary file is left behind. The new file gets the given permission bits and,
-// when dosAttributes is not empty, that user.DOSATTRIB text. Asks the injector about
+// Writes bytes to a new private temporary file in the target's folder and renames it over the
+// target only when it is complete, so the target is either the old or the new file, and no
+// temporary file is left behind. The new file gets the given permission bits and, when
+// dosAttributes is not empty, that user.DOSATTRIB text. Asks the injector about
 // kRenameTemporary just before the rename.
 WriteResult ReplaceWhole(const std::filesystem::path& target, std::string_view bytes,
-                         unsigned mode, FaultInjector& faults, std::string_view dosAttributes = {});
+                         unsigned mode, FaultInjector& faults, Durability durability,
+                         std::string_view dosAttributes = {});
 
 // The user.DOSATTRIB text of a file ("0x6"), empty when it has none.
 std::string ReadDosAttributes(const std::filesystem::path& path);

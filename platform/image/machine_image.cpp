@@ -50,14 +50,15 @@ bool MachineImage::State::IsInUse(const WindowsPath& path) const {
 
 long MachineImage::State::WriteRegistryValue(std::string_view keyPath, std::string_view valueName,
                                              std::uint32_t type, std::string_view data,
-                                             bool createKey) {
+                                             bool createKey, host::Durability durability) {
   if (faults.ShouldFail(Call::kRegSetValue)) return platform::kErrorAccessDenied;
   if (!createKey && !registryFile.KeyExists(keyPath)) return platform::kErrorFileNotFound;
   RegistryFile changed = registryFile;
   changed.Set(keyPath, valueName, type, data);
   struct stat st {};
   const unsigned mode = stat(RegistryPath().c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  if (host::ReplaceWhole(RegistryPath(), changed.Text(), mode, faults) != host::WriteResult::kDone) {
+  if (host::ReplaceWhole(RegistryPath(), changed.Text(), mode, faults, durability) !=
+      host::WriteResult::kDone) {
     return kErrorRegistryIoFailed;
   }
   registryFile = std::move(changed);

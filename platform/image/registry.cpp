@@ -30,7 +30,8 @@ platform::Registry::QueryResult ImageRegistry::QueryValue(std::string_view keyPa
 long ImageRegistry::SetValue(std::string_view keyPath, std::string_view valueName,
                              std::uint32_t type, std::span<const std::uint8_t> data) {
   const std::string bytes(data.begin(), data.end());
-  return state_.WriteRegistryValue(keyPath, valueName, type, bytes, false);
+  return state_.WriteRegistryValue(keyPath, valueName, type, bytes, false,
+                                   host::Durability::kFlushed);
 }
 
 }  // namespace halshift::image

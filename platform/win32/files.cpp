@@ -159,14 +159,18 @@ std::vector<platform::FileSystem::FoundFile> FileSystem::FindFiles(std::string_v
   return found;
 }
 
-bool FileSystem::FlushFile(std::string_view path) {
-  const auto name = ZeroTerminated(path);
-  if (!name) return false;
-  Handle file(::CreateFileA(name->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) return false;
-  const bool flushed = ::FlushFileBuffers(file.Get()) != FALSE;
-  return file.Close() && flushed;
+bool FileSystem::FlushFiles(std::span<const std::string> paths) {
+  bool flushed = true;
+  for (const std::string& path : paths) {
+    const auto name = ZeroTerminated(path);
+    if (!name) return false;
+    Handle file(::CreateFileA(name->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return false;
+    flushed = ::FlushFileBuffers(file.Get()) != FALSE && flushed;
+    flushed = file.Close() && flushed;
+  }
+  return flushed;
 }
 
 std::optional<std::string> FileSystem::ReadFile(std::string_view path) {

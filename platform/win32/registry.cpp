@@ -64,8 +64,11 @@ long Registry::SetValue(std::string_view keyPath, std::string_view valueName, st
   if (!key || !name || data.size() > MAXDWORD) return ERROR_INVALID_PARAMETER;
   OpenKey opened(*key);
   if (opened.Status() != ERROR_SUCCESS) return opened.Status();
-  return ::RegSetValueExA(opened.Handle(), name->c_str(), 0, type, data.data(),
-                          static_cast<DWORD>(data.size()));
+  const LONG status = ::RegSetValueExA(opened.Handle(), name->c_str(), 0, type, data.data(),
+                                       static_cast<DWORD>(data.size()));
+  if (status != ERROR_SUCCESS) return status;
+  // The system writes its hives lazily; the value is to survive a power cut once stored.
+  return ::RegFlushKey(opened.Handle());
 }
 
 }  // namespace halshift::win32

@@ -42,7 +42,7 @@ class FileSystem final : public platform::FileSystem {
   std::optional<std::string> GetTempFileName(std::string_view directory,
                                               std::string_view prefix) override;
   std::vector<FoundFile> FindFiles(std::string_view pattern) override;
-  bool FlushFile(std::string_view path) override;
+  bool FlushFiles(std::span<const std::string> paths) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   std::unique_ptr<platform::OutputFile> OpenFile(std::string_view path,
                                                  platform::OpenMode mode) override;

@@ -100,9 +100,13 @@ class ScriptedFiles : public platform::FileSystem {
     if (!existing.contains(std::string(path))) return std::nullopt;
     return stagedBytes;
   }
-  bool FlushFile(std::string_view path) override {
-    calls.push_back("FlushFile(" + std::string(path) + ")");
-    return existing.contains(std::string(path));
+  bool FlushFiles(std::span<const std::string> paths) override {
+    bool all = true;
+    for (const std::string& path : paths) {
+      calls.push_back("FlushFile(" + path + ")");
+      all = existing.contains(path) && all;
+    }
+    return all;
   }
   std::vector<FoundFile> FindFiles(std::string_view path) override {
     calls.push_back("FindFiles(" + std::string(path) + ")");
