@@ -155,6 +155,7 @@ void RemoveLeftovers(platform::Platform& machine) {
     if ((found.attributes & platform::kFileAttributeDirectory) != 0 || found.size != 0) continue;
     machine.files.DeleteFile(winpath::Append(systemDirectory, found.name));
   }
+  RemoveSetupLogLeftovers(machine.files, record::ReadSystemRoot(machine.registry));
 }
 
 }  // namespace
@@ -243,6 +244,12 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
   return false;
 }
 
+void SystemFileChange::KeepSetupLogInStep(std::string_view systemRoot) {
+  if (systemRoot.empty()) return;
+  record_.setupLogPath = SetupLogPath(systemRoot);
+  record_.systemRoot = std::string(systemRoot);
+}
+
 bool SystemFileChange::Commit(std::optional<std::string_view> currentType) {
   if (committed_ || staged_.empty()) return false;
   if (currentType) record_.currentType = std::string(*currentType);
@@ -257,8 +264,10 @@ bool SystemFileChange::Commit(std::optional<std::string_view> currentType) {
     if (UndoChange(machine_.files, record_)) machine_.files.DeleteFile(recordPath);
     return false;
   }
-  // The change stands even when the record stays: the next start finds every file in place
-  // and completes it once more.
+  // The change stands even when setup.log cannot follow it, or the record stays: the next
+  // start finds every file in place and completes it once more (a second rewrite of
+  // setup.log finds its lines as asked).
+  setupLog_ = UpdateSetupLog(machine_.files, record_);
   if (Settle(machine_.files, record_)) machine_.files.DeleteFile(recordPath);
   return true;
 }
@@ -278,9 +287,10 @@ bool InstallFiles(const HalInstallation& installation, FileNames sourceNames,
   return change.Stage(sourceNames, destinationNames) && change.Commit(std::nullopt);
 }
 
-InterruptedChange FinishInterruptedChange(platform::Platform& machine) {
+FinishedChange FinishInterruptedChange(platform::Platform& machine) {
   const std::string recordPath = IntentRecordPath(machine);
-  InterruptedChange outcome = InterruptedChange::kNone;
+  FinishedChange finished;
+  InterruptedChange& outcome = finished.outcome;
   if (FileExists(machine.files, recordPath)) {
     const auto text = machine.files.ReadFile(recordPath);
     const auto record = text ? ParseIntentRecord(*text) : std::nullopt;
@@ -296,11 +306,14 @@ InterruptedChange FinishInterruptedChange(platform::Platform& machine) {
         complete = complete && (HoldsNewFile(machine.files, file.stagedPath, file) ||
                                 HoldsNewFile(machine.files, file.destinationPath, file));
       }
-      if (complete) {
-        outcome = CompleteChange(machine, *record) && Settle(machine.files, *record) &&
-                          machine.files.DeleteFile(recordPath)
+      if (complete && CompleteChange(machine, *record)) {
+        finished.setupLog = UpdateSetupLog(machine.files, *record);
+        finished.setupLogPath = record->setupLogPath;
+        outcome = Settle(machine.files, *record) && machine.files.DeleteFile(recordPath)
                       ? InterruptedChange::kCompleted
                       : InterruptedChange::kFailed;
+      } else if (complete) {
+        outcome = InterruptedChange::kFailed;
       } else {
         outcome = UndoChange(machine.files, *record) && machine.files.DeleteFile(recordPath)
                       ? InterruptedChange::kUndone
@@ -309,7 +322,7 @@ InterruptedChange FinishInterruptedChange(platform::Platform& machine) {
     }
   }
   if (outcome != InterruptedChange::kFailed) RemoveLeftovers(machine);
-  return outcome;
+  return finished;
 }
 
 }  // namespace halshift::hal

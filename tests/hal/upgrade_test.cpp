@@ -55,7 +55,8 @@ class HalSwitchTest : public ::testing::Test {
     HalInstallation installation(machine_->Platform(), survey);
     installation.systemDirectory = kSystem32;
     installation.SetSourceDirectory("D:\\I386");
-    return upgrade ? hal::UpgradeHal(installation, error) : hal::DowngradeHal(installation, error);
+    return upgrade ? hal::UpgradeHal(installation, error, warning_)
+                   : hal::DowngradeHal(installation, error, warning_);
   }
 
   testing::RegistryText CurrentType() {
@@ -73,6 +74,7 @@ class HalSwitchTest : public ::testing::Test {
 
   testing::TempImage image_;
   testing::FolderSnapshot before_;
+  std::string warning_;
   std::unique_ptr<testing::OpenedMachine> machine_;
 };
 
