@@ -94,6 +94,9 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
   inspect::RunSystemSurvey(survey);
   inspect::IdentifyHal(installation);
   log.WriteCurrentState(survey, installation);
+  if (inspect::InstalledFilesDisagree(installation)) {
+    log.WriteEntry(inspect::InstalledFilesNotice(installation) + "\n");
+  }
 
   if (silentMode) {
     exitCode = RunCommandLine(*this, commandLine) ? 1 : 0;
@@ -105,7 +108,8 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
 }
 
 void HalUtilityApp::FinishInterruptedChanges() {
-  switch (hal::FinishInterruptedChange(platform_)) {
+  const hal::FinishedChange finished = hal::FinishInterruptedChange(platform_);
+  switch (finished.outcome) {
     case hal::InterruptedChange::kNone:
       break;
     case hal::InterruptedChange::kCompleted:
@@ -117,6 +121,11 @@ void HalUtilityApp::FinishInterruptedChanges() {
     case hal::InterruptedChange::kFailed:
       log.WriteEntry(LoadString(strings::kInterruptedFailed));
       break;
+  }
+  // The change stands; only the repair information lags behind it.
+  if (finished.setupLog == hal::SetupLogUpdate::kFailed) {
+    log.WriteEntry(
+        text::FillIn(LoadString(strings::kSetupLogNotUpdated), {finished.setupLogPath}) + "\n");
   }
   bootmenu::RemoveLeftoverTemporaryFiles(platform_.files);
 }

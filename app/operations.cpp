@@ -10,17 +10,28 @@
 namespace halshift {
 namespace {
 
+// An operation: success or failure with a reason in error; on success, what it could not do
+// beside its change in warning.
+using OperationCall = bool (*)(HalInstallation& installation, std::string& error,
+                               std::string& warning);
+
+// The recovery operations change one file or fail: they have nothing to warn about.
+template <bool (*Run)(HalInstallation&, std::string&)>
+bool WithoutWarning(HalInstallation& installation, std::string& error, std::string&) {
+  return Run(installation, error);
+}
+
 struct OperationEntry {
   Operation operation;
-  bool (*run)(HalInstallation& installation, std::string& error);
+  OperationCall run;
   unsigned successText;
   unsigned failureText;
 };
 
 constexpr std::array<OperationEntry, 4> kOperations = {{
-    {Operation::kEnableRecovery, bootmenu::EnableRecovery, strings::kEnabled,
+    {Operation::kEnableRecovery, WithoutWarning<bootmenu::EnableRecovery>, strings::kEnabled,
      strings::kEnableFailed},
-    {Operation::kDisableRecovery, bootmenu::DisableRecovery, strings::kDisabled,
+    {Operation::kDisableRecovery, WithoutWarning<bootmenu::DisableRecovery>, strings::kDisabled,
      strings::kDisableFailed},
     {Operation::kUpgradeHal, hal::UpgradeHal, strings::kUpgraded, strings::kUpgradeFailed},
     {Operation::kDowngradeHal, hal::DowngradeHal, strings::kDowngraded,
@@ -39,9 +50,10 @@ const OperationEntry& EntryOf(Operation operation) {
 OperationOutcome RunOperation(HalUtilityApp& app, Operation operation, std::string& reason) {
   const OperationEntry& entry = EntryOf(operation);
   OperationOutcome outcome;
-  outcome.succeeded = entry.run(app.installation, reason);
+  outcome.succeeded = entry.run(app.installation, reason, outcome.warning);
   if (outcome.succeeded) {
     app.log.WriteEntry(app.LoadString(entry.successText));
+    if (!outcome.warning.empty()) app.log.WriteEntry(outcome.warning + "\n");
   } else {
     outcome.failure = app.LoadString(entry.failureText) + reason;
     app.log.WriteEntry(outcome.failure + "\n");

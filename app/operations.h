@@ -15,11 +15,16 @@ struct OperationOutcome {
   // On failure, the operation's failure text followed by the reason: what the log holds
   // before its closing line feed, and what the dialog shows.
   std::string failure;
+  // On success, what the operation could not do beside its change, which stands (setup.log
+  // not kept in step); empty when nothing. The log holds it after the success text, followed
+  // by a line feed, and the dialog shows it.
+  std::string warning;
 };
 
-// Runs the operation on app.installation and writes its outcome to the log: the success text,
-// or the failure text, the reason and a line feed. reason is shared by the operations of one
-// run and is not emptied first: a failing operation writes its own reason into it.
+// Runs the operation on app.installation and writes its outcome to the log: the success text
+// (then the warning and a line feed, when there is one), or the failure text, the reason and a
+// line feed. reason is shared by the operations of one run and is not emptied first: a failing
+// operation writes its own reason into it.
 OperationOutcome RunOperation(HalUtilityApp& app, Operation operation, std::string& reason);
 
 }  // namespace halshift

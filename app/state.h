@@ -50,6 +50,11 @@ class HalInstallation {
   std::uint32_t recoveryPresent = 0;
   std::string sourceDirectory;
   std::string systemDirectory;
+  // The OriginalFilename in the version resources of the installed HAL.DLL and NTOSKRNL.EXE,
+  // as the identification read them; empty where there is none that can be read. They tell
+  // which files are installed, whatever CurrentType records.
+  std::string halFileName;
+  std::string kernelFileName;
 
   void SetSourceDirectory(std::string directory) { sourceDirectory = std::move(directory); }
 

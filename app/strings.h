@@ -65,6 +65,9 @@ enum : unsigned {
   kInterruptedUndone = 156,
   kInterruptedFailed = 157,
   kBootIniUnchanged = 158,
+  kMediaMismatch = 159,      // %s: the media file, %s: its version, %s: the installed kernel's
+  kSetupLogNotUpdated = 160,  // %s: the path of setup.log
+  kRevertedHal = 161,         // %s, %s: the HAL's and kernel's OriginalFilename, %s: the kind
 };
 
 // The texts that show a HAL kind ("Uniprocessor HAL" for the uniprocessor HAL, else

@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "base/winpath.h"
+#include "hal/whole_file.h"
 
 namespace halshift::bootmenu {
 namespace {
@@ -132,29 +133,10 @@ std::string JoinTextLines(std::span<const std::string> lines) {
 
 bool BootMenuFile::Backup(std::string_view root) {
   root_ = root;
-  backedUp_ = false;
-  const std::string bootMenu = winpath::Join(root_, kBootMenuName);
   const std::string backup = winpath::Join(root_, kBackupName);
-  const auto temp = files_.GetTempFileName(root_, kTempPrefix);
-  if (!temp) return false;
-  bool copied = files_.CopyFile(bootMenu, *temp, false);
-  if (copied) {
-    // The copy has BOOT.INI's attributes, read-only among them, which a flush cannot open.
-    files_.SetFileAttributes(*temp, platform::kFileAttributeNormal);
-    copied = files_.FlushFiles(std::array{*temp});
-  }
-  if (copied) {
-    // An earlier backup is left read-only, hidden and system; it must become replaceable.
-    files_.SetFileAttributes(backup, platform::kFileAttributeNormal);
-    copied = files_.MoveFileEx(*temp, backup, platform::kMoveFileReplaceExisting);
-  }
-  if (!copied) {
-    files_.SetFileAttributes(*temp, platform::kFileAttributeNormal);
-    files_.DeleteFile(*temp);
-  }
+  backedUp_ = hal::CopyWhole(files_, winpath::Join(root_, kBootMenuName), backup, root_, kTempPrefix);
   files_.SetFileAttributes(backup, kBootMenuAttributes);
-  backedUp_ = copied;
-  return copied;
+  return backedUp_;
 }
 
 bool BootMenuFile::Load(std::string_view root) {
@@ -180,41 +162,19 @@ void BootMenuFile::RemoveLine(std::size_t index) {
 
 bool BootMenuFile::Save() {
   const std::string bootMenu = winpath::Join(root_, kBootMenuName);
-  const std::string backup = winpath::Join(root_, kBackupName);
-  bool saved = false;
-  if (!backedUp_) {
-    // Nothing is written; both files are still protected again below.
-  } else if (const auto temp = files_.GetTempFileName(root_, kTempPrefix)) {
-    bool written = false;
-    if (auto out = files_.OpenFile(*temp, platform::OpenMode::kCreateTruncate)) {
-      const std::string bytes = JoinTextLines(lines_);
-      const bool wrote = out->Write(bytes);
-      const bool closed = out->Close();
-      written = wrote && closed;
-    }
-    if (written) {
-      files_.SetFileAttributes(bootMenu, platform::kFileAttributeNormal);
-      saved = files_.MoveFileEx(*temp, bootMenu, platform::kMoveFileReplaceExisting);
-    }
-    if (!saved) files_.DeleteFile(*temp);
-  }
-
+  const bool saved =
+      backedUp_ && hal::WriteWhole(files_, bootMenu, JoinTextLines(lines_), root_, kTempPrefix);
   files_.SetFileAttributes(bootMenu, kBootMenuAttributes);
-  files_.SetFileAttributes(backup, kBootMenuAttributes);
+  files_.SetFileAttributes(winpath::Join(root_, kBackupName), kBootMenuAttributes);
   return saved;
 }
 
 void RemoveLeftoverTemporaryFiles(platform::FileSystem& files) {
   std::string root = "C:\\";
-  const std::string pattern = std::string(kTempPrefix) + "*.TMP";
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     root[0] = letter;
-    if (files.GetDriveType(root) != platform::kDriveFixed) continue;
-    for (const auto& found : files.FindFiles(winpath::Join(root, pattern))) {
-      if ((found.attributes & platform::kFileAttributeDirectory) != 0) continue;
-      const std::string path = winpath::Join(root, found.name);
-      files.SetFileAttributes(path, platform::kFileAttributeNormal);
-      files.DeleteFile(path);
+    if (files.GetDriveType(root) == platform::kDriveFixed) {
+      hal::RemoveTemporaryFiles(files, root, kTempPrefix);
     }
   }
 }

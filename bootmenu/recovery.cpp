@@ -6,7 +6,6 @@
 #include "app/strings.h"
 #include "bootmenu/arc_path.h"
 #include "bootmenu/recovery_detect.h"
-#include "hal/installer.h"
 #include "hal/upgrade.h"
 
 namespace halshift::bootmenu {
@@ -89,11 +88,7 @@ MenuEdit RemoveRecoveryEntry(platform::Platform& platform) {
 
 bool EnableRecovery(HalInstallation& installation, std::string& error) {
   platform::Platform& machine = installation.Machine();
-  // The plain uniprocessor HAL, whatever the firmware says about the APIC.
-  if (!hal::InstallFiles(installation, hal::UniprocessorSourceNames, hal::RecoveryFileNames)) {
-    error = machine.ui.LoadString(strings::kCopyError);
-    return false;
-  }
+  if (!hal::InstallRecoveryFiles(installation, error)) return false;
   // When the menu cannot be edited the spare files stay installed, as a matching pair: only
   // the recovery entry starts them.
   if (const MenuEdit result = AddRecoveryEntry(machine); result != MenuEdit::kDone) {

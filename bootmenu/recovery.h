@@ -42,9 +42,10 @@ MenuEdit AddRecoveryEntry(platform::Platform& platform);
 MenuEdit RemoveRecoveryEntry(platform::Platform& platform);
 
 // Installs the spare uniprocessor HAL and kernel as UPHAL.DLL and UPKERNEL.EXE, then adds the
-// recovery entry. On failure sets error to text 114 (the spare files were not installed), 115
-// (the boot menu was not edited and its backup holds it) or 158 (BOOT.INI was left as it was,
-// without a fresh backup).
+// recovery entry. On failure sets error to text 114 or 159 (the spare files were not installed:
+// the media could not be read, or does not match the installed system), 115 (the boot menu was
+// not edited and its backup holds it) or 158 (BOOT.INI was left as it was, without a fresh
+// backup).
 bool EnableRecovery(HalInstallation& installation, std::string& error);
 // Removes the recovery entry; on failure sets error to text 115 or 158, as for enabling.
 bool DisableRecovery(HalInstallation& installation, std::string& error);

@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
-# Regenerates the example machine images under examples/: a two-processor machine with the
-# uniprocessor HAL (smp-uniprocessor-hal) and a one-processor machine with the multiprocessor
-# HAL (up-multiprocessor-hal). System files and media files are small stand-ins, not real
-# system binaries; the compressed media files are made with mscompress (SZDD).
+# The example machine images: a two-processor machine with the uniprocessor HAL
+# (smp-uniprocessor-hal) and a one-processor machine with the multiprocessor HAL
+# (up-multiprocessor-hal), both with Windows NT 4.0 Service Pack 6 and its CD in drive D:.
+#
+#   make-examples.sh
+#       regenerates what the repository keeps of them under examples/: machine.ini, the
+#       registry, the firmware and the boot loader's files.
+#   make-examples.sh complete STANDINS OUTPUT
+#       writes the complete images to OUTPUT/<name>: the kept parts, and from the stand-in PE
+#       files in STANDINS (built by examples/CMakeLists.txt) the installed system files, the
+#       CD's files (most compressed with mscompress, as the real CD keeps them) and
+#       WINNT\repair\setup.log naming the installed files with their checksums. The build
+#       does this; no Windows binary is kept in the repository.
 set -euo pipefail
 cd "$(dirname "$0")"
-command -v mscompress >/dev/null || { echo "make-examples.sh: mscompress is needed" >&2; exit 1; }
+examples_dir=$PWD
 
 # 64 KiB of firmware at 0xF0000 holding a "!SIT" table at offset 0x100 with `processors`
 # occupied slots in its type-13 record, and a type-192 record carrying the APIC flag.
@@ -37,20 +46,10 @@ standin() {  # path text
   printf '%s\r\n' "$2" > "$1"
 }
 
-# The media's file under its name, or compressed under the name ending in "_".
-media_file() {  # directory name compressed(yes/no) text
-  local directory=$1 name=$2 compressed=$3 text=$4
-  standin "$directory/$name" "$text"
-  if [[ $compressed == yes ]]; then
-    (cd "$directory" && mscompress "$name" && mv "${name}_" "${name%?}_" && rm "$name")
-  fi
-}
-
 make_machine() {  # directory processors apic currentType
-  local root=$1 processors=$2 apic=$3 currentType=$4 kind
+  local root=$1 processors=$2 apic=$3 currentType=$4
   rm -rf "$root"
-  mkdir -p "$root/memory" "$root/drives/C/WINNT/System32" "$root/drives/D/I386"
-  [[ $currentType == "Uniprocessor Free" ]] && kind=uniprocessor || kind=multiprocessor
+  mkdir -p "$root/memory" "$root/drives/C"
 
   printf '%s\r\n' \
     '[System]' 'Version=4.0' 'Build=1381' 'Platform=NT' 'Administrator=yes' \
@@ -78,26 +77,88 @@ make_machine() {  # directory processors apic currentType
     > "$root/drives/C/BOOT.INI"
   standin "$root/drives/C/NTLDR" "stand-in NTLDR"
   standin "$root/drives/C/NTDETECT.COM" "stand-in NTDETECT.COM"
-
-  local system=$root/drives/C/WINNT/System32 name
-  standin "$system/HAL.DLL" "stand-in HAL.DLL: installed $kind HAL"
-  standin "$system/NTOSKRNL.EXE" "stand-in NTOSKRNL.EXE: installed $kind kernel"
-  for name in NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS; do
-    standin "$system/$name" "stand-in $name: installed"
-  done
-
-  # An NT 4.0 Service Pack 6 CD: mostly compressed, as the real media keeps them.
-  local media=$root/drives/D/I386
-  media_file "$media" HAL.DLL no "stand-in HAL.DLL: SP6 uniprocessor HAL"
-  media_file "$media" NTOSKRNL.EXE yes "stand-in NTOSKRNL.EXE: SP6 uniprocessor kernel"
-  media_file "$media" HALMPS.DLL yes "stand-in HALMPS.DLL: SP6 multiprocessor HAL"
-  media_file "$media" NTKRNLMP.EXE yes "stand-in NTKRNLMP.EXE: SP6 multiprocessor kernel"
-  media_file "$media" HALAPIC.DLL yes "stand-in HALAPIC.DLL: SP6 uniprocessor APIC HAL"
-  media_file "$media" NTDLL.DLL no "stand-in NTDLL.DLL: SP6"
-  media_file "$media" KERNEL32.DLL yes "stand-in KERNEL32.DLL: SP6"
-  media_file "$media" WINSRV.DLL no "stand-in WINSRV.DLL: SP6"
-  media_file "$media" WIN32K.SYS yes "stand-in WIN32K.SYS: SP6"
 }
 
+# --- completing an image -----------------------------------------------------------------
+
+# The checksum setup writes for a file: as CheckSumMappedFile computes it, lower-case
+# hexadecimal without leading zeros.
+checksum() {  # file
+  "${PYTHON:-python3}" "$examples_dir/../tests/fixtures/pe/pe_checksum.py" print "$1"
+}
+
+# The CD's file under its name, or compressed under the name ending in "_".
+media_file() {  # standins directory name compressed(yes/no)
+  local standins=$1 directory=$2 name=$3 compressed=$4
+  cp "$standins/media/$name" "$directory/$name"
+  if [[ $compressed == yes ]]; then
+    (cd "$directory" && "${MSCOMPRESS:-mscompress}" "$name" && mv "${name}_" "${name%?}_" && rm "$name")
+  fi
+}
+
+# setup.log as NT 4.0 setup leaves it for an installation in C:\WINNT: CR LF line ends, the
+# HAL and kernel named by the media files they came from, and every system file that
+# halshift installs with its checksum. The other lines stand for the many more that a real
+# installation lists.
+write_setup_log() {  # root kind
+  local root=$1 system=$1/drives/C/WINNT/System32 hal=hal.dll kernel=ntoskrnl.exe
+  if [[ $2 == multiprocessor ]]; then hal=halmps.dll; kernel=ntkrnlmp.exe; fi
+  mkdir -p "$root/drives/C/WINNT/repair"
+  local log=$root/drives/C/WINNT/repair/setup.log
+  {
+    printf '%s\n' '[Paths]' 'TargetDirectory = "\WINNT"' \
+      'TargetDevice = "\Device\Harddisk0\partition1"' 'SystemPartitionDirectory = "\"' \
+      'SystemPartition = "\Device\Harddisk0\partition1"' '[Signature]' 'Version = "WinNt4.0"' \
+      '[Files.SystemPartition]' 'ntldr = "ntldr","2a36b"' 'NTDETECT.COM = "NTDETECT.COM","b69e"' \
+      '[Files.WinNt]' '\WINNT\system32\drivers\atapi.sys = "atapi.sys","b1a6"' \
+      '\WINNT\system32\drivers\beep.sys = "beep.sys","f7fb"'
+    printf '\\WINNT\\system32\\hal.dll = "%s","%s"\n' "$hal" "$(checksum "$system/HAL.DLL")"
+    printf '\\WINNT\\system32\\kernel32.dll = "kernel32.dll","%s"\n' "$(checksum "$system/KERNEL32.DLL")"
+    printf '\\WINNT\\system32\\ntdll.dll = "ntdll.dll","%s"\n' "$(checksum "$system/NTDLL.DLL")"
+    printf '\\WINNT\\system32\\ntoskrnl.exe = "%s","%s"\n' "$kernel" "$(checksum "$system/NTOSKRNL.EXE")"
+    printf '\\WINNT\\system32\\win32k.sys = "win32k.sys","%s"\n' "$(checksum "$system/WIN32K.SYS")"
+    printf '\\WINNT\\system32\\winsrv.dll = "winsrv.dll","%s"\n' "$(checksum "$system/WINSRV.DLL")"
+    printf '%s\n' '\WINNT\system32\vga.dll = "vga.dll","74fd"' \
+      '\WINNT\inf\machine.inf = "machine.inf","3c5d"'
+  } | sed 's/$/\r/' > "$log"
+  # Read-only, so that a rewrite must lift the attribute and give it back.
+  chmod a-w "$log"
+}
+
+complete_machine() {  # standins output name kind
+  local standins=$1 output=$2 name=$3 kind=$4
+  local root=$output/$name
+  rm -rf "$root"
+  cp -r "$examples_dir/$name" "$root"
+  local system=$root/drives/C/WINNT/System32 media=$root/drives/D/I386 file
+  mkdir -p "$system" "$media"
+  cp "$standins/installed-$kind/HAL.DLL" "$standins/installed-$kind/NTOSKRNL.EXE" "$system/"
+  for file in NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS; do
+    cp "$standins/installed/$file" "$system/"
+  done
+  media_file "$standins" "$media" HAL.DLL no
+  media_file "$standins" "$media" NTOSKRNL.EXE yes
+  media_file "$standins" "$media" HALMPS.DLL yes
+  media_file "$standins" "$media" NTKRNLMP.EXE yes
+  media_file "$standins" "$media" HALAPIC.DLL yes
+  media_file "$standins" "$media" NTDLL.DLL no
+  media_file "$standins" "$media" KERNEL32.DLL yes
+  media_file "$standins" "$media" WINSRV.DLL no
+  media_file "$standins" "$media" WIN32K.SYS yes
+  write_setup_log "$root" "$kind"
+}
+
+if [[ ${1:-} == complete ]]; then
+  [[ $# -eq 3 ]] || { echo "usage: make-examples.sh complete STANDINS OUTPUT" >&2; exit 2; }
+  command -v "${MSCOMPRESS:-mscompress}" >/dev/null ||
+    { echo "make-examples.sh: mscompress is needed" >&2; exit 1; }
+  mkdir -p "$3"
+  standins=$(cd "$2" && pwd)
+  output=$(cd "$3" && pwd)
+  complete_machine "$standins" "$output" smp-uniprocessor-hal uniprocessor
+  complete_machine "$standins" "$output" up-multiprocessor-hal multiprocessor
+  exit 0
+fi
+[[ $# -eq 0 ]] || { echo "usage: make-examples.sh [complete STANDINS OUTPUT]" >&2; exit 2; }
 make_machine smp-uniprocessor-hal 2 1 "Uniprocessor Free"
 make_machine up-multiprocessor-hal 1 0 "Multiprocessor Free"

@@ -1,10 +1,12 @@
 // Fuzzes the PE file reader over arbitrary bytes: the headers, the resource walk down to the
-// version resource, and the checksum over the file.
+// version resource, and the checksum over the file; and the media check's rule over them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <vector>
 
+#include "hal/media_check.h"
 #include "hal/pe_file.h"
 
 namespace {
@@ -54,5 +56,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The sum is 16 bits wide; the length comes on top.
   Check(checkSum - static_cast<std::uint32_t>(size) <= 0xFFFF);
+
+  // The media check: a file always suits itself, and the two halves of the input are judged
+  // only when both carry a fixed version.
+  using halshift::hal::CompareWithInstalledKernel;
+  using halshift::hal::MediaRole;
+  using halshift::hal::MediaVerdict;
+  const bool hasVersion = version.state == VersionState::kPresent && version.fileVersion;
+  const auto self = CompareWithInstalledKernel(file, file, MediaRole::kKernel);
+  Check(self.verdict == (hasVersion ? MediaVerdict::kSuits : MediaVerdict::kNotChecked));
+  const std::span<const std::uint8_t> whole(file);
+  const auto first = whole.first(size / 2);
+  const auto second = whole.subspan(size / 2);
+  for (const MediaRole role : {MediaRole::kKernel, MediaRole::kSystemFile}) {
+    const auto halves = CompareWithInstalledKernel(first, second, role);
+    Check((halves.verdict == MediaVerdict::kNotChecked) == (!halves.installed || !halves.media));
+    if (halves.verdict == MediaVerdict::kOtherRevision) Check(role == MediaRole::kKernel);
+  }
   return 0;
 }

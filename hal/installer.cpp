@@ -5,15 +5,12 @@
 #include "app/locations.h"
 #include "app/registry_record.h"
 #include "base/winpath.h"
+#include "hal/whole_file.h"
 
 namespace halshift::hal {
 namespace {
 
 constexpr int kInstallAttempts = 3;
-// The attributes that SetFileAttributes can give back to a file.
-constexpr std::uint32_t kRestorableAttributes =
-    platform::kFileAttributeReadOnly | platform::kFileAttributeHidden |
-    platform::kFileAttributeSystem | platform::kFileAttributeArchive;
 
 std::string RecordFolderDrive(platform::Platform& machine) {
   return winpath::DriveDesignation(machine.system.GetSystemDirectory());
@@ -32,20 +29,9 @@ bool HoldsNewFile(platform::FileSystem& files, std::string_view path, const Inte
   return bytes && bytes->size() == file.size && ContentHash(*bytes) == file.hash;
 }
 
-void RemoveFile(platform::FileSystem& files, std::string_view path) {
-  if (!FileExists(files, path)) return;
-  files.SetFileAttributes(path, platform::kFileAttributeNormal);
-  files.DeleteFile(path);
-}
-
 // A placeholder that never received an old file is empty; one that did holds it.
 void RemoveEmptyPlaceholder(platform::FileSystem& files, std::string_view path) {
   if (!path.empty() && SizeOf(files, path) == std::uint64_t{0}) files.DeleteFile(path);
-}
-
-void RestoreAttributes(platform::FileSystem& files, std::string_view path, std::uint32_t attributes) {
-  const std::uint32_t restorable = attributes & kRestorableAttributes;
-  files.SetFileAttributes(path, restorable != 0 ? restorable : platform::kFileAttributeNormal);
 }
 
 // Afterwards the destination holds the new file, and the old one, if there was one, lies aside.
@@ -76,11 +62,11 @@ bool MoveBack(platform::FileSystem& files, const IntentFile& file) {
       if (!files.DeleteFile(file.destinationPath)) return false;
     }
     if (!files.MoveFile(file.asidePath, file.destinationPath)) return false;
-    RestoreAttributes(files, file.destinationPath, file.attributes);
+    files.SetFileAttributes(file.destinationPath, RestorableAttributes(file.attributes));
   } else if (!file.asidePath.empty()) {
     // The old file never left; a step on the way may have cleared its attributes.
     if (FileExists(files, file.destinationPath)) {
-      RestoreAttributes(files, file.destinationPath, file.attributes);
+      files.SetFileAttributes(file.destinationPath, RestorableAttributes(file.attributes));
     }
   } else if (HoldsNewFile(files, file.destinationPath, file)) {
     files.SetFileAttributes(file.destinationPath, platform::kFileAttributeNormal);
@@ -145,16 +131,13 @@ bool UndoChange(platform::FileSystem& files, const IntentRecord& record) {
 // record is written: staged files, and placeholders that never received an old file.
 void RemoveLeftovers(platform::Platform& machine) {
   const std::string systemDirectory = record::ReadSystemDirectory(machine.registry);
-  const std::string staged = std::string(kStagedPrefix) + "*.TMP";
-  for (const auto& found : machine.files.FindFiles(winpath::Append(systemDirectory, staged))) {
-    if ((found.attributes & platform::kFileAttributeDirectory) != 0) continue;
-    RemoveFile(machine.files, winpath::Append(systemDirectory, found.name));
-  }
+  RemoveTemporaryFiles(machine.files, systemDirectory, kStagedPrefix);
   const std::string placeholders = std::string(kPlaceholderPrefix) + "*.TMP";
   for (const auto& found : machine.files.FindFiles(winpath::Append(systemDirectory, placeholders))) {
     if ((found.attributes & platform::kFileAttributeDirectory) != 0 || found.size != 0) continue;
     machine.files.DeleteFile(winpath::Append(systemDirectory, found.name));
   }
+  RemoveSetupLogLeftovers(machine.files, record::ReadSystemRoot(machine.registry));
 }
 
 }  // namespace
@@ -246,6 +229,12 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
   return false;
 }
 
+void SystemFileChange::KeepSetupLogInStep(std::string_view systemRoot) {
+  if (systemRoot.empty()) return;
+  record_.setupLogPath = SetupLogPath(systemRoot);
+  record_.systemRoot = std::string(systemRoot);
+}
+
 bool SystemFileChange::Commit(std::optional<std::string_view> currentType) {
   if (committed_ || staged_.empty()) return false;
   if (currentType) record_.currentType = std::string(*currentType);
@@ -260,8 +249,10 @@ bool SystemFileChange::Commit(std::optional<std::string_view> currentType) {
     if (UndoChange(machine_.files, record_)) machine_.files.DeleteFile(recordPath);
     return false;
   }
-  // The change stands even when the record stays: the next start finds every file in place
-  // and completes it once more.
+  // The change stands even when setup.log cannot follow it, or the record stays: the next
+  // start finds every file in place and completes it once more (a second rewrite of
+  // setup.log finds its lines as asked).
+  setupLog_ = UpdateSetupLog(machine_.files, record_);
   if (Settle(machine_.files, record_)) machine_.files.DeleteFile(recordPath);
   return true;
 }
@@ -281,9 +272,10 @@ bool InstallFiles(const HalInstallation& installation, FileNames sourceNames,
   return change.Stage(sourceNames, destinationNames) && change.Commit(std::nullopt);
 }
 
-InterruptedChange FinishInterruptedChange(platform::Platform& machine) {
+FinishedChange FinishInterruptedChange(platform::Platform& machine) {
   const std::string recordPath = IntentRecordPath(machine);
-  InterruptedChange outcome = InterruptedChange::kNone;
+  FinishedChange finished;
+  InterruptedChange& outcome = finished.outcome;
   if (FileExists(machine.files, recordPath)) {
     const auto text = machine.files.ReadFile(recordPath);
     const auto record = text ? ParseIntentRecord(*text) : std::nullopt;
@@ -299,11 +291,14 @@ InterruptedChange FinishInterruptedChange(platform::Platform& machine) {
         complete = complete && (HoldsNewFile(machine.files, file.stagedPath, file) ||
                                 HoldsNewFile(machine.files, file.destinationPath, file));
       }
-      if (complete) {
-        outcome = CompleteChange(machine, *record) && Settle(machine.files, *record) &&
-                          machine.files.DeleteFile(recordPath)
+      if (complete && CompleteChange(machine, *record)) {
+        finished.setupLog = UpdateSetupLog(machine.files, *record);
+        finished.setupLogPath = record->setupLogPath;
+        outcome = Settle(machine.files, *record) && machine.files.DeleteFile(recordPath)
                       ? InterruptedChange::kCompleted
                       : InterruptedChange::kFailed;
+      } else if (complete) {
+        outcome = InterruptedChange::kFailed;
       } else {
         outcome = UndoChange(machine.files, *record) && machine.files.DeleteFile(recordPath)
                       ? InterruptedChange::kUndone
@@ -312,7 +307,7 @@ InterruptedChange FinishInterruptedChange(platform::Platform& machine) {
     }
   }
   if (outcome != InterruptedChange::kFailed) RemoveLeftovers(machine);
-  return outcome;
+  return finished;
 }
 
 }  // namespace halshift::hal

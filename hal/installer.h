@@ -8,8 +8,10 @@
 // 2. Record the intent (hal/intent_record.h) beside the activity log and flush it.
 // 3. Commit: for each file, the old one is moved aside to its placeholder (allowed while the
 //    running system uses it) and the staged file is moved to its name; then CurrentType is
-//    written. The change stands: old files that nothing uses are deleted, those in use are
-//    scheduled for deletion at the next start, and the record is removed.
+//    written. The change stands. When the change keeps setup.log in step, its lines of the
+//    new files are rewritten (hal/setup_log_file.h); a failure there leaves the change
+//    standing. Old files that nothing uses are deleted, those in use are scheduled for
+//    deletion at the next start, and the record is removed.
 // A failed call during the commit puts everything back. A process ended during it leaves the
 // record, and FinishInterruptedChange completes the change at the next start, or undoes it when
 // a staged file is not there whole.
@@ -24,6 +26,7 @@
 
 #include "app/state.h"
 #include "hal/intent_record.h"
+#include "hal/setup_log_file.h"
 #include "platform/platform.h"
 
 namespace halshift::hal {
@@ -72,6 +75,10 @@ class SystemFileChange {
   };
   const std::vector<StagedFile>& Staged() const { return staged_; }
 
+  // Makes the change keep setup.log of systemRoot in step once it stands, also when the next
+  // start finishes it (the record names setup.log). Nothing for an empty systemRoot.
+  void KeepSetupLogInStep(std::string_view systemRoot);
+
   // Records the intent and commits the staged files, then writes currentType when given. True
   // when the change stands; false, with every file and CurrentType as they were (or, when even
   // putting back fails, the record left for the next start), when any step fails.
@@ -80,6 +87,10 @@ class SystemFileChange {
   // Removes what was staged, and the placeholders taken.
   void Abandon();
 
+  // What the commit did to setup.log; kUnchanged before a commit and for a change that does
+  // not keep it in step.
+  SetupLogUpdate SetupLogOutcome() const { return setupLog_; }
+
  private:
   platform::Platform& machine_;
   std::string sourceDirectory_;
@@ -87,6 +98,7 @@ class SystemFileChange {
   std::vector<StagedFile> staged_;
   IntentRecord record_;
   bool committed_ = false;
+  SetupLogUpdate setupLog_ = SetupLogUpdate::kUnchanged;
 };
 
 // Stages and commits the pairs without a HAL kind: true when all of them stand; on false the
@@ -102,9 +114,18 @@ enum class InterruptedChange {
   kFailed,     // a step failed; the record stays for the next start
 };
 
-// Finishes the change recorded beside the activity log, if there is one, and then, when no
-// record is left, removes the temporary files that an interrupted change leaves in the system
-// directory: staged files, and placeholders that never received an old file.
-InterruptedChange FinishInterruptedChange(platform::Platform& machine);
+struct FinishedChange {
+  InterruptedChange outcome = InterruptedChange::kNone;
+  // What completing the change did to setup.log; kUnchanged unless the change was completed.
+  SetupLogUpdate setupLog = SetupLogUpdate::kUnchanged;
+  std::string setupLogPath;  // the one the record names
+};
+
+// Finishes the change recorded beside the activity log, if there is one (a completed change
+// also keeps setup.log in step when its record says so), and then, when no record is left,
+// removes the temporary files that an interrupted change leaves: staged files and placeholders
+// that never received an old file in the system directory, and a setup.log rewrite's
+// temporary files in the repair folder.
+FinishedChange FinishInterruptedChange(platform::Platform& machine);
 
 }  // namespace halshift::hal

@@ -26,14 +26,27 @@ inline constexpr std::array<std::string_view, 2> UniprocessorApicSourceNames = {
 // The spare HAL and kernel of the recovery boot entry, paired with UniprocessorSourceNames.
 inline constexpr std::array<std::string_view, 2> RecoveryFileNames = {"UPHAL.DLL",
                                                                        "UPKERNEL.EXE"};
+// The kernels on the media that the tables install, which the media check compares with the
+// installed kernel.
+inline constexpr std::string_view kMultiprocessorKernel = MultiprocessorSourceNames[1];
+inline constexpr std::string_view kUniprocessorKernel = UniprocessorSourceNames[1];
 
 // Installs the multiprocessor set from installation.sourceDirectory and records "Multiprocessor
-// Free". On failure sets error to text 114 and changes nothing: every file and CurrentType are
-// as they were.
-bool UpgradeHal(HalInstallation& installation, std::string& error);
+// Free", then rewrites the set's lines of setup.log to name the files now installed. On failure
+// sets error to text 114 (the files could not be installed) or 159 (the media does not match
+// the installed system) and changes nothing: every file, CurrentType and setup.log are as they
+// were. When the switch stands but setup.log could not be rewritten, sets warning to text 160
+// and still succeeds; warning is left as it was otherwise.
+bool UpgradeHal(HalInstallation& installation, std::string& error, std::string& warning);
 // Installs the uniprocessor HAL (HALAPIC.DLL when the firmware declares the APIC
-// configuration) and kernel, and records "Uniprocessor Free"; failures as for UpgradeHal.
-bool DowngradeHal(HalInstallation& installation, std::string& error);
+// configuration) and kernel, and records "Uniprocessor Free"; setup.log, failures and the
+// warning as for UpgradeHal.
+bool DowngradeHal(HalInstallation& installation, std::string& error, std::string& warning);
+
+// Installs the media's uniprocessor HAL and kernel as the spare UPHAL.DLL and UPKERNEL.EXE of
+// the recovery entry, after the same media check; setup.log is not touched (it describes the
+// files the system starts with). On failure sets error to text 114 or 159 and changes nothing.
+bool InstallRecoveryFiles(HalInstallation& installation, std::string& error);
 
 // More than one processor and the uniprocessor HAL.
 bool UpgradeRecommended(const HalInstallation& installation);

@@ -1,10 +1,73 @@
 // HAL identification: the HAL kind, the recovery entry and the system directory.
 #include "inspect/identify.h"
 
+#include <array>
+#include <span>
+
 #include "app/registry_record.h"
+#include "app/strings.h"
+#include "base/text.h"
+#include "base/winpath.h"
 #include "bootmenu/recovery_detect.h"
+#include "hal/pe_file.h"
+#include "hal/upgrade.h"
 
 namespace halshift::inspect {
+namespace {
+
+struct NamedKind {
+  std::string_view originalFilename;
+  HalKind kind;
+};
+
+constexpr std::array<NamedKind, 5> kNamedKinds = {{
+    {"hal.dll", HalKind::kUniprocessor},
+    {"halapic.dll", HalKind::kUniprocessor},
+    {"ntoskrnl.exe", HalKind::kUniprocessor},
+    {"halmps.dll", HalKind::kMultiprocessor},
+    {"ntkrnlmp.exe", HalKind::kMultiprocessor},
+}};
+
+// Shown for a file whose name cannot be read.
+constexpr std::string_view kUnknownName = "?";
+
+// The OriginalFilename of an installed file; empty when it cannot be read.
+std::string OriginalFilenameOf(platform::FileSystem& files, std::string_view path) {
+  const std::optional<std::string> bytes = files.ReadFile(path);
+  if (!bytes) return {};
+  const hal::pe::VersionResource resource = hal::pe::ReadVersionResource(
+      {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()});
+  return resource.originalFilename.value_or("");
+}
+
+bool Disagrees(std::string_view fileName, HalKind recorded) {
+  const HalKind named = HalKindOfFileName(fileName);
+  return named != HalKind::kNotIdentified && named != recorded;
+}
+
+}  // namespace
+
+HalKind HalKindOfFileName(std::string_view originalFilename) {
+  for (const NamedKind& named : kNamedKinds) {
+    if (text::EqualsIgnoreCase(originalFilename, named.originalFilename)) return named.kind;
+  }
+  return HalKind::kNotIdentified;
+}
+
+bool InstalledFilesDisagree(const HalInstallation& installation) {
+  return Disagrees(installation.halFileName, installation.halKind) ||
+         Disagrees(installation.kernelFileName, installation.halKind);
+}
+
+std::string InstalledFilesNotice(const HalInstallation& installation) {
+  platform::UserInterface& ui = installation.Machine().ui;
+  const auto shown = [](const std::string& name) {
+    return name.empty() ? kUnknownName : std::string_view(name);
+  };
+  return text::FillIn(ui.LoadString(strings::kRevertedHal),
+                      {shown(installation.halFileName), shown(installation.kernelFileName),
+                       ui.LoadString(strings::HalKindText(installation.halKind))});
+}
 
 HalKind HalKindOf(std::string_view currentType) {
   return currentType == record::kUniprocessorType ? HalKind::kUniprocessor
@@ -16,6 +79,11 @@ void IdentifyHal(HalInstallation& installation) {
   installation.halKind = HalKindOf(record::ReadCurrentType(machine.registry));
   installation.recoveryPresent = bootmenu::IsRecoveryEntryPresent(machine) ? 1 : 0;
   installation.systemDirectory = record::ReadSystemDirectory(machine.registry);
+  // The files say which kind is installed; CurrentType keeps the meaning of the HAL kind.
+  installation.halFileName = OriginalFilenameOf(
+      machine.files, winpath::Append(installation.systemDirectory, hal::SystemFileNames[0]));
+  installation.kernelFileName = OriginalFilenameOf(
+      machine.files, winpath::Append(installation.systemDirectory, hal::SystemFileNames[1]));
 }
 
 }  // namespace halshift::inspect

@@ -2,6 +2,7 @@
 // system directory into which the HAL operations install.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "app/state.h"
@@ -13,8 +14,22 @@ namespace halshift::inspect {
 HalKind HalKindOf(std::string_view currentType);
 
 // Fills installation.halKind from CurrentType, installation.recoveryPresent from the boot
-// menus and installation.systemDirectory from SystemRoot. Never fails: what cannot be read
-// reads as empty.
+// menus, installation.systemDirectory from SystemRoot, and installation.halFileName and
+// kernelFileName from the version resources of HAL.DLL and NTOSKRNL.EXE in that directory.
+// Never fails: what cannot be read reads as empty.
 void IdentifyHal(HalInstallation& installation);
+
+// The kind of HAL an OriginalFilename names, without regard to case: "hal.dll", "halapic.dll"
+// and "ntoskrnl.exe" the uniprocessor kind, "halmps.dll" and "ntkrnlmp.exe" the
+// multiprocessor kind; kNotIdentified (no opinion) for any other name and an empty one.
+HalKind HalKindOfFileName(std::string_view originalFilename);
+
+// True when the installed HAL or kernel names a kind other than the one CurrentType records
+// (installation.halKind): a switch undone behind halshift's back, by a service pack or a
+// repair that put other files down. A file with no opinion agrees with anything.
+bool InstalledFilesDisagree(const HalInstallation& installation);
+
+// The notice of such a disagreement (text 161): the two file names and the recorded kind.
+std::string InstalledFilesNotice(const HalInstallation& installation);
 
 }  // namespace halshift::inspect

@@ -5,13 +5,14 @@
 #   scripts/install-deps.sh linux    only what the Linux build and its run need
 set -euo pipefail
 
+# The example machine images get stand-in system files built with mingw-w64's C compiler and
+# windres, checksummed with python3 and compressed with mscompress.
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
-                libgmock-dev libbenchmark-dev attr)
+                libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress)
 # Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
-# the private X server; DejaVu Sans Mono draws the terminal's picture; python3 builds and
-# checks the stand-in PE files.
-test_packages=(mscompress gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
-               python3 wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
+# the private X server; DejaVu Sans Mono draws the terminal's picture.
+test_packages=(gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
+               wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
                openbox fonts-dejavu-core)
 
 packages=("${linux_packages[@]}")

@@ -8,6 +8,7 @@ bash scripts/install-deps.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j2 --target halshift
+cmake --build --preset linux -j2 --target halshift halshift_examples
 bash tests/wine/gui-test.sh build/win32 docs
-HALSHIFT_SOURCE_DIR=$PWD sh tests/terminal/tmux-test.sh build/linux/platform/image/halshift docs/terminal.png
+HALSHIFT_SOURCE_DIR=$PWD HALSHIFT_EXAMPLES=$PWD/build/linux/examples \
+  sh tests/terminal/tmux-test.sh build/linux/platform/image/halshift docs/terminal.png

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs "halshift upgrade_hal enable_recovery" on a fresh copy of the example machine
-# examples/smp-uniprocessor-hal and shows what it did: the exit code, the log, the system
-# directory before and after, the files scheduled for deletion at the next start, and the
-# BOOT.INI difference. Ends with one line that says whether the run did what the keywords ask
-# for: exit code 0 when it did, 1 when not.
+# smp-uniprocessor-hal and shows what it did: the exit code, the log, the system directory
+# before and after, the files scheduled for deletion at the next start, and the BOOT.INI and
+# setup.log differences. Ends with one line that says whether the run did what the keywords
+# ask for: exit code 0 when it did, 1 when not.
 #   usage: scripts/run-example.sh path/to/halshift [keywords...]
+# The complete example image (with its stand-in system files, which the build makes) is taken
+# from HALSHIFT_EXAMPLES, by default build/linux/examples of the source tree.
 set -uo pipefail
 if [[ $# -lt 1 || ! -x $1 ]]; then
   echo "usage: $0 path/to/halshift [keywords...]" >&2
@@ -16,7 +18,11 @@ keywords=("$@")
 [[ ${#keywords[@]} -eq 0 ]] && keywords=(upgrade_hal enable_recovery)
 
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-example=$source_dir/examples/smp-uniprocessor-hal
+example=${HALSHIFT_EXAMPLES:-$source_dir/build/linux/examples}/smp-uniprocessor-hal
+if [[ ! -f $example/drives/C/WINNT/System32/HAL.DLL ]]; then
+  echo "no complete example image at $example: build the halshift_examples target" >&2
+  exit 2
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/halshift-example-XXXXXX")
 machine=$work/machine
 cp -r "$example" "$machine"
@@ -33,12 +39,28 @@ attributes() {
   printf '%s' "${flags:--}"
 }
 
+# A string of a stand-in PE file's version resource, which holds it in UTF-16.
+version_string() {  # file key
+  local key
+  key=$(printf '%s' "$2" | sed 's/./&\\x00/g')
+  LC_ALL=C grep -aoP "$key\\x00\\x00(\\x00\\x00)?\\K([ -~]\\x00)+" "$1" 2>/dev/null | head -n 1 | tr -d '\0'
+}
+
+# What a file is: for a PE file, the name and the version its version resource gives.
+describe() {  # file
+  if [[ $(head -c 2 "$1") == MZ ]]; then
+    printf 'PE file: %s %s' "$(version_string "$1" OriginalFilename)" "$(version_string "$1" FileVersion)"
+  else
+    head -c 60 "$1" | tr -d '\r\n'
+  fi
+}
+
 listing() {  # directory (host path)
   local file
   for file in "$1"/*; do
     [[ -f $file ]] || continue
     printf '  %-14s %6s bytes  %-3s  %s\n' "$(basename "$file")" "$(stat -c %s "$file")" \
-      "$(attributes "$file")" "$(head -c 60 "$file" | tr -d '\r\n')"
+      "$(attributes "$file")" "$(describe "$file")"
   done
 }
 
@@ -68,8 +90,10 @@ pending() {  # registry.reg: PendingFileRenameOperations as its strings
 }
 
 system32=$machine/drives/C/WINNT/System32
+setup_log=$machine/drives/C/WINNT/repair/setup.log
 cp "$machine/drives/C/BOOT.INI" "$work/BOOT.INI.before"
-echo "== machine: a copy of examples/smp-uniprocessor-hal"
+cp "$setup_log" "$work/setup.log.before"
+echo "== machine: a copy of the example image smp-uniprocessor-hal"
 echo "== C:\\WINNT\\System32 before"
 listing "$system32"
 
@@ -100,6 +124,11 @@ echo "== diff BOOT.INI before after (attributes now: $(attributes "$machine/driv
 diff <(tr -d '\r' < "$work/BOOT.INI.before") <(tr -d '\r' < "$machine/drives/C/BOOT.INI")
 backup=$(find "$machine/drives/C" -maxdepth 1 -iname 'BOOTINI.ORV' | head -n 1)
 [[ -n $backup ]] && echo "== BOOTINI.ORV holds the menu as it was: $(cmp -s "$backup" "$work/BOOT.INI.before" && echo yes || echo no)"
+echo
+echo "== diff C:\\WINNT\\repair\\setup.log before after (attributes now: $(attributes "$setup_log"))"
+diff <(tr -d '\r' < "$work/setup.log.before") <(tr -d '\r' < "$setup_log")
+setup_backup=$(find "$machine/drives/C/WINNT/repair" -maxdepth 1 -iname 'setup.orv' | head -n 1)
+[[ -n $setup_backup ]] && echo "== setup.orv holds setup.log as it was: $(cmp -s "$setup_backup" "$work/setup.log.before" && echo yes || echo no)"
 echo
 echo "== the machine is left in $machine"
 
@@ -136,9 +165,24 @@ expect_switched() {  # expect_switched KIND
     problems+=("HAL.DLL and NTOSKRNL.EXE are neither replaced nor pending")
   fi
 }
+# setup.log names the media files of the new HAL and kernel, so that a service pack keeps them.
+expect_setup_log() {  # expect_setup_log HAL KERNEL (extended regular expressions)
+  local lines
+  lines=$(tr -d '\r' < "$setup_log")
+  if grep -qiE "^\\\\WINNT\\\\system32\\\\hal\\.dll = \"$1\"," <<<"$lines" &&
+     grep -qiE "^\\\\WINNT\\\\system32\\\\ntoskrnl\\.exe = \"$2\"," <<<"$lines"; then
+    achieved+=("setup.log names the new HAL and kernel")
+  else
+    problems+=("setup.log does not name the new HAL and kernel")
+  fi
+}
 recovery_line=$(tr -d '\r' < "$machine/drives/C/BOOT.INI" | grep -F '/ORVRCV=1')
-case $keyword_line in *UPGRADE_HAL*) expect_logged 123; expect_switched multiprocessor ;; esac
-case $keyword_line in *DOWNGRADE_HAL*) expect_logged 125; expect_switched uniprocessor ;; esac
+case $keyword_line in
+  *UPGRADE_HAL*) expect_logged 123; expect_switched multiprocessor; expect_setup_log 'halmps\.dll' 'ntkrnlmp\.exe' ;;
+esac
+case $keyword_line in
+  *DOWNGRADE_HAL*) expect_logged 125; expect_switched uniprocessor; expect_setup_log 'hal(apic)?\.dll' 'ntoskrnl\.exe' ;;
+esac
 case $keyword_line in
   *ENABLE_RECOVERY*)
     expect_logged 119

@@ -51,6 +51,7 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
         RunOperation(app_, upgrade ? Operation::kUpgradeHal : Operation::kDowngradeHal, error);
     if (outcome.succeeded) {
       operationSucceeded = true;
+      if (!outcome.warning.empty()) app_.ShowWarning(outcome.warning);
     } else {
       app_.ShowWarning(outcome.failure);
     }

@@ -6,6 +6,7 @@
 
 #include "app/strings.h"
 #include "hal/upgrade.h"
+#include "inspect/identify.h"
 #include "ui/about_dialog.h"
 
 namespace halshift::ui {
@@ -26,6 +27,11 @@ void HalUtilityDialog::OnInit(platform::DialogControls& dialog) {
   dialog.SetControlIcon(IDC_BANNER, IDI_BANNER, kBannerWidth, kBannerHeight);
   dialog.SetEmphasisFont(kStateValueControls);
   RefreshState(dialog);
+  // Once, as the window opens: the state shown is still the recorded one.
+  if (inspect::InstalledFilesDisagree(app_.installation)) {
+    dialog.MessageBox(inspect::InstalledFilesNotice(app_.installation),
+                      app_.LoadString(strings::kMessageCaption), platform::kMbIconExclamation);
+  }
 }
 
 void HalUtilityDialog::RefreshState(platform::DialogControls& dialog) {

@@ -2,9 +2,12 @@
 // log entries, the exit code and what the machine holds afterwards.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 
 #include "app/strings.h"
+#include "hal/intent_record.h"
+#include "tests/support/pe_fixtures.h"
 #include "tests/support/silent_run.h"
 #include "tests/support/example_machine.h"
 
@@ -15,6 +18,8 @@ using namespace testing;
 
 constexpr const char* kBootIni = "C:\\BOOT.INI";
 constexpr const char* kBackup = "C:\\BOOTINI.ORV";
+constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
+constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
 constexpr std::uint32_t kHiddenSystemReadOnly = platform::kFileAttributeReadOnly |
                                                 platform::kFileAttributeHidden |
                                                 platform::kFileAttributeSystem;
@@ -34,6 +39,7 @@ class CommandLineTest : public ::testing::Test {
     CopyExample(image_, "smp-uniprocessor-hal");
     originalMenu_ = image_.ReadDriveFile(kBootIni).value();
     originalSystem_ = SnapshotFolder(image_, kSystem32);
+    originalSetupLog_ = image_.ReadDriveFile(kSetupLog).value();
   }
 
   std::string CurrentType() {
@@ -49,11 +55,18 @@ class CommandLineTest : public ::testing::Test {
     EXPECT_EQ(SnapshotFolder(image_, kSystem32), originalSystem_)
         << Describe(SnapshotFolder(image_, kSystem32));
     EXPECT_EQ(CurrentType(), "Uniprocessor Free");
+    EXPECT_EQ(image_.ReadDriveFile(kSetupLog), originalSetupLog_);
+    EXPECT_FALSE(image_.ReadDriveFile(kSetupLogBackup).has_value());
+  }
+  // Marks a file as held by the running system: it can be read, not replaced.
+  void HoldOpen(const std::string& path) {
+    image_.WriteImageFile("machine.ini", image_.ReadImageFile("machine.ini").value() + path + "=\r\n");
   }
 
   TempImage image_;
   std::string originalMenu_;
   FolderSnapshot originalSystem_;
+  std::string originalSetupLog_;
 };
 
 TEST_F(CommandLineTest, TheTypicalRunEnablesRecoveryAndUpgrades) {
@@ -77,6 +90,8 @@ TEST_F(CommandLineTest, TheTypicalRunEnablesRecoveryAndUpgrades) {
 
   EXPECT_EQ(image_.ReadDriveFile(kBootIni), kEnabledMenu);
   EXPECT_EQ(image_.ReadDriveFile(kBackup), originalMenu_);
+  EXPECT_NE(image_.ReadDriveFile(kSetupLog), originalSetupLog_);
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLogBackup), originalSetupLog_);
   EXPECT_EQ(image_.DriveFileAttributes(kBootIni), kHiddenSystemReadOnly);
   EXPECT_EQ(image_.DriveFileAttributes(kBackup), kHiddenSystemReadOnly);
 
@@ -224,6 +239,102 @@ TEST_F(CommandLineTest, AFailedEnablingDoesNotStopTheUpgrade) {
   EXPECT_EQ(image_.ReadDriveFile(kBootIni), originalMenu_);
   EXPECT_FALSE(image_.ReadDriveFile(kBackup).has_value());
   EXPECT_EQ(CurrentType(), "Multiprocessor Free");
+}
+
+// The base CD in the drive of a Service Pack 6 machine: both operations are refused before
+// they change anything, each with the failure text and the reason that names the versions.
+TEST_F(CommandLineTest, MediaOfAnotherServicePackIsRefusedByEveryOperation) {
+  for (const char* name : {"NTOSKRNL", "NTKRNLMP"}) {
+    const std::string media = std::string("D:\\I386\\") + name;
+    std::filesystem::remove(image_.DrivePath(media + ".EX_"));
+    std::string standin = std::string("base/") + name + ".exe";
+    for (char& c : standin) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    image_.WriteDriveFile(media + ".EXE", StandinBytes(standin));
+  }
+  const SilentRun run = RunSilent(image_, "upgrade_hal enable_recovery");
+  EXPECT_EQ(run.exitCode, 0);
+  const auto reason = [](const char* file) {
+    return text::FillIn(Text(strings::kMediaMismatch), {file, "4.0.1381.7", "4.0.1381.335"});
+  };
+  EXPECT_EQ(DriverEntries(run.log),
+            Crlf(Text(strings::kEnableFailed) + reason("NTOSKRNL.EXE") + "\n" +
+                 Text(strings::kUpgradeFailed) + reason("NTKRNLMP.EXE") + "\n"));
+  ExpectUntouched();
+}
+
+TEST_F(CommandLineTest, TheSpareFilesLeaveSetupLogAlone) {
+  const SilentRun run = RunSilent(image_, "enable_recovery");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLog), originalSetupLog_);
+  EXPECT_FALSE(image_.ReadDriveFile(kSetupLogBackup).has_value());
+}
+
+TEST_F(CommandLineTest, ASetupLogThatCannotFollowIsLoggedAfterTheSuccess) {
+  HoldOpen(kSetupLog);
+  const SilentRun run = RunSilent(image_, "upgrade_hal");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(DriverEntries(run.log),
+            Crlf(Text(strings::kUpgraded) +
+                 text::FillIn(Text(strings::kSetupLogNotUpdated), {kSetupLog}) + "\n"));
+  EXPECT_EQ(CurrentType(), "Multiprocessor Free");
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLog), originalSetupLog_);
+}
+
+// A change cut off after its files were in place: the next start completes it and keeps
+// setup.log in step, or logs that it could not, after the completion.
+TEST_F(CommandLineTest, AChangeFinishedAtTheNextStartKeepsSetupLogInStep) {
+  for (const bool held : {false, true}) {
+    SCOPED_TRACE(held ? "setup.log held open" : "setup.log free");
+    TempImage image;
+    CopyExample(image, "smp-uniprocessor-hal");
+    const std::string setupLog = image.ReadDriveFile(kSetupLog).value();
+    const std::string newHal = InstalledContents(image, "D:\\I386\\HALMPS.DL_");
+    image.WriteDriveFile("C:\\WINNT\\System32\\HAL.DLL", newHal);
+    hal::IntentRecord record;
+    record.currentType = "Multiprocessor Free";
+    record.setupLogPath = kSetupLog;
+    record.systemRoot = "C:\\WINNT";
+    record.files.push_back({"C:\\WINNT\\System32\\hsn0001.TMP", "C:\\WINNT\\System32\\HAL.DLL",
+                            "", platform::kFileAttributeNormal, newHal.size(),
+                            hal::ContentHash(newHal), "HALMPS.DLL"});
+    image.WriteDriveFile("C:\\ORVSYSTEM\\log\\halshift.jnl", hal::FormatIntentRecord(record));
+    if (held) {
+      image.WriteImageFile("machine.ini", image.ReadImageFile("machine.ini").value() +
+                                              std::string(kSetupLog) + "=\r\n");
+    }
+    const SilentRun run = RunSilent(image, "nothing");
+    ASSERT_TRUE(run.log);
+    const std::string completed = Crlf(Text(strings::kInterruptedCompleted));
+    const std::string lag =
+        Crlf(text::FillIn(Text(strings::kSetupLogNotUpdated), {kSetupLog}) + "\n");
+    const std::size_t at = run.log->find(completed);
+    ASSERT_NE(at, std::string::npos) << *run.log;
+    EXPECT_EQ(run.log->find(lag) == at + completed.size(), held) << *run.log;
+    const std::string after = image.ReadDriveFile(kSetupLog).value();
+    if (held) {
+      EXPECT_EQ(after, setupLog);
+    } else {
+      EXPECT_NE(after.find("\\WINNT\\system32\\hal.dll = \"halmps.dll\","), std::string::npos) << after;
+      EXPECT_EQ(image.ReadDriveFile(kSetupLogBackup), setupLog);
+    }
+  }
+}
+
+// A service pack put the uniprocessor HAL and kernel back under a CurrentType that still
+// records the multiprocessor kind: the state block keeps the recorded kind, and one entry
+// after it names the files.
+TEST_F(CommandLineTest, AHalRevertedBehindItsBackIsLoggedAfterTheState) {
+  const std::string registry = image_.ReadImageFile("registry.reg").value();
+  std::string changed = registry;
+  changed.replace(changed.find("Uniprocessor Free"), 17, "Multiprocessor Free");
+  image_.WriteImageFile("registry.reg", changed);
+  const SilentRun run = RunSilent(image_, "nothing");
+  ASSERT_TRUE(run.log);
+  EXPECT_NE(run.log->find("HAL:                        Multiprocessor HAL\r\n"), std::string::npos);
+  EXPECT_EQ(DriverEntries(run.log),
+            Crlf(text::FillIn(Text(strings::kRevertedHal),
+                              {"hal.dll", "ntoskrnl.exe", "Multiprocessor HAL"}) +
+                 "\n" + Text(strings::kNoValidOptions)));
 }
 
 }  // namespace

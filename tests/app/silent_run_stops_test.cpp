@@ -1,6 +1,7 @@
 // The typical silent run ended on the spot at each step that changes the disk, as a power cut
 // or a kill would end it, then started again with no keyword: the machine still starts, with a
-// matching HAL and kernel and a whole BOOT.INI, and nothing is left behind.
+// matching HAL and kernel, a whole BOOT.INI and a setup.log in step with them, and nothing is
+// left behind.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -48,9 +49,11 @@ TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
     if (!RunStoppedAt(image, step)) break;
     ++stops;
 
-    // Even before anything finishes the change, BOOT.INI is whole: the old file or the new.
+    // Even before anything finishes the change, BOOT.INI and setup.log are whole: the old
+    // file or the new.
     const std::string menu = image.ReadDriveFile("C:\\BOOT.INI").value_or("<missing>");
     EXPECT_TRUE(menu == oldMenu || menu == newMenu) << menu;
+    ExpectWholeSetupLog(typical, ReadEndState(image));
 
     const bool recordLeft = image.ReadDriveFile(kIntentRecord).has_value();
     const std::string second = StartAgain(image);

@@ -278,7 +278,7 @@ TEST_F(InstallerImageTest, AFailedCommitPutsEverythingBackOrIsFinishedAtTheNextS
       if (copy.ReadDriveFile(RecordPath())) {
         ++finishedLater;
         machine->image->Faults().Reset();
-        EXPECT_EQ(FinishInterruptedChange(machine->Platform()), InterruptedChange::kCompleted);
+        EXPECT_EQ(FinishInterruptedChange(machine->Platform()).outcome, InterruptedChange::kCompleted);
         EXPECT_FALSE(copy.ReadDriveFile(RecordPath()));
       }
       for (const auto& [name, file] : testing::SnapshotFolder(copy, kSystem)) {
@@ -331,7 +331,7 @@ class InterruptedChangeTest : public InstallerImageTest {
   InterruptedChange Finish() {
     auto session = Open();
     if (!session.machine) return InterruptedChange::kFailed;
-    return FinishInterruptedChange(session.machine->Platform());
+    return FinishInterruptedChange(session.machine->Platform()).outcome;
   }
   std::string CurrentType() {
     auto session = Open();

@@ -3,15 +3,51 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "app/state.h"
 #include "app/strings.h"
+#include "base/text.h"
+#include "hal/pe_file.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/pe_fixtures.h"
 
 namespace halshift::hal {
 namespace {
 
 using testing::kSystem32;
+
+constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
+constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
+
+// The checksum a file's header records (written by the fixture tool, not by the program), as
+// setup.log writes it.
+std::string HeaderCheckSum(const std::string& bytes) {
+  const pe::PeHeadersRead read = pe::ReadPeHeaders(
+      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  EXPECT_EQ(read.fault, pe::PeFault::kNone);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%x", read.headers.headerCheckSum);
+  return hex;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// setup.log's text with the whole line of one system file replaced.
+std::string WithLine(std::string text, const std::string& file, const std::string& value) {
+  const std::string key = "\\WINNT\\system32\\" + file + " = ";
+  const auto at = text.find(key);
+  EXPECT_NE(at, std::string::npos) << file;
+  if (at == std::string::npos) return text;
+  return text.replace(at, text.find("\r\n", at) - at, key + value);
+}
 
 TEST(RecommendationTest, ComparesTheProcessorCountWithTheHalKind) {
   struct Case {
@@ -44,6 +80,8 @@ class HalSwitchTest : public ::testing::Test {
   void Load(const std::string& example) {
     testing::CopyExample(image_, example);
     before_ = testing::SnapshotFolder(image_, kSystem32);
+    setupLogBefore_ = image_.ReadDriveFile(kSetupLog).value_or("");
+    ASSERT_FALSE(setupLogBefore_.empty());
   }
 
   // Runs one operation on a freshly opened image, as the drivers set it up.
@@ -55,7 +93,8 @@ class HalSwitchTest : public ::testing::Test {
     HalInstallation installation(machine_->Platform(), survey);
     installation.systemDirectory = kSystem32;
     installation.SetSourceDirectory("D:\\I386");
-    return upgrade ? hal::UpgradeHal(installation, error) : hal::DowngradeHal(installation, error);
+    return upgrade ? hal::UpgradeHal(installation, error, warning_)
+                   : hal::DowngradeHal(installation, error, warning_);
   }
 
   testing::RegistryText CurrentType() {
@@ -64,15 +103,29 @@ class HalSwitchTest : public ::testing::Test {
                                      "CurrentType");
   }
 
-  std::string Installed(const char* name) {
+  std::string Installed(const std::string& name) {
     return image_.ReadDriveFile(std::string(kSystem32) + "\\" + name).value_or("<missing>");
   }
-  std::string Media(const char* name) {
+  std::string Media(const std::string& name) {
     return testing::InstalledContents(image_, std::string("D:\\I386\\") + name);
+  }
+
+  // setup.log as it was loaded, with the lines of the files given (name on the media, file in
+  // the system directory) naming them with their checksums.
+  std::string ExpectedSetupLog(std::initializer_list<std::pair<const char*, const char*>> lines) {
+    std::string text = setupLogBefore_;
+    for (const auto& [media, installed] : lines) {
+      const std::string bytes = Installed(installed);
+      text = WithLine(text, Lower(installed),
+                      "\"" + Lower(media) + "\",\"" + HeaderCheckSum(bytes) + "\"");
+    }
+    return text;
   }
 
   testing::TempImage image_;
   testing::FolderSnapshot before_;
+  std::string setupLogBefore_;
+  std::string warning_;
   std::unique_ptr<testing::OpenedMachine> machine_;
 };
 
@@ -96,6 +149,16 @@ TEST_F(HalSwitchTest, UpgradeInstallsTheMultiprocessorSetAndRecordsIt) {
   EXPECT_EQ(testing::PendingDeletions(machine->Platform().registry).size(), 2u);
   EXPECT_EQ(testing::SnapshotFolder(image_, kSystem32).size(), 8u)
       << testing::Describe(testing::SnapshotFolder(image_, kSystem32));
+
+  // setup.log names the six files by the media files they came from, every other byte kept,
+  // read-only as it was, its old text in the backup beside it.
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLog),
+            ExpectedSetupLog({{"HALMPS.DLL", "HAL.DLL"}, {"NTKRNLMP.EXE", "NTOSKRNL.EXE"},
+                              {"NTDLL.DLL", "NTDLL.DLL"}, {"KERNEL32.DLL", "KERNEL32.DLL"},
+                              {"WINSRV.DLL", "WINSRV.DLL"}, {"WIN32K.SYS", "WIN32K.SYS"}}));
+  EXPECT_EQ(image_.DriveFileAttributes(kSetupLog), platform::kFileAttributeReadOnly);
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLogBackup), setupLogBefore_);
+  EXPECT_EQ(warning_, "");
 }
 
 class DowngradeTest : public HalSwitchTest, public ::testing::WithParamInterface<bool> {};
@@ -114,6 +177,11 @@ TEST_P(DowngradeTest, InstallsOnlyTheHalAndKernelTakingTheApicHalWhenDeclared) {
     EXPECT_EQ(after.at(name), before_.at(name)) << name;
   }
   EXPECT_EQ(CurrentType().text, "Uniprocessor Free");
+  // Only the HAL's and the kernel's lines change.
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLog),
+            ExpectedSetupLog({{apic ? "HALAPIC.DLL" : "HAL.DLL", "HAL.DLL"},
+                              {"NTOSKRNL.EXE", "NTOSKRNL.EXE"}}));
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLogBackup), setupLogBefore_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Apic, DowngradeTest, ::testing::Bool());
@@ -141,6 +209,95 @@ TEST_F(HalSwitchTest, AHalKindThatCannotBeRecordedPutsTheFilesBack) {
   EXPECT_EQ(testing::SnapshotFolder(image_, kSystem32), before_)
       << testing::Describe(testing::SnapshotFolder(image_, kSystem32));
   EXPECT_NE(CurrentType().status, platform::kErrorSuccess);
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLog), setupLogBefore_);
+}
+
+// Media of another build, service pack or edition: refused before anything changes, with the
+// reason naming the media file and both versions.
+TEST_F(HalSwitchTest, MediaOfAnotherVersionIsRefusedWithNothingChanged) {
+  struct Case {
+    const char* name;
+    const char* example;
+    bool upgrade;
+    const char* mediaFile;  // replaced on the media (its compressed form removed)
+    const char* standin;
+    const char* version;
+  } cases[] = {
+      {"the base CD's multiprocessor kernel", "smp-uniprocessor-hal", true, "NTKRNLMP.EXE",
+       "base/ntkrnlmp.exe", "4.0.1381.7"},
+      {"a kernel of another build", "smp-uniprocessor-hal", true, "NTKRNLMP.EXE",
+       "other/ntkrnlmp.exe", "4.0.1314.1"},
+      {"a Terminal Server HAL", "smp-uniprocessor-hal", true, "HALMPS.DLL", "tse/halmps.dll",
+       "4.0.1381.33074"},
+      {"the base CD's uniprocessor kernel", "up-multiprocessor-hal", false, "NTOSKRNL.EXE",
+       "base/ntoskrnl.exe", "4.0.1381.7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& entry : std::filesystem::directory_iterator(image_.Root())) {
+      std::filesystem::remove_all(entry.path());
+    }
+    Load(c.example);
+    std::string compressed = std::string("D:\\I386\\") + c.mediaFile;
+    compressed.back() = '_';
+    std::filesystem::remove(image_.DrivePath(compressed));
+    image_.WriteDriveFile(std::string("D:\\I386\\") + c.mediaFile, testing::StandinBytes(c.standin));
+    const std::string typeBefore = CurrentType().text;
+
+    std::string error;
+    EXPECT_FALSE(Run(c.upgrade, false, error));
+    EXPECT_EQ(error, text::FillIn(strings::BuiltInString(strings::kMediaMismatch),
+                                  {c.mediaFile, c.version, "4.0.1381.335"}));
+    EXPECT_EQ(testing::SnapshotFolder(image_, kSystem32), before_)
+        << testing::Describe(testing::SnapshotFolder(image_, kSystem32));
+    EXPECT_EQ(CurrentType().text, typeBefore);
+    EXPECT_EQ(image_.ReadDriveFile(kSetupLog), setupLogBefore_);
+    EXPECT_FALSE(image_.ReadDriveFile(kSetupLogBackup));
+    EXPECT_FALSE(image_.ReadDriveFile("C:\\ORVSYSTEM\\log\\halshift.jnl"));
+  }
+}
+
+TEST_F(HalSwitchTest, ASecondSwitchFindsSetupLogInStepAndKeepsTheFirstBackup) {
+  Load("smp-uniprocessor-hal");
+  std::string error;
+  ASSERT_TRUE(Run(true, false, error));
+  const std::optional<std::string> afterFirst = image_.ReadDriveFile(kSetupLog);
+  ASSERT_NE(afterFirst, setupLogBefore_);
+  ASSERT_TRUE(Run(true, false, error));
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLog), afterFirst);
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLogBackup), setupLogBefore_);
+}
+
+TEST_F(HalSwitchTest, ASetupLogThatCannotBeReplacedLeavesTheSwitchStandingWithAWarning) {
+  Load("smp-uniprocessor-hal");
+  // Held open, as by another program: it can be read and copied, not replaced.
+  const std::string ini = image_.ReadImageFile("machine.ini").value_or("");
+  image_.WriteImageFile("machine.ini", ini + "C:\\WINNT\\repair\\setup.log=\r\n");
+  std::string error = "untouched";
+  EXPECT_TRUE(Run(true, false, error));
+  EXPECT_EQ(error, "untouched");
+  EXPECT_EQ(warning_, text::FillIn(strings::BuiltInString(strings::kSetupLogNotUpdated), {kSetupLog}));
+  EXPECT_EQ(Installed("HAL.DLL"), Media("HALMPS.DL_"));
+  EXPECT_EQ(CurrentType().text, "Multiprocessor Free");
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLog), setupLogBefore_);
+  EXPECT_EQ(image_.DriveFileAttributes(kSetupLog), platform::kFileAttributeReadOnly);
+}
+
+TEST_F(HalSwitchTest, ASwitchWithoutSetupLogOrItsLinesLeavesItAsItIs) {
+  Load("smp-uniprocessor-hal");
+  std::filesystem::remove(image_.DrivePath(kSetupLog));
+  std::string error;
+  EXPECT_TRUE(Run(true, false, error));
+  EXPECT_EQ(warning_, "");
+  EXPECT_FALSE(image_.ReadDriveFile(kSetupLog));
+  EXPECT_FALSE(image_.ReadDriveFile(kSetupLogBackup));
+
+  // A setup.log of other files only: not a byte changes, and no backup is made.
+  const std::string others = "[Files.WinNt]\r\n\\WINNT\\system32\\vga.dll = \"vga.dll\",\"74fd\"\r\n";
+  image_.WriteDriveFile(kSetupLog, others);
+  EXPECT_TRUE(Run(false, false, error));
+  EXPECT_EQ(image_.ReadDriveFile(kSetupLog), others);
+  EXPECT_FALSE(image_.ReadDriveFile(kSetupLogBackup));
 }
 
 }  // namespace

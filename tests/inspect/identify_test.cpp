@@ -9,6 +9,7 @@
 #include "app/registry_record.h"
 #include "app/state.h"
 #include "tests/support/boot_machine.h"
+#include "tests/support/pe_fixtures.h"
 
 namespace halshift {
 namespace {
@@ -104,6 +105,89 @@ TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
             platform::kErrorSuccess);
   inspect::IdentifyHal(installation);
   EXPECT_EQ(installation.halKind, HalKind::kMultiprocessor);
+}
+
+TEST(IdentifyHal, KindOfAnOriginalFilename) {
+  const struct {
+    const char* name;
+    HalKind kind;
+  } cases[] = {
+      {"hal.dll", HalKind::kUniprocessor},       {"HALAPIC.DLL", HalKind::kUniprocessor},
+      {"ntoskrnl.exe", HalKind::kUniprocessor},  {"halmps.dll", HalKind::kMultiprocessor},
+      {"NtKrnlMp.Exe", HalKind::kMultiprocessor}, {"halmpsm.dll", HalKind::kNotIdentified},
+      {"ntkrnlpa.exe", HalKind::kNotIdentified}, {"hal.dll ", HalKind::kNotIdentified},
+      {"", HalKind::kNotIdentified},
+  };
+  for (const auto& c : cases) EXPECT_EQ(inspect::HalKindOfFileName(c.name), c.kind) << c.name;
+}
+
+// The installed HAL and kernel as they are on disk, and whether they name another kind than
+// CurrentType records.
+TEST(IdentifyHal, ReadsTheInstalledFilesNamesAndComparesTheirKind) {
+  struct Case {
+    const char* name;
+    std::string hal;  // a stand-in's path, or "=" and the bytes
+    std::string kernel;
+    const char* currentType;
+    const char* halName;
+    const char* kernelName;
+    bool disagree;
+  } cases[] = {
+      {"both uniprocessor, recorded so", "sp/hal.dll", "sp/ntoskrnl.exe", "Uniprocessor Free",
+       "hal.dll", "ntoskrnl.exe", false},
+      {"both multiprocessor, recorded so", "sp/halmps.dll", "sp/ntkrnlmp.exe",
+       "Multiprocessor Free", "halmps.dll", "ntkrnlmp.exe", false},
+      {"uniprocessor files put back under a multiprocessor record", "sp/hal.dll",
+       "sp/ntoskrnl.exe", "Multiprocessor Free", "hal.dll", "ntoskrnl.exe", true},
+      {"the APIC HAL under a multiprocessor record", "sp/halapic.dll", "sp/ntkrnlmp.exe",
+       "Multiprocessor Free", "halapic.dll", "ntkrnlmp.exe", true},
+      {"only the HAL put back", "sp/hal.dll", "sp/ntkrnlmp.exe", "Multiprocessor Free", "hal.dll",
+       "ntkrnlmp.exe", true},
+      {"multiprocessor files under a uniprocessor record", "sp/halmps.dll", "sp/ntkrnlmp.exe",
+       "Uniprocessor Free", "halmps.dll", "ntkrnlmp.exe", true},
+      {"files without a version resource", "misc/noversion.dll", "=stand-in kernel",
+       "Multiprocessor Free", "", "", false},
+      {"an unknown name", "misc/german.dll", "sp/ntkrnlmp.exe", "Multiprocessor Free",
+       "deutsch.dll", "ntkrnlmp.exe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempImage image;
+    testing::WriteBootMachine(image);
+    image.WriteImageFile("registry.reg",
+                         Registry(std::string("\"CurrentType\"=\"") + c.currentType +
+                                  "\"\r\n\"SystemRoot\"=\"C:\\\\WINNT\"\r\n"));
+    const auto bytes = [](const std::string& file) {
+      return file.rfind('=', 0) == 0 ? file.substr(1) : testing::StandinBytes(file);
+    };
+    image.WriteDriveFile("C:\\WINNT\\System32\\HAL.DLL", bytes(c.hal));
+    image.WriteDriveFile("C:\\WINNT\\System32\\NTOSKRNL.EXE", bytes(c.kernel));
+    auto machine = OpenMachine(image);
+    ASSERT_TRUE(machine);
+    SystemSurvey survey(machine->Platform());
+    HalInstallation installation(machine->Platform(), survey);
+    inspect::IdentifyHal(installation);
+    EXPECT_EQ(installation.halFileName, c.halName);
+    EXPECT_EQ(installation.kernelFileName, c.kernelName);
+    EXPECT_EQ(inspect::InstalledFilesDisagree(installation), c.disagree);
+    // The recorded kind keeps its meaning.
+    EXPECT_EQ(installation.halKind, inspect::HalKindOf(c.currentType));
+  }
+}
+
+TEST(IdentifyHal, TheNoticeNamesTheFilesAndTheRecordedKind) {
+  TempImage image;
+  testing::WriteBootMachine(image);
+  auto machine = OpenMachine(image);
+  ASSERT_TRUE(machine);
+  SystemSurvey survey(machine->Platform());
+  HalInstallation installation(machine->Platform(), survey);
+  installation.halKind = HalKind::kMultiprocessor;
+  installation.halFileName = "hal.dll";
+  EXPECT_EQ(inspect::InstalledFilesNotice(installation),
+            "The installed HAL and kernel (hal.dll, ?) are not those of the Multiprocessor HAL "
+            "that the registry records. A Service Pack or the emergency repair may have "
+            "replaced them; please upgrade or downgrade the HAL again.");
 }
 
 }  // namespace

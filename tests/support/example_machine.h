@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -23,11 +22,14 @@ inline constexpr const char* kCurrentVersionKeyPath =
     "Software\\Microsoft\\Windows NT\\CurrentVersion";
 inline constexpr const char* kSystem32 = "C:\\WINNT\\System32";
 
-// Copies examples/<name> into the (empty) image directory.
+// Copies the complete example image <name> (examples/<name> with the system files, the CD's
+// files and setup.log that the build adds) into the (empty) image directory.
 inline void CopyExample(const TempImage& image, const std::string& name) {
-  const char* source = std::getenv("HALSHIFT_SOURCE_DIR");
-  ASSERT_NE(source, nullptr) << "HALSHIFT_SOURCE_DIR is not set";
-  const std::filesystem::path example = std::filesystem::path(source) / "examples" / name;
+  const std::string examples = HALSHIFT_EXAMPLES;
+  ASSERT_FALSE(examples.empty())
+      << "HALSHIFT_EXAMPLES is empty: the example images were not built (mingw-w64, windres, "
+         "python3 or mscompress was missing at configuration)";
+  const std::filesystem::path example = std::filesystem::path(examples) / name;
   ASSERT_TRUE(std::filesystem::is_directory(example)) << example;
   std::filesystem::copy(example, image.Root(), std::filesystem::copy_options::recursive |
                                                    std::filesystem::copy_options::overwrite_existing);

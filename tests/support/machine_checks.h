@@ -20,6 +20,8 @@ namespace halshift::testing {
 inline constexpr const char* kTypicalExample = "smp-uniprocessor-hal";
 inline constexpr const char* kTypicalCommandLine = "upgrade_hal enable_recovery";
 inline constexpr const char* kIntentRecord = "C:\\ORVSYSTEM\\log\\halshift.jnl";
+inline constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
+inline constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
 
 // The machine as it will be after its next restart: files scheduled for deletion are gone.
 struct EndState {
@@ -28,6 +30,8 @@ struct EndState {
   std::set<std::string> scheduled;  // names in the system directory deleted at the restart
   FolderSnapshot bootDrive;        // the files in C:\ (the log's folder aside)
   std::string currentType;
+  std::string setupLog;            // "<missing>" when there is none
+  std::string setupLogBackup;      // the same
   bool opens = false;              // machine.ini and registry.reg parse
 };
 
@@ -36,6 +40,8 @@ inline EndState ReadEndState(const TempImage& image) {
   state.raw = SnapshotFolder(image, kSystem32);
   state.systemDirectory = state.raw;
   state.bootDrive = SnapshotFolder(image, "C:");
+  state.setupLog = image.ReadDriveFile(kSetupLog).value_or("<missing>");
+  state.setupLogBackup = image.ReadDriveFile(kSetupLogBackup).value_or("<missing>");
   std::string error;
   auto opened = image::MachineImage::Open(image.Root(), error);
   state.opens = opened != nullptr;
@@ -104,7 +110,7 @@ inline std::vector<std::string> Leftovers(const TempImage& image, const EndState
     const std::string upper = text::ToUpper(name);
     const bool systemFile = it->path().parent_path() == image.DrivePath("C:\\WINNT\\System32");
     if (name.rfind(".halshift~", 0) == 0 || upper.rfind("HSN", 0) == 0 ||
-        upper.rfind("BMT", 0) == 0 || upper == "HALSHIFT.JNL" ||
+        upper.rfind("BMT", 0) == 0 || upper.rfind("SLT", 0) == 0 || upper == "HALSHIFT.JNL" ||
         (systemFile && upper.rfind("DEL", 0) == 0 && !state.scheduled.contains(upper))) {
       found.push_back(it->path().lexically_relative(image.Root()).string());
     }
@@ -112,10 +118,26 @@ inline std::vector<std::string> Leftovers(const TempImage& image, const EndState
   return found;
 }
 
-// The machine starts with a matching HAL and kernel, its kind recorded as it is, every file
+// The text that tells that setup.log could not follow a switch, as the log stores it.
+inline std::string SetupLogNotUpdatedEntry() {
+  return Crlf(text::FillIn(Text(strings::kSetupLogNotUpdated), {kSetupLog}) + "\n");
+}
+
+// setup.log is the old file or the new one, never a part of either; once it is the new one,
+// its backup holds the old one.
+inline void ExpectWholeSetupLog(const TypicalRun& typical, const EndState& state) {
+  const bool oldLog = state.setupLog == typical.before.setupLog;
+  EXPECT_TRUE(oldLog || state.setupLog == typical.after.setupLog) << state.setupLog;
+  if (!oldLog) {
+    EXPECT_EQ(state.setupLogBackup, typical.before.setupLog);
+  }
+}
+
+// The machine starts with a matching HAL and kernel, its kind recorded as it is, setup.log in
+// step with them (unless setupLogMayLag: the log told that it could not follow), every file
 // whole, and nothing left behind.
 inline void ExpectConsistent(const TempImage& image, const TypicalRun& typical,
-                             const EndState& state) {
+                             const EndState& state, bool setupLogMayLag = false) {
   EXPECT_TRUE(state.opens) << "machine.ini or registry.reg does not parse";
   const FolderSnapshot& before = typical.before.systemDirectory;
   const FolderSnapshot& after = typical.after.systemDirectory;
@@ -127,6 +149,11 @@ inline void ExpectConsistent(const TempImage& image, const TypicalRun& typical,
   EXPECT_TRUE(oldPair || newPair) << "HAL and kernel do not match:\n"
                                   << Describe(state.systemDirectory);
   EXPECT_EQ(state.currentType, newPair ? typical.after.currentType : typical.before.currentType);
+  ExpectWholeSetupLog(typical, state);
+  if (!setupLogMayLag) {
+    EXPECT_EQ(state.setupLog, newPair ? typical.after.setupLog : typical.before.setupLog)
+        << "setup.log is not in step with the HAL and kernel";
+  }
   // The spare pair for the recovery entry: both there or neither.
   EXPECT_EQ(state.systemDirectory.contains("UPHAL.DLL"), state.systemDirectory.contains("UPKERNEL.EXE"));
   if (state.systemDirectory.contains("UPHAL.DLL")) {

@@ -6,6 +6,8 @@
 # ASCII where the terminal can draw no lines. With a PNG path, the main window as it first
 # appears is drawn into that picture (render-screen.sh).
 #   Usage: tmux-test.sh <halshift binary> [picture.png]
+# HALSHIFT_EXAMPLES names the directory of the complete example images (the build's
+# examples/ directory); by default build/linux/examples of the source tree.
 set -u
 
 binary=${1:?usage: tmux-test.sh <halshift binary> [picture.png]}
@@ -15,8 +17,9 @@ if ! command -v tmux >/dev/null 2>&1; then
   exit 77
 fi
 source_dir=${HALSHIFT_SOURCE_DIR:-$(dirname "$0")/../..}
-example="$source_dir/examples/smp-uniprocessor-hal"
-[ -d "$example" ] || { echo "FAIL: no example image at $example"; exit 1; }
+example="${HALSHIFT_EXAMPLES:-$source_dir/build/linux/examples}/smp-uniprocessor-hal"
+[ -f "$example/drives/C/WINNT/System32/HAL.DLL" ] ||
+  { echo "FAIL: no complete example image at $example (build the halshift_examples target)"; exit 1; }
 
 work=$(mktemp -d)
 # A server of our own, so nothing of anybody else's tmux is touched; its socket goes with the

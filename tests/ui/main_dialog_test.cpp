@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "app/strings.h"
+#include "base/text.h"
 #include "inspect/identify.h"
 #include "tests/support/boot_machine.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/pe_fixtures.h"
 #include "tests/ui/scripted_dialogs.h"
 #include "ui/resource.h"
 
@@ -176,6 +178,40 @@ TEST_F(MainDialogTest, OpensWithTheRecommendedChoice) {
   }
 }
 
+// When the installed HAL and kernel name another kind than CurrentType records, a box says so
+// as the dialog opens; the state shown and the recommendation keep to the record.
+TEST_F(MainDialogTest, InstalledFilesOfAnotherKindAreReportedWhenItOpens) {
+  struct Case {
+    const char* hal;
+    const char* kernel;
+    bool reported;
+  } cases[] = {
+      {"sp/halmps.dll", "sp/ntkrnlmp.exe", true},
+      {"sp/hal.dll", "sp/ntoskrnl.exe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hal);
+    image.WriteDriveFile("C:\\WINNT\\System32\\HAL.DLL", StandinBytes(c.hal));
+    image.WriteDriveFile("C:\\WINNT\\System32\\NTOSKRNL.EXE", StandinBytes(c.kernel));
+    host = ScriptedDialogHost();
+    ThenApply({});
+    Run(2);
+    const std::string notice =
+        text::FillIn(Text(strings::kRevertedHal), {"halmps.dll", "ntkrnlmp.exe", "Uniprocessor HAL"});
+    if (c.reported) {
+      ASSERT_EQ(host.boxes.size(), 1u);
+      EXPECT_EQ(host.boxes[0].dialogId, IDD_HALSHIFT_DIALOG);
+      EXPECT_EQ(host.boxes[0].text, notice);
+      EXPECT_EQ(host.boxes[0].caption, "halshift Message");
+      EXPECT_EQ(host.boxes[0].style, platform::kMbIconExclamation);
+    } else {
+      EXPECT_TRUE(host.boxes.empty());
+    }
+    EXPECT_EQ(before.texts[IDC_CURRENT_HAL], "Uniprocessor HAL");
+    EXPECT_EQ(before.CheckedHalChoice(), IDC_UPGRADE_HAL);
+  }
+}
+
 TEST_F(MainDialogTest, InitializationDecoratesTheWindow) {
   std::vector<std::pair<unsigned, std::string>> menu;
   int windowIcon = 0;
@@ -296,6 +332,25 @@ TEST_F(MainDialogTest, SuccessfulUpgradeIsReadBackFromTheRegistry) {
   ASSERT_FALSE(machine->ui.boxes.empty());
   EXPECT_EQ(machine->ui.boxes.back().text, Text(strings::kInstallationSuccessful));
   EXPECT_TRUE(dialog->operationSucceeded);
+}
+
+TEST_F(MainDialogTest, AnUpgradeThatSetupLogCannotFollowWarnsAfterTheSuccess) {
+  PutMultiprocessorSetOnMedia();
+  PutOnMedia({"HAL.DLL"});
+  const std::string setupLog = "[Files.WinNt]\r\n\\WINNT\\system32\\hal.dll = \"hal.dll\",\"f63b\"\r\n";
+  image.WriteDriveFile("C:\\WINNT\\repair\\setup.log", setupLog);
+  image.WriteImageFile("machine.ini", image.ReadImageFile("machine.ini").value_or("") +
+                                          "[InUse]\r\nC:\\WINNT\\repair\\setup.log=\r\n");
+  ThenApply({{IDC_UPGRADE_HAL, false}});
+  host.ThenPress(IDC_OK);
+  Run(2);
+  const std::string warning =
+      text::FillIn(Text(strings::kSetupLogNotUpdated), {"C:\\WINNT\\repair\\setup.log"});
+  EXPECT_EQ(Log(), Crlf(Text(strings::kUpgraded) + warning + "\n"));
+  EXPECT_EQ(SessionBoxes(warning), 1);
+  EXPECT_EQ(machine->ui.boxes.back().text, Text(strings::kInstallationSuccessful));
+  EXPECT_EQ(CurrentType(), "Multiprocessor Free");
+  EXPECT_EQ(image.ReadDriveFile("C:\\WINNT\\repair\\setup.log"), setupLog);
 }
 
 TEST_F(MainDialogTest, FailedRecoveryAnsweredNoStopsTheApply) {

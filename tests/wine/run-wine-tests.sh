@@ -10,8 +10,11 @@
 # the Linux halshift writes for a machine image that mirrors the prefix; without one it is the
 # fixed text in expected_plain_log below.
 #
+# The servicepack check installs stand-in PE files of known versions (tests/fixtures/pe, built
+# by the win32 preset, or by the Linux build when given).
+#
 # HALSHIFT_WINE_CHECKS   names of the checks to run, blank-separated (default: all of
-#                        imports strings help log physmem arcname upgrade)
+#                        imports strings help log physmem arcname upgrade servicepack)
 # HALSHIFT_WINE_TIMEOUT  seconds allowed for each wine call (default 120)
 # HALSHIFT_WINE_KEEP     when set, the prefixes are kept for inspection and their paths printed
 #
@@ -29,7 +32,7 @@ win32_build=$(cd "$1" 2>/dev/null && pwd) || usage
 linux_build=${2:-${HALSHIFT_LINUX_BUILD:-}}
 script_dir=$(cd "$(dirname "$0")" && pwd)
 source_dir=${HALSHIFT_SOURCE_DIR:-$(cd "$script_dir/../.." && pwd)}
-checks=${HALSHIFT_WINE_CHECKS:-imports strings help log physmem arcname upgrade}
+checks=${HALSHIFT_WINE_CHECKS:-imports strings help log physmem arcname upgrade servicepack}
 wine_timeout=${HALSHIFT_WINE_TIMEOUT:-120}
 
 find_program() {
@@ -560,6 +563,191 @@ PYTHON
   report interrupted-change "${#problems[@]}" "${problems[@]}"
 }
 
+# The directory of the stand-in PE files: the win32 build's, else the Linux build's.
+standin_dir() {
+  local dir
+  for dir in "$win32_build/tests/fixtures/pe" ${linux_build:+"$linux_build/tests/fixtures/pe"}; do
+    if [ -f "$dir/sp/ntoskrnl.exe" ]; then
+      printf '%s' "$dir"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# The checksum setup.log gives a file (pe_checksum.py, a second implementation beside the
+# program's): lower-case hexadecimal without leading zeros.
+file_checksum() {  # file_checksum FILE
+  python3 "$source_dir/tests/fixtures/pe/pe_checksum.py" print "$1"
+}
+
+readonly system_file_names='HAL.DLL NTOSKRNL.EXE NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS'
+
+# A CD-ROM drive D: whose \I386 holds the files given as MEDIA-NAME=HOST-FILE, the kernels
+# compressed as the real CD keeps them.
+make_standin_cdrom() {  # make_standin_cdrom NAME=FILE...
+  local media=$work/spcdrom pair name
+  rm -rf "$media"
+  mkdir -p "$media/I386"
+  for pair in "$@"; do
+    name=${pair%%=*}
+    cp "${pair#*=}" "$media/I386/$name" || return 1
+    case $name in
+      *.EXE)
+        mscompress "$media/I386/$name" >/dev/null 2>&1 || return 1
+        rm -f "$media/I386/$name"
+        mv "$media/I386/${name}_" "$media/I386/${name%?}_" || return 1
+        ;;
+    esac
+  done
+  ln -sfn "$media" "$prefix/dosdevices/d:"
+  in_prefix wine reg add 'HKEY_LOCAL_MACHINE\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null
+}
+
+# setup.log of the prefix's installation, as NT 4.0 setup writes it (CR LF): the six system
+# files with the names and checksums of the files in the system directory, among others.
+write_setup_log() {  # write_setup_log FILE SYSTEM_ROOT_DIR SYSTEM_DIR
+  local file=$1 root=$2 system=$3 name path
+  {
+    printf '[Paths]\nTargetDirectory = "%s"\n[Signature]\nVersion = "WinNt4.0"\n' "$root"
+    printf '[Files.SystemPartition]\nntldr = "ntldr","2a36b"\n[Files.WinNt]\n'
+    printf '%s\\system32\\drivers\\atapi.sys = "atapi.sys","b1a6"\n' "$root"
+    for name in $system_file_names; do
+      path=$(find "$system" -maxdepth 1 -iname "$name" -type f | head -n 1)
+      printf '%s\\system32\\%s = "%s","%s"\n' "$root" "${name,,}" "${name,,}" "$(file_checksum "$path")"
+    done
+    printf '%s\\system32\\vga.dll = "vga.dll","74fd"\n' "$root"
+  } | sed 's/$/\r/' > "$file"
+}
+
+# A Service Pack system: the stand-in HAL and kernel of 4.0.1381.335 installed in place of
+# Wine's. First a CD of the base release (4.0.1381.7) is refused with nothing changed and the
+# reason in the log; then the Service Pack's CD is taken, and setup.log names the files that
+# the upgrade installed, every other byte kept.
+check_servicepack() {
+  local standins
+  standins=$(standin_dir) ||
+    { report media-check 1 "no stand-in PE files in $win32_build or ${linux_build:-(no Linux build)}"; return; }
+  local system_root system_dir root_dir
+  system_root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
+  system_dir=$(WINEPREFIX=$prefix winepath -u "$system_root\\system32" 2>/dev/null)
+  root_dir=${system_root#*:}
+
+  # Wine's own files are put back at the end, so that the prefix can run programs again.
+  local saved=$work/saved-servicepack file
+  mkdir -p "$saved"
+  for file in $system_file_names; do
+    find "$system_dir" -maxdepth 1 -iname "$file" -type f -exec cp -p {} "$saved/" \;
+  done
+  installed() {  # installed NAME: the host path of a system file
+    find "$system_dir" -maxdepth 1 -iname "$1" -type f | head -n 1
+  }
+  for file in HAL.DLL NTOSKRNL.EXE; do
+    find "$system_dir" -maxdepth 1 -iname "$file" -type f -delete
+  done
+  cp "$standins/sp/hal.dll" "$system_dir/hal.dll"
+  cp "$standins/sp/ntoskrnl.exe" "$system_dir/ntoskrnl.exe"
+  # Wine has no WINSRV.DLL or WIN32K.SYS; an installation of NT has all six.
+  for file in $system_file_names; do
+    [ -n "$(installed "$file")" ] || stand_in_bytes "installed $file" > "$system_dir/${file,,}"
+  done
+
+  local repair=$system_dir/../repair
+  mkdir -p "$repair"
+  local setup_log=$repair/setup.log
+  write_setup_log "$setup_log" "$root_dir" "$system_dir"
+  chmod a-w "$setup_log"
+  local original=$work/setup.log.original
+  cp "$setup_log" "$original"
+  local before=$work/system-before
+  mkdir -p "$before"
+  for file in $system_file_names; do cp "$(installed "$file")" "$before/$file"; done
+  local type_before
+  type_before=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' CurrentType)
+
+  # The other four files are text stand-ins: no version resource, so not judged.
+  local texts=$work/text-standins name
+  mkdir -p "$texts"
+  for name in NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS; do
+    stand_in_bytes "$name" > "$texts/$name"
+  done
+  local problems=() status
+  make_standin_cdrom HALMPS.DLL="$standins/base/halmps.dll" NTKRNLMP.EXE="$standins/base/ntkrnlmp.exe" \
+    NTDLL.DLL="$texts/NTDLL.DLL" KERNEL32.DLL="$texts/KERNEL32.DLL" WINSRV.DLL="$texts/WINSRV.DLL" \
+    WIN32K.SYS="$texts/WIN32K.SYS" HAL.DLL="$standins/base/hal.dll" \
+    NTOSKRNL.EXE="$standins/base/ntoskrnl.exe" ||
+    { report media-check 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  status=$?
+  [ $status -eq 0 ] || problems+=("exit code $status, expected 0")
+  local reason
+  reason=$(table_text 159)
+  reason=${reason/\%s/NTKRNLMP.EXE}
+  reason=${reason/\%s/4.0.1381.7}
+  reason=${reason/\%s/4.0.1381.335}
+  last_session | tr -d '\r' | grep -qxF -- "$(table_text 122 | head -n 1)" ||
+    problems+=("the log lacks: $(table_text 122 | head -n 1)")
+  last_session | tr -d '\r' | grep -qxF -- "$reason" || problems+=("the log lacks: $reason")
+  for file in $system_file_names; do
+    cmp -s "$before/$file" "$(installed "$file")" || problems+=("$file changed")
+  done
+  cmp -s "$original" "$setup_log" || problems+=("setup.log changed")
+  [ -z "$(find "$repair" -maxdepth 1 -iname setup.orv)" ] || problems+=("a setup.orv was made")
+  [ -z "$(find "$system_dir" -maxdepth 1 \( -iname 'hsn*.tmp' -o -iname 'del*.tmp' \))" ] ||
+    problems+=("temporary files left in the system directory")
+  [ "$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' CurrentType)" = "$type_before" ] ||
+    problems+=("CurrentType changed")
+  [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r' | sed -n '/^Current State/,$p')")
+  report media-check "${#problems[@]}" "${problems[@]}"
+
+  problems=()
+  make_standin_cdrom HALMPS.DLL="$standins/sp/halmps.dll" NTKRNLMP.EXE="$standins/sp/ntkrnlmp.exe" \
+    NTDLL.DLL="$texts/NTDLL.DLL" KERNEL32.DLL="$texts/KERNEL32.DLL" WINSRV.DLL="$texts/WINSRV.DLL" \
+    WIN32K.SYS="$texts/WIN32K.SYS" HAL.DLL="$standins/sp/hal.dll" \
+    NTOSKRNL.EXE="$standins/sp/ntoskrnl.exe" ||
+    { report setup-log 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
+  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+  status=$?
+  [ $status -eq 1 ] || problems+=("exit code $status, expected 1")
+  last_session | tr -d '\r' | grep -qxF -- "$(table_text 123 | head -n 1)" ||
+    problems+=("the log lacks: $(table_text 123 | head -n 1)")
+  # The expected file: the original with the six lines naming the media files and the
+  # checksums of the files now installed.
+  local expected=$work/setup.log.expected media line
+  cp "$original" "$expected"
+  chmod u+w "$expected"
+  for pair in HALMPS.DLL:HAL.DLL NTKRNLMP.EXE:NTOSKRNL.EXE NTDLL.DLL:NTDLL.DLL \
+              KERNEL32.DLL:KERNEL32.DLL WINSRV.DLL:WINSRV.DLL WIN32K.SYS:WIN32K.SYS; do
+    media=${pair%%:*}
+    name=${pair##*:}
+    line="$root_dir\\system32\\${name,,} = \"${media,,}\",\"$(file_checksum "$(installed "$name")")\""
+    # Through the environment: awk would read the backslashes of -v values as escapes.
+    KEY="$root_dir\\system32\\${name,,} = " LINE=$line \
+      awk 'BEGIN { RS = "\r\n"; ORS = "\r\n" } index($0, ENVIRON["KEY"]) == 1 { $0 = ENVIRON["LINE"] } { print }' \
+      "$expected" > "$expected.new" && mv "$expected.new" "$expected"
+  done
+  local setup_now
+  setup_now=$(find "$repair" -maxdepth 1 -iname setup.log | head -n 1)
+  if ! cmp -s "$expected" "$setup_now"; then
+    problems+=("setup.log is not the original with the six lines rewritten:"
+               "$(diff <(tr -d '\r' < "$expected") <(tr -d '\r' < "$setup_now"))")
+  fi
+  cmp -s "$original" "$(find "$repair" -maxdepth 1 -iname setup.orv | head -n 1)" ||
+    problems+=("setup.orv does not hold the original setup.log")
+  # Read-only is the mode without write permission (root may write whatever the mode).
+  (( 0$(stat -c %a "$setup_now") & 0222 )) && problems+=("setup.log is no longer read-only")
+  [ -z "$(find "$repair" -maxdepth 1 -iname 'slt*.tmp')" ] || problems+=("temporary files left in the repair folder")
+  [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r' | sed -n '/^Current State/,$p')")
+
+  for file in $system_file_names; do
+    find "$system_dir" -maxdepth 1 -iname "$file" -type f -delete
+  done
+  for file in "$saved"/*; do
+    [ -e "$file" ] && cp -p "$file" "$system_dir/"
+  done
+  report setup-log "${#problems[@]}" "${problems[@]}"
+}
+
 # --- run --------------------------------------------------------------------------------
 
 wanted imports && check_imports
@@ -578,11 +766,16 @@ if wanted physmem || wanted arcname; then
   wanted arcname && check_arcname
 fi
 
-# Last, in a prefix of its own: it replaces Wine's own system DLLs with stand-ins.
+# Last, each in a prefix of its own: they replace Wine's own system DLLs with stand-ins.
 if wanted upgrade; then
   new_prefix upgrade
   keep_server
   check_upgrade
+fi
+if wanted servicepack; then
+  new_prefix servicepack
+  keep_server
+  check_servicepack
 fi
 
 echo "$passed passed, $failed failed"
