@@ -121,7 +121,7 @@ void BM_LoadInsertSave(benchmark::State& state) {
   bool inserting = true;
   const auto edit = [&] {
     BootMenuFile menu(files);
-    if (!menu.Load("C:\\")) return false;
+    if (!menu.Backup("C:\\") || !menu.Load("C:\\")) return false;
     // Alternately insert and remove one line in the middle, so the file keeps its size.
     const std::size_t middle = menu.Lines().size() / 2;
     inserting = menu.Lines().size() <= static_cast<std::size_t>(kLineCount);

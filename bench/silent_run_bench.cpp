@@ -116,7 +116,7 @@ class Workspace {
 // The base image: the example as shipped, or with its Windows and system directories filled
 // to full size with small files named as an installation names them (lower case).
 bool MakeBaseImage(const fs::path& base, bool fullSized, std::string& error) {
-  const fs::path example = fs::path(HALSHIFT_SOURCE_DIR) / "examples" / kExample;
+  const fs::path example = fs::path(HALSHIFT_EXAMPLES) / kExample;
   std::error_code ec;
   fs::copy(example, base, fs::copy_options::recursive, ec);
   if (ec) {

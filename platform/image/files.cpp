@@ -460,21 +460,21 @@ std::vector<platform::FileSystem::FoundFile> ImageFiles::FindFiles(std::string_v
 
 bool ImageFiles::FlushFiles(std::span<const std::string> paths) {
   if (state_.faults.ShouldFail(Call::kFlushFiles)) return false;
-  std::optional<std::filesystem::path> first;
+  std::vector<std::filesystem::path> hostPaths;
   for (const std::string& path : paths) {
     const auto resolved = Resolve(path);
     if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
     if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
-    if (!first) first = resolved->host;
+    hostPaths.push_back(resolved->host);
   }
-  if (!first) return true;
-  // One flush of the file system that holds them writes them all out at once: the same
-  // promise as a flush of each, at the cost of one.
-  const int fd = open(first->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
-  state_.faults.Step();
-  const bool flushed = syncfs(fd) == 0;
-  close(fd);
+  bool flushed = true;
+  for (const auto& hostPath : hostPaths) {
+    const int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    state_.faults.Step();
+    flushed = fsync(fd) == 0 && flushed;
+    close(fd);
+  }
   return flushed;
 }
 
