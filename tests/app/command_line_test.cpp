@@ -18,8 +18,6 @@ using namespace testing;
 
 constexpr const char* kBootIni = "C:\\BOOT.INI";
 constexpr const char* kBackup = "C:\\BOOTINI.ORV";
-constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
-constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
 constexpr std::uint32_t kHiddenSystemReadOnly = platform::kFileAttributeReadOnly |
                                                 platform::kFileAttributeHidden |
                                                 platform::kFileAttributeSystem;

@@ -19,23 +19,15 @@
 namespace halshift::hal {
 namespace {
 
-constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
+using testing::HeaderCheckSum;
+using testing::kSetupLog;
+
 constexpr const char* kBackup = "C:\\WINNT\\repair\\setup.orv";
 constexpr const char* kHal = "C:\\WINNT\\System32\\HAL.DLL";
 constexpr std::uint32_t kReadOnlyHiddenSystem = platform::kFileAttributeReadOnly |
                                                 platform::kFileAttributeHidden |
                                                 platform::kFileAttributeSystem;
 
-// The checksum the file's header records, written by the fixture tool: a second
-// implementation beside the program's own computation.
-std::string HeaderCheckSum(const std::string& bytes) {
-  const pe::PeHeadersRead read = pe::ReadPeHeaders(
-      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-  EXPECT_EQ(read.fault, pe::PeFault::kNone);
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%x", read.headers.headerCheckSum);
-  return hex;
-}
 
 class SetupLogFileTest : public ::testing::Test {
  protected:

@@ -17,21 +17,12 @@
 namespace halshift::hal {
 namespace {
 
+using testing::HeaderCheckSum;
+using testing::kSetupLog;
+using testing::kSetupLogBackup;
 using testing::kSystem32;
 
-constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
-constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
 
-// The checksum a file's header records (written by the fixture tool, not by the program), as
-// setup.log writes it.
-std::string HeaderCheckSum(const std::string& bytes) {
-  const pe::PeHeadersRead read = pe::ReadPeHeaders(
-      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-  EXPECT_EQ(read.fault, pe::PeFault::kNone);
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%x", read.headers.headerCheckSum);
-  return hex;
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) {

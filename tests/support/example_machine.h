@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "hal/pe_file.h"
 #include "platform/image/expand.h"
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"
@@ -21,6 +22,8 @@ inline constexpr const char* kSessionManagerKey =
 inline constexpr const char* kCurrentVersionKeyPath =
     "Software\\Microsoft\\Windows NT\\CurrentVersion";
 inline constexpr const char* kSystem32 = "C:\\WINNT\\System32";
+inline constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
+inline constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
 
 // Copies the complete example image <name> (examples/<name> with the system files, the CD's
 // files and setup.log that the build adds) into the (empty) image directory.
@@ -129,6 +132,17 @@ inline std::string InstalledContents(const TempImage& image, const std::string& 
     return {};
   }
   return image::ExpandMediaFile(*bytes).bytes;
+}
+
+// The checksum a PE file's header records, as setup.log writes it: written by the fixture tool,
+// not by the program, so a second implementation beside the program's own computation.
+inline std::string HeaderCheckSum(const std::string& bytes) {
+  const hal::pe::PeHeadersRead read = hal::pe::ReadPeHeaders(
+      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  EXPECT_EQ(read.fault, hal::pe::PeFault::kNone);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%x", read.headers.headerCheckSum);
+  return hex;
 }
 
 }  // namespace halshift::testing

@@ -20,8 +20,6 @@ namespace halshift::testing {
 inline constexpr const char* kTypicalExample = "smp-uniprocessor-hal";
 inline constexpr const char* kTypicalCommandLine = "upgrade_hal enable_recovery";
 inline constexpr const char* kIntentRecord = "C:\\ORVSYSTEM\\log\\halshift.jnl";
-inline constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
-inline constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
 
 // The machine as it will be after its next restart: files scheduled for deletion are gone.
 struct EndState {
