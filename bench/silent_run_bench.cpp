@@ -274,7 +274,10 @@ bool FreshCopies(const Workspace& workspace, int iteration, fs::path& runImage,
   return true;
 }
 
-void BM_SilentRun(benchmark::State& state, bool fullSized) {
+// The run and its floor over fresh copies of the base image in each iteration: run(image) is
+// the session on its copy, floor(files) the copy of the media files on the other.
+template <typename Run, typename Floor>
+void RunBesideFloor(benchmark::State& state, bool fullSized, Run run, Floor floor) {
   Workspace workspace;
   std::string error;
   if (workspace.Root().empty() || !MakeBaseImage(workspace.Root() / "base", fullSized, error)) {
@@ -295,49 +298,35 @@ void BM_SilentRun(benchmark::State& state, bool fullSized) {
       state.SkipWithError("the media files are missing");
       return;
     }
-    const std::vector<std::string> program{HALSHIFT_PROGRAM, "upgrade_hal", "enable_recovery"};
-    const std::vector<std::string> machine{"HALSHIFT_MACHINE=" + runImage.string()};
-    if (!timer.Step(state, [&] { return RunProgram(program, machine) == 1; },
-                    [&] { return ScriptedCopy(*files); })) {
-      state.SkipWithError("the silent run did not succeed, or the scripted copy failed");
+    if (!timer.Step(state, [&] { return run(runImage); }, [&] { return floor(*files); })) {
+      state.SkipWithError("the silent run did not succeed, or the copy failed");
       return;
     }
   }
   timer.Report(state);
+}
+
+void BM_SilentRun(benchmark::State& state, bool fullSized) {
+  RunBesideFloor(
+      state, fullSized,
+      [](const fs::path& image) {
+        return RunProgram({HALSHIFT_PROGRAM, "upgrade_hal", "enable_recovery"},
+                          {"HALSHIFT_MACHINE=" + image.string()}) == 1;
+      },
+      ScriptedCopy);
 }
 BENCHMARK_CAPTURE(BM_SilentRun, typical, false)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_SilentRun, full_sized, true)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_SilentRunInProcess(benchmark::State& state, bool fullSized) {
-  Workspace workspace;
-  std::string error;
-  if (workspace.Root().empty() || !MakeBaseImage(workspace.Root() / "base", fullSized, error)) {
-    state.SkipWithError(error.empty() ? "no temporary folder" : error.c_str());
-    return;
-  }
-  halshift::bench::WorkBesideFloor timer;
-  int iteration = 0;
-  for (auto _ : state) {
-    fs::path runImage;
-    fs::path floorImage;
-    if (!FreshCopies(workspace, ++iteration, runImage, floorImage)) {
-      state.SkipWithError("cannot copy the base image");
-      return;
-    }
-    const auto files = CopiedFiles(floorImage);
-    if (!files) {
-      state.SkipWithError("the media files are missing");
-      return;
-    }
-    if (!timer.Step(state, [&] { return SilentRun(runImage) == 1; },
-                    [&] { return DurableCopy(*files); })) {
-      state.SkipWithError("the silent run did not succeed, or the durable copy failed");
-      return;
-    }
-  }
-  timer.Report(state);
+  RunBesideFloor(
+      state, fullSized, [](const fs::path& image) { return SilentRun(image) == 1; }, DurableCopy);
 }
-BENCHMARK_CAPTURE(BM_SilentRunInProcess, typical, false)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_SilentRunInProcess, full_sized, true)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SilentRunInProcess, typical, false)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SilentRunInProcess, full_sized, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
