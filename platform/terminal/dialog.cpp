@@ -498,9 +498,7 @@ DialogAction DialogModel::HandleKey(const Key& key) {
 void DialogModel::Draw(Canvas& canvas, Point origin) const {
   const Size extent = FrameSize();
   const Rect frame{origin.x, origin.y, extent.width, extent.height};
-  canvas.Fill(frame, ' ');
-  canvas.Frame(frame, template_.title);
-  canvas.HideCursor();
+  canvas.Window(frame, template_.title);
   const Point client{origin.x + 1, origin.y + 1};
   for (std::size_t i = 0; i < widgets_.size(); ++i) {
     DrawWidget(canvas, client, widgets_[i], hasFocus_ && i == focus_ && !menuOpen_);

@@ -142,9 +142,7 @@ Size FileChooserModel::Extent(Size screen) const {
 void FileChooserModel::Draw(Canvas& canvas, Point origin) const {
   const Size extent = Extent({canvas.Width(), canvas.Height()});
   const Rect frame{origin.x, origin.y, extent.width, extent.height};
-  canvas.Fill(frame, ' ');
-  canvas.Frame(frame, request_.title.empty() ? std::string_view("Open") : request_.title);
-  canvas.HideCursor();
+  canvas.Window(frame, request_.title.empty() ? std::string_view("Open") : request_.title);
   const int left = origin.x + 2;
   const int inner = extent.width - 4;
   const std::string lookIn = "Look in: " + directory_;

@@ -261,9 +261,7 @@ Size TextViewerModel::Extent(Size screen) const {
 void TextViewerModel::Draw(Canvas& canvas, Point origin) const {
   const Size extent = Extent({canvas.Width(), canvas.Height()});
   const Rect frame{origin.x, origin.y, extent.width, extent.height};
-  canvas.Fill(frame, ' ');
-  canvas.Frame(frame, title_);
-  canvas.HideCursor();
+  canvas.Window(frame, title_);
   const std::vector<std::string>& lines = LinesFor(extent.width - 4);
   const int rows = extent.height - 3;
   lastRows_ = rows;

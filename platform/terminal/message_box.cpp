@@ -62,9 +62,7 @@ Size MessageBoxModel::Extent(Size screen) const {
 void MessageBoxModel::Draw(Canvas& canvas, Point origin) const {
   const Size extent = Extent({canvas.Width(), canvas.Height()});
   const Rect frame{origin.x, origin.y, extent.width, extent.height};
-  canvas.Fill(frame, ' ');
-  canvas.Frame(frame, caption_);
-  canvas.HideCursor();
+  canvas.Window(frame, caption_);
   const std::vector<std::string> lines = Lines({canvas.Width(), canvas.Height()});
   int x = origin.x + 2;
   if (icon_ != 0) {

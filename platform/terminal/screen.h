@@ -98,6 +98,13 @@ class Canvas {
   // A frame of lines around area (on its outermost cells), the title in the top edge after
   // the corner, a line cell and a blank: "+- Title -+" in ASCII form.
   void Frame(const Rect& area, std::string_view title, std::uint8_t titleAttributes = kBold);
+  // A window drawn anew: area blanked, framed with the title, the cursor hidden until a
+  // control of the window places it.
+  void Window(const Rect& area, std::string_view title) {
+    Fill(area, ' ');
+    Frame(area, title);
+    HideCursor();
+  }
 
   const Cell& At(int x, int y) const;
   // The characters of row y, trailing blanks removed; line cells in their ASCII form.
