@@ -94,6 +94,9 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
   inspect::RunSystemSurvey(survey);
   inspect::IdentifyHal(installation);
   log.WriteCurrentState(survey, installation);
+  if (inspect::FirmwareHidesProcessors(survey)) {
+    log.WriteEntry(inspect::HiddenProcessorsNotice(survey) + "\n");
+  }
   if (inspect::InstalledFilesDisagree(installation)) {
     log.WriteEntry(inspect::InstalledFilesNotice(installation) + "\n");
   }

@@ -28,6 +28,10 @@ class SystemSurvey {
   virtual ~SystemSurvey() = default;
 
   std::int32_t installedProcessors = 0;
+  // The enabled cores that SMBIOS 2.5 or later reports, where installedProcessors comes from
+  // the MP configuration; 0 otherwise. More of them than processors means that the firmware
+  // hides processors from Windows NT 4.0.
+  std::int32_t smbiosEnabledCores = 0;
   std::int32_t servicePack = 0;
   std::uint32_t apicPresent = 0;
   std::string cdromDrive;

@@ -68,6 +68,7 @@ enum : unsigned {
   kMediaMismatch = 159,      // %s: the media file, %s: its version, %s: the installed kernel's
   kSetupLogNotUpdated = 160,  // %s: the path of setup.log
   kRevertedHal = 161,         // %s, %s: the HAL's and kernel's OriginalFilename, %s: the kind
+  kHiddenProcessors = 172,    // %d: the enabled cores SMBIOS reports, %d: the processors listed
 };
 
 // The texts that show a HAL kind ("Uniprocessor HAL" for the uniprocessor HAL, else

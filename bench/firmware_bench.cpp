@@ -72,9 +72,11 @@ void BM_ReadFirmware_NoTables(benchmark::State& state) {
   halshift::testing::RegionMemory memory;
   memory.AddRegion(firmware::kBiosAreaAddress, NoTableArea());
   for (auto _ : state) benchmark::DoNotOptimize(ReadFirmwareProcessorInfo(memory));
-  // The "!SIT" image and the SMBIOS image are each scanned whole.
+  // The "!SIT" image, the SMBIOS image and the MP search's BIOS area are each scanned whole
+  // (there is no memory at the EBDA to search).
   state.SetBytesProcessed(state.iterations() *
-                          static_cast<std::int64_t>(firmware::kSitImageLength + firmware::kSmbiosImageLength));
+                          static_cast<std::int64_t>(firmware::kSitImageLength + firmware::kSmbiosImageLength +
+                                                    firmware::kBiosSearchLength));
 }
 BENCHMARK(BM_ReadFirmware_NoTables);
 

@@ -79,6 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t some = firmware::CountSmbiosProcessors(table, declared);
   const std::int32_t all = firmware::CountSmbiosProcessors(table, 0xFFFF);
   Check(some >= 0 && some <= declared && some <= all);
+  // The cores come from the same populated sockets, at most 255 each.
+  const std::int32_t cores = firmware::CountSmbiosEnabledCores(table, declared);
+  Check(cores >= 0 && cores <= 255 * some);
   // Every structure visited moves the walk on by two bytes at least.
   Check(static_cast<std::size_t>(all) * 2 <= table.size());
 

@@ -14,6 +14,7 @@ namespace {
 constexpr std::array<std::uint8_t, kSitSignatureLength> kSitSignature = {'!', 'S', 'I', 'T'};
 constexpr std::array<std::uint8_t, kSmbiosAnchorLength> kSmbiosAnchor = {'_', 'S', 'M', '_'};
 constexpr std::array<std::uint8_t, 4> kMpSignature = {'_', 'M', 'P', '_'};
+constexpr std::array<std::uint8_t, 4> kMpTableSignature = {'P', 'C', 'M', 'P'};
 
 // The byte at position, or 0 past the end: the "!SIT" walks treat the image as if zeros
 // followed it.
@@ -167,17 +168,19 @@ SmbiosStructureTable ReadSmbiosStructureTable(
   return table;
 }
 
-std::int32_t CountSmbiosProcessors(std::span<const std::uint8_t> table, std::uint16_t structureCount) {
-  std::int32_t processors = 0;
+namespace {
+
+// Calls visit(structure) for each of the first structureCount structures of the table, with
+// the structure's bytes from its type byte to the end of the table. A walk that would leave
+// the table before it has visited them all stops there.
+template <typename Visit>
+void WalkSmbiosStructures(std::span<const std::uint8_t> table, std::uint16_t structureCount,
+                          Visit visit) {
   std::size_t position = 0;
   for (unsigned visited = 0; visited < structureCount; ++visited) {
     // The type and formatted length must both lie in the table.
     if (position + kSmbiosStructureLength >= table.size()) break;
-    if (table[position + kSmbiosStructureType] == kSmbiosProcessorType &&
-        position + kSmbiosProcessorStatus < table.size() &&
-        (table[position + kSmbiosProcessorStatus] & kSmbiosSocketPopulated) != 0) {
-      ++processors;
-    }
+    visit(table.subspan(position));
     position += table[position + kSmbiosStructureLength];
     // The strings end at the first pair of zero bytes from the end of the formatted area.
     while (position + 1 < table.size() && (table[position] != 0 || table[position + 1] != 0)) {
@@ -186,13 +189,83 @@ std::int32_t CountSmbiosProcessors(std::span<const std::uint8_t> table, std::uin
     if (position + 1 >= table.size()) break;
     position += 2;
   }
+}
+
+// A type-4 structure whose Status byte lies in the table and marks the socket populated.
+bool IsPopulatedSocket(std::span<const std::uint8_t> structure) {
+  return structure[kSmbiosStructureType] == kSmbiosProcessorType &&
+         kSmbiosProcessorStatus < structure.size() &&
+         (structure[kSmbiosProcessorStatus] & kSmbiosSocketPopulated) != 0;
+}
+
+}  // namespace
+
+std::int32_t CountSmbiosProcessors(std::span<const std::uint8_t> table, std::uint16_t structureCount) {
+  std::int32_t processors = 0;
+  WalkSmbiosStructures(table, structureCount, [&](auto structure) {
+    if (IsPopulatedSocket(structure)) ++processors;
+  });
   return processors;
 }
 
-bool ContainsMpFloatingPointer(std::span<const std::uint8_t> area) {
+std::int32_t CountSmbiosEnabledCores(std::span<const std::uint8_t> table, std::uint16_t structureCount) {
+  std::int32_t cores = 0;
+  WalkSmbiosStructures(table, structureCount, [&](auto structure) {
+    // The field must lie in the formatted area (its length counts from the type byte), not
+    // merely in the table, where it would be a string's byte.
+    if (IsPopulatedSocket(structure) &&
+        structure[kSmbiosStructureLength] > kSmbiosProcessorCoresEnabled &&
+        kSmbiosProcessorCoresEnabled < structure.size()) {
+      cores += structure[kSmbiosProcessorCoresEnabled];
+    }
+  });
+  return cores;
+}
+
+std::optional<std::size_t> FindMpPointerInArea(std::span<const std::uint8_t> area) {
   return FindParagraph(area, kMpSignature, kMpPointerLength, [](auto candidate) {
-           return Sum8(candidate.first(kMpPointerLength)) == 0;
-         }).has_value();
+    return Sum8(candidate.first(kMpPointerLength)) == 0;
+  });
+}
+
+bool ContainsMpFloatingPointer(std::span<const std::uint8_t> area) {
+  return FindMpPointerInArea(area).has_value();
+}
+
+MpFloatingPointer ReadMpFloatingPointer(std::span<const std::uint8_t, kMpPointerLength> pointer) {
+  return {ReadLe32(pointer, kMpPointerTableAddress), pointer[kMpPointerFeature1]};
+}
+
+std::optional<std::uint16_t> ReadMpTableLength(std::span<const std::uint8_t> header) {
+  if (header.size() < kMpTableHeaderLength ||
+      !std::equal(kMpTableSignature.begin(), kMpTableSignature.end(), header.begin())) {
+    return std::nullopt;
+  }
+  const std::uint16_t length = ReadLe16(header, kMpTableBaseLength);
+  if (length < kMpTableHeaderLength) return std::nullopt;
+  return length;
+}
+
+std::optional<std::int32_t> CountMpProcessors(std::span<const std::uint8_t> table) {
+  const auto length = ReadMpTableLength(table);
+  if (!length || *length != table.size() || Sum8(table) != 0) return std::nullopt;
+
+  const unsigned entryCount = ReadLe16(table, kMpTableEntryCount);
+  std::int32_t enabled = 0;
+  std::size_t position = kMpTableHeaderLength;
+  for (unsigned visited = 0; visited < entryCount && position < table.size(); ++visited) {
+    const std::uint8_t type = table[position];
+    if (type > kMpLastKnownEntryType) break;
+    const std::size_t entryLength =
+        type == kMpProcessorEntryType ? kMpProcessorEntryLength : kMpOtherEntryLength;
+    if (entryLength > table.size() - position) break;
+    if (type == kMpProcessorEntryType &&
+        (table[position + kMpProcessorFlags] & kMpProcessorEnabled) != 0) {
+      ++enabled;
+    }
+    position += entryLength;
+  }
+  return enabled;
 }
 
 LockedBuffer::LockedBuffer(platform::PhysicalMemory& memory, std::size_t size)
@@ -266,18 +339,71 @@ std::int32_t SmbiosTableReader::CountProcessors() const {
   return firmware::CountSmbiosProcessors(table_->Bytes(), structureCount_);
 }
 
-bool FindMpFloatingPointer(platform::PhysicalMemory& memory) {
+std::int32_t SmbiosTableReader::CountEnabledCores() const {
+  if (!available_) return 0;
+  const unsigned version = entryPoint_[firmware::kSmbiosMajorVersion] * 256u +
+                           entryPoint_[firmware::kSmbiosMinorVersion];
+  if (version < firmware::kSmbiosCoresVersion) return 0;
+  return firmware::CountSmbiosEnabledCores(table_->Bytes(), structureCount_);
+}
+
+std::optional<std::array<std::uint8_t, firmware::kMpPointerLength>> SearchMpFloatingPointer(
+    platform::PhysicalMemory& memory) {
   std::array<std::uint8_t, 2> segmentWord{};  // stays 0 when the read fails
   memory.ReadPhysical(firmware::kEbdaSegmentAddress, segmentWord);
   const std::uint32_t ebdaAddress =
       static_cast<std::uint32_t>(segmentWord[0] | (segmentWord[1] << 8)) * 16u;
 
+  const auto pointerIn = [](const firmware::LockedBuffer& area)
+      -> std::optional<std::array<std::uint8_t, firmware::kMpPointerLength>> {
+    const auto offset = firmware::FindMpPointerInArea(area.Bytes());
+    if (!offset) return std::nullopt;
+    std::array<std::uint8_t, firmware::kMpPointerLength> pointer{};
+    std::copy_n(area.Bytes().begin() + static_cast<std::ptrdiff_t>(*offset), pointer.size(),
+                pointer.begin());
+    return pointer;
+  };
   {
     firmware::LockedBuffer ebda(memory, firmware::kEbdaSearchLength);
-    if (ebda.Read(ebdaAddress) && firmware::ContainsMpFloatingPointer(ebda.Bytes())) return true;
+    if (ebda.Read(ebdaAddress)) {
+      if (auto pointer = pointerIn(ebda)) return pointer;
+    }
   }
   firmware::LockedBuffer bios(memory, firmware::kBiosSearchLength);
-  return bios.Read(firmware::kBiosAreaAddress) && firmware::ContainsMpFloatingPointer(bios.Bytes());
+  if (!bios.Read(firmware::kBiosAreaAddress)) return std::nullopt;
+  return pointerIn(bios);
+}
+
+bool FindMpFloatingPointer(platform::PhysicalMemory& memory) {
+  return SearchMpFloatingPointer(memory).has_value();
+}
+
+MpConfiguration ReadMpConfiguration(platform::PhysicalMemory& memory) {
+  MpConfiguration configuration;
+  const auto found = SearchMpFloatingPointer(memory);
+  if (!found) return configuration;
+  configuration.pointerFound = true;
+
+  const firmware::MpFloatingPointer pointer = firmware::ReadMpFloatingPointer(*found);
+  if (pointer.feature1 != 0) {
+    if (pointer.feature1 <= firmware::kMpLastDefaultConfiguration) {
+      configuration.processors = firmware::kMpDefaultConfigurationProcessors;
+    }
+    return configuration;
+  }
+  std::optional<std::uint16_t> length;
+  {
+    firmware::LockedBuffer header(memory, firmware::kMpTableHeaderLength);
+    if (!header.Read(pointer.tableAddress)) return configuration;
+    length = firmware::ReadMpTableLength(header.Bytes());
+  }
+  // A table that would run past the 32-bit physical address space is not one.
+  if (!length || pointer.tableAddress > 0xFFFFFFFFu - (*length - 1u)) return configuration;
+  firmware::LockedBuffer table(memory, *length);
+  if (!table.Read(pointer.tableAddress)) return configuration;
+  const auto enabled = firmware::CountMpProcessors(table.Bytes());
+  if (enabled && *enabled > 0) configuration.processors = enabled;
+  return configuration;
 }
 
 FirmwareProcessorInfo ReadFirmwareProcessorInfo(platform::PhysicalMemory& memory) {
@@ -290,10 +416,19 @@ FirmwareProcessorInfo ReadFirmwareProcessorInfo(platform::PhysicalMemory& memory
     // A "!SIT" table decides alone, even when it has no processor record.
     info.installedProcessors = sit.CountProcessors();
     info.apicPresent = sit.ApicPresent();
+    return info;
+  }
+  const MpConfiguration mp = ReadMpConfiguration(memory);
+  // The multiprocessor HAL starts the processors the MP configuration lists, however many
+  // sockets or cores SMBIOS describes.
+  if (mp.processors) {
+    info.installedProcessors = *mp.processors;
+    info.smbiosEnabledCores = smbios.CountEnabledCores();
   } else if (smbios.Available()) {
     info.installedProcessors = smbios.CountProcessors();
-    info.apicPresent = FindMpFloatingPointer(memory);
   }
+  // The APIC flag follows the floating pointer only where SMBIOS is available, as it always has.
+  if (smbios.Available()) info.apicPresent = mp.pointerFound;
   return info;
 }
 

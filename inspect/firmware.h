@@ -21,6 +21,9 @@ namespace halshift::inspect {
 struct FirmwareProcessorInfo {
   std::int32_t installedProcessors = 0;
   bool apicPresent = false;
+  // Where the count comes from the MP configuration: the enabled cores that SMBIOS 2.5 or
+  // later reports for the populated sockets (0 when it reports none). 0 for any other count.
+  std::int32_t smbiosEnabledCores = 0;
 };
 
 namespace firmware {
@@ -68,10 +71,32 @@ inline constexpr std::size_t kSmbiosStructureLength = 1;
 inline constexpr std::uint8_t kSmbiosProcessorType = 4;
 inline constexpr std::size_t kSmbiosProcessorStatus = 0x18;
 inline constexpr std::uint8_t kSmbiosSocketPopulated = 0x40;
+// "Core Enabled", part of the Processor Information structure from SMBIOS 2.5 on; 0 means
+// unknown.
+inline constexpr std::size_t kSmbiosProcessorCoresEnabled = 0x24;
+inline constexpr unsigned kSmbiosCoresVersion = 0x0205;
 
 // MP floating pointer structure.
 inline constexpr std::size_t kMpPointerStep = 16;
 inline constexpr std::size_t kMpPointerLength = 16;
+inline constexpr std::size_t kMpPointerTableAddress = 0x04;
+// Feature byte 1: 0 when a configuration table is present, 1 to 7 for one of the default
+// configurations, each of which has two processors.
+inline constexpr std::size_t kMpPointerFeature1 = 0x0B;
+inline constexpr std::uint8_t kMpLastDefaultConfiguration = 7;
+inline constexpr std::int32_t kMpDefaultConfigurationProcessors = 2;
+
+// MP configuration table: a 44-byte header, then the base table's entries.
+inline constexpr std::size_t kMpTableHeaderLength = 44;
+inline constexpr std::size_t kMpTableBaseLength = 0x04;
+inline constexpr std::size_t kMpTableEntryCount = 0x22;
+inline constexpr std::uint8_t kMpProcessorEntryType = 0;
+inline constexpr std::size_t kMpProcessorEntryLength = 20;
+// Types 1 to 4 (bus, I/O APIC, I/O interrupt, local interrupt) are 8 bytes each.
+inline constexpr std::uint8_t kMpLastKnownEntryType = 4;
+inline constexpr std::size_t kMpOtherEntryLength = 8;
+inline constexpr std::size_t kMpProcessorFlags = 3;
+inline constexpr std::uint8_t kMpProcessorEnabled = 0x01;
 
 // The position of the first "!SIT" record: just after the first match of "!SIT", compared
 // without regard to case at every byte offset where four bytes remain. Nothing when absent.
@@ -114,9 +139,35 @@ SmbiosStructureTable ReadSmbiosStructureTable(
 // all stops there and keeps what it counted.
 std::int32_t CountSmbiosProcessors(std::span<const std::uint8_t> table, std::uint16_t structureCount);
 
-// Whether the area holds, at a 16-byte step from its start, 16 bytes that begin "_MP_" and
-// sum to 0 modulo 256.
+// The enabled cores ("Core Enabled") of the type-4 structures whose socket is populated, over
+// the same walk as CountSmbiosProcessors; a structure whose formatted area is too short to
+// hold the field adds nothing.
+std::int32_t CountSmbiosEnabledCores(std::span<const std::uint8_t> table, std::uint16_t structureCount);
+
+// The offset of the first 16 bytes, at a 16-byte step from the area's start, that begin
+// "_MP_" and sum to 0 modulo 256; nothing when there is none.
+std::optional<std::size_t> FindMpPointerInArea(std::span<const std::uint8_t> area);
+
+// Whether the area holds such a pointer.
 bool ContainsMpFloatingPointer(std::span<const std::uint8_t> area);
+
+// The two fields of a floating pointer that lead to the processors.
+struct MpFloatingPointer {
+  std::uint32_t tableAddress = 0;
+  std::uint8_t feature1 = 0;
+};
+
+MpFloatingPointer ReadMpFloatingPointer(std::span<const std::uint8_t, kMpPointerLength> pointer);
+
+// The base table length that a configuration table header declares, when the header begins
+// "PCMP" and the length covers at least the header; nothing otherwise.
+std::optional<std::uint16_t> ReadMpTableLength(std::span<const std::uint8_t> header);
+
+// The enabled processor entries of a base configuration table, given as exactly the bytes its
+// length declares: nothing when the signature, the length or the 8-bit sum (0 over the whole
+// base table) is wrong. The walk visits at most the declared number of entries and ends early
+// at an entry of unknown type or one that would run past the base table.
+std::optional<std::int32_t> CountMpProcessors(std::span<const std::uint8_t> table);
 
 // A zero-filled byte buffer whose allocation cannot throw: when memory is short it holds
 // nothing and Allocated() is false.
@@ -194,6 +245,9 @@ class SmbiosTableReader {
   bool Available() const { return available_; }
   // The populated processor sockets of the structure table; 0 when not available.
   std::int32_t CountProcessors() const;
+  // The enabled cores of the populated sockets where the entry point is of version 2.5 or
+  // later; 0 otherwise.
+  std::int32_t CountEnabledCores() const;
 
  private:
   firmware::LockedBuffer image_;
@@ -203,12 +257,31 @@ class SmbiosTableReader {
   bool available_ = false;
 };
 
-// Whether a valid MP floating pointer lies in the first KiB of the extended BIOS data area
-// or, failing that, in the 64 KiB from 0xF0000.
+// The first valid MP floating pointer in the first KiB of the extended BIOS data area or,
+// failing that, in the 64 KiB from 0xF0000; nothing when there is none.
+std::optional<std::array<std::uint8_t, firmware::kMpPointerLength>> SearchMpFloatingPointer(
+    platform::PhysicalMemory& memory);
+
+// Whether a valid MP floating pointer lies in either area.
 bool FindMpFloatingPointer(platform::PhysicalMemory& memory);
 
-// The processor count and APIC flag: from the "!SIT" table when it is found, else from
-// SMBIOS (with the APIC flag from the MP floating pointer), else 0 and false. Never fails.
+// What the MP floating pointer and the configuration it describes say.
+struct MpConfiguration {
+  bool pointerFound = false;
+  // The enabled processor entries of a valid configuration table, or 2 for a default
+  // configuration; nothing when there is no pointer, the table is not valid or lists no
+  // enabled processor (the processor running this program is one), or feature byte 1 holds
+  // a value the standard does not define.
+  std::optional<std::int32_t> processors;
+};
+
+// Searches for the floating pointer and, where it leads to a configuration table, reads the
+// table's header and then its base table from physical memory.
+MpConfiguration ReadMpConfiguration(platform::PhysicalMemory& memory);
+
+// The processor count and APIC flag: from the "!SIT" table when it is found; else the count
+// from the MP configuration where it gives one, otherwise from SMBIOS, with the APIC flag
+// from the MP floating pointer when SMBIOS is available; else 0 and false. Never fails.
 FirmwareProcessorInfo ReadFirmwareProcessorInfo(platform::PhysicalMemory& memory);
 
 }  // namespace halshift::inspect

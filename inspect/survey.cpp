@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "app/strings.h"
+#include "base/text.h"
 #include "inspect/firmware.h"
 
 namespace halshift::inspect {
@@ -34,9 +36,20 @@ void RunSystemSurvey(SystemSurvey& survey) {
   platform::Platform& machine = survey.Machine();
   const FirmwareProcessorInfo firmware = ReadFirmwareProcessorInfo(machine.memory);
   survey.installedProcessors = firmware.installedProcessors;
+  survey.smbiosEnabledCores = firmware.smbiosEnabledCores;
   survey.apicPresent = firmware.apicPresent ? 1 : 0;
   survey.servicePack = ReadServicePack(machine.registry);
   survey.cdromDrive = FindCdromDrive(machine.files);
+}
+
+bool FirmwareHidesProcessors(const SystemSurvey& survey) {
+  return survey.smbiosEnabledCores > survey.installedProcessors;
+}
+
+std::string HiddenProcessorsNotice(const SystemSurvey& survey) {
+  return text::FillIn(survey.Machine().ui.LoadString(strings::kHiddenProcessors),
+                      {std::to_string(survey.smbiosEnabledCores),
+                       std::to_string(survey.installedProcessors)});
 }
 
 }  // namespace halshift::inspect

@@ -7,6 +7,7 @@
 #include "app/strings.h"
 #include "hal/upgrade.h"
 #include "inspect/identify.h"
+#include "inspect/survey.h"
 #include "ui/about_dialog.h"
 
 namespace halshift::ui {
@@ -27,7 +28,12 @@ void HalUtilityDialog::OnInit(platform::DialogControls& dialog) {
   dialog.SetControlIcon(IDC_BANNER, IDI_BANNER, kBannerWidth, kBannerHeight);
   dialog.SetEmphasisFont(kStateValueControls);
   RefreshState(dialog);
-  // Once, as the window opens: the state shown is still the recorded one.
+  // Once each, as the window opens, in the order of the log.
+  if (inspect::FirmwareHidesProcessors(app_.survey)) {
+    dialog.MessageBox(inspect::HiddenProcessorsNotice(app_.survey),
+                      app_.LoadString(strings::kMessageCaption), platform::kMbIconExclamation);
+  }
+  // The state shown is still the recorded one.
   if (inspect::InstalledFilesDisagree(app_.installation)) {
     dialog.MessageBox(inspect::InstalledFilesNotice(app_.installation),
                       app_.LoadString(strings::kMessageCaption), platform::kMbIconExclamation);

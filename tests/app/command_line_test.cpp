@@ -7,6 +7,8 @@
 
 #include "app/strings.h"
 #include "hal/intent_record.h"
+#include "base/text.h"
+#include "tests/support/firmware_dumps.h"
 #include "tests/support/pe_fixtures.h"
 #include "tests/support/silent_run.h"
 #include "tests/support/example_machine.h"
@@ -331,6 +333,51 @@ TEST_F(CommandLineTest, AHalRevertedBehindItsBackIsLoggedAfterTheState) {
   EXPECT_NE(run.log->find("HAL:                        Multiprocessor HAL\r\n"), std::string::npos);
   EXPECT_EQ(DriverEntries(run.log),
             Crlf(text::FillIn(Text(strings::kRevertedHal),
+                              {"hal.dll", "ntoskrnl.exe", "Multiprocessor HAL"}) +
+                 "\n" + Text(strings::kNoValidOptions)));
+}
+
+// The example machine with the firmware of real virtual machines: the count is the MP table's,
+// and where SMBIOS reports more enabled cores, one entry after the state block gives both.
+TEST_F(CommandLineTest, FirmwareThatHidesProcessorsIsLoggedAfterTheState) {
+  struct Case {
+    const char* folder;
+    int processors;
+    int cores;  // 0: no notice
+  };
+  const Case cases[] = {
+      {"pc-128m-smp1", 1, 0},
+      {"pc-128m-smp2", 1, 2},
+      {"pc-128m-smp4-s2c2", 2, 4},
+      {"pc-128m-smp8-s8", 8, 0},
+      {"q35-128m-smp2-ep64", 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    PutFirmwareDump(image_, c.folder);
+    const SilentRun run = RunSilent(image_, "nothing");
+    ASSERT_TRUE(run.log);
+    const std::string session = run.log->substr(run.log->rfind(kLogRule + std::string("Orvane")));
+    EXPECT_NE(session.find("Installed Processors:       " + std::to_string(c.processors) + "\r\n"),
+              std::string::npos) << session;
+    const std::string notice =
+        c.cores == 0 ? ""
+                     : text::FillIn(Text(strings::kHiddenProcessors),
+                                    {std::to_string(c.cores), std::to_string(c.processors)}) + "\n";
+    EXPECT_EQ(DriverEntries(session), Crlf(notice + Text(strings::kNoValidOptions)));
+  }
+}
+
+// Both notices: the firmware's first, as in the main dialog.
+TEST_F(CommandLineTest, BothNoticesInTheirOrder) {
+  std::string registry = image_.ReadImageFile("registry.reg").value();
+  registry.replace(registry.find("Uniprocessor Free"), 17, "Multiprocessor Free");
+  image_.WriteImageFile("registry.reg", registry);
+  PutFirmwareDump(image_, "pc-128m-smp4-s2c2");
+  const SilentRun run = RunSilent(image_, "nothing");
+  EXPECT_EQ(DriverEntries(run.log),
+            Crlf(text::FillIn(Text(strings::kHiddenProcessors), {"4", "2"}) + "\n" +
+                 text::FillIn(Text(strings::kRevertedHal),
                               {"hal.dll", "ntoskrnl.exe", "Multiprocessor HAL"}) +
                  "\n" + Text(strings::kNoValidOptions)));
 }

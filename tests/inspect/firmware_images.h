@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,6 +116,15 @@ inline Bytes SmbiosProcessor(std::uint8_t status, bool withStrings = true) {
   return SmbiosStructure(4, body, {"\x04\x1A\x01\x02", "CPU\x41"});
 }
 
+// A Processor Information structure of SMBIOS 2.5 and later: formatted length 0x2A unless
+// given, "Core Enabled" (0x24) set where the formatted area holds it.
+inline Bytes SmbiosProcessor25(std::uint8_t status, std::uint8_t coresEnabled, std::size_t length = 0x2A) {
+  Bytes body(length - 4, 0x04);
+  body[0x18 - 4] = status;
+  if (length > 0x24) body[0x24 - 4] = coresEnabled;
+  return SmbiosStructure(4, body, {"CPU 0", "QEMU"});
+}
+
 // A 16-byte MP floating pointer structure; with goodSum false its bytes do not sum to 0.
 inline Bytes MpPointer(bool goodSum = true) {
   Bytes p(16, 0);
@@ -124,6 +134,73 @@ inline Bytes MpPointer(bool goodSum = true) {
   p[10] = FixSum(p);
   if (!goodSum) p[10] ^= 1;
   return p;
+}
+
+// A floating pointer that leads to a configuration table at tableAddress, or announces a
+// default configuration with a nonzero feature byte 1.
+inline Bytes MpPointerTo(std::uint32_t tableAddress, std::uint8_t feature1 = 0) {
+  Bytes p(16, 0);
+  Place(p, 0, Text("_MP_"));
+  for (int i = 0; i < 4; ++i) p[4 + i] = static_cast<std::uint8_t>(tableAddress >> (8 * i));
+  p[8] = 1;
+  p[9] = 4;
+  p[11] = feature1;
+  p[10] = FixSum(p);
+  return p;
+}
+
+// A processor entry of an MP configuration table: bit 0 of flags is "enabled", bit 1 "boot
+// processor".
+inline Bytes MpProcessorEntry(std::uint8_t apicId, std::uint8_t flags) {
+  Bytes e(20, 0);
+  e[1] = apicId;
+  e[2] = 0x14;       // local APIC version
+  e[3] = flags;
+  e[4] = 0x63;       // CPU signature
+  e[8] = 0x01;       // feature flags
+  e[9] = 0x02;
+  return e;
+}
+
+// An 8-byte entry of type 1 to 4 (bus, I/O APIC, I/O interrupt, local interrupt), or of
+// another type: its second byte is 0, so that a walk that took every entry for a processor
+// entry would read it as such.
+inline Bytes MpEntry(std::uint8_t type) {
+  Bytes e(8, 0);
+  e[0] = type;
+  e[3] = 0x01;
+  return e;
+}
+
+struct MpTableFields {
+  std::string_view signature = "PCMP";
+  std::optional<std::uint16_t> length = std::nullopt;      // the declared base table length; the bytes' size
+  std::optional<std::uint16_t> entryCount = std::nullopt;  // the declared number of entries; the entries'
+  bool goodSum = true;
+};
+
+// A base configuration table: the 44-byte header and the entries. The checksum byte makes the
+// first `length` bytes sum to 0 (when they all exist), whatever follows them.
+inline Bytes MpTable(std::initializer_list<Bytes> entries, MpTableFields f = {}) {
+  Bytes t(44, 0);
+  Place(t, 0, Text(f.signature));
+  t[6] = 4;  // revision 1.4
+  Place(t, 8, Text("BOCHSCPU"));
+  Place(t, 16, Text("0.1         "));
+  t[36] = 0x00;  // local APIC at 0xFEE00000
+  t[38] = 0xE0;
+  t[39] = 0xFE;
+  for (const Bytes& entry : entries) t.insert(t.end(), entry.begin(), entry.end());
+  const std::uint16_t length = f.length.value_or(static_cast<std::uint16_t>(t.size()));
+  const std::uint16_t count = f.entryCount.value_or(static_cast<std::uint16_t>(entries.size()));
+  t[4] = static_cast<std::uint8_t>(length);
+  t[5] = static_cast<std::uint8_t>(length >> 8);
+  t[34] = static_cast<std::uint8_t>(count);
+  t[35] = static_cast<std::uint8_t>(count >> 8);
+  const Bytes covered(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(length, t.size())));
+  t[7] = FixSum(covered);
+  if (!f.goodSum) t[7] ^= 0x21;
+  return t;
 }
 
 }  // namespace halshift::testing

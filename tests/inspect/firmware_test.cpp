@@ -17,12 +17,18 @@ namespace {
 using testing::Bytes;
 using testing::Concat;
 using testing::EntryPointFields;
+using testing::MpEntry;
 using testing::MpPointer;
+using testing::MpPointerTo;
+using testing::MpProcessorEntry;
+using testing::MpTable;
+using testing::MpTableFields;
 using testing::Place;
 using testing::SitProcessorRecord;
 using testing::SitRecord;
 using testing::SmbiosEntryPoint;
 using testing::SmbiosProcessor;
+using testing::SmbiosProcessor25;
 using testing::SmbiosStructure;
 using testing::Text;
 
@@ -318,6 +324,181 @@ TEST(SmbiosTest, WalkOverExactTables) {
   }
 }
 
+// The MP configuration: a BIOS area with one populated SMBIOS socket (the count without a
+// usable MP configuration is 1), the floating pointer at 0xF5A0 and the table at 0x2000.
+constexpr std::size_t kMpTableOffset = 0x2000;
+
+Bytes MpArea(const Bytes& table, std::uint8_t feature1 = 0, std::uint32_t tableAddress = kBios + kMpTableOffset) {
+  Bytes area = SmbiosArea(SmbiosProcessor(0x41), 1);
+  Place(area, 0xF5A0, MpPointerTo(tableAddress, feature1));
+  Place(area, kMpTableOffset, table);
+  return area;
+}
+
+// Five enabled processors (one the boot processor) among the other kinds of entry, in the
+// order SeaBIOS writes them.
+Bytes FiveProcessors(MpTableFields fields = {}) {
+  return MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(1, 0x01), MpProcessorEntry(2, 0x01),
+                  MpProcessorEntry(3, 0x01), MpProcessorEntry(4, 0x01), MpEntry(1), MpEntry(2),
+                  MpEntry(3), MpEntry(3), MpEntry(4)},
+                 fields);
+}
+
+TEST(MpTableTest, ProcessorEntriesOfTheConfigurationTable) {
+  const std::uint16_t fiveLength = static_cast<std::uint16_t>(FiveProcessors().size());
+  ExpectCases({
+      {"FiveEnabled", [] { return MpArea(FiveProcessors()); }, 5, true},
+      {"DisabledEntriesNotCounted", [] {
+         return MpArea(MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(1, 0x00), MpProcessorEntry(2, 0x01),
+                                MpProcessorEntry(3, 0x02), MpEntry(2)})); }, 2, true},
+      // SeaBIOS with more possible than running processors lists them all, the others disabled.
+      {"PossibleButNotRunning", [] {
+         return MpArea(MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(1, 0x01), MpProcessorEntry(2, 0x00),
+                                MpProcessorEntry(3, 0x00), MpEntry(1)})); }, 2, true},
+      // Two cores in one socket: SMBIOS counts one socket, the table two processors.
+      {"DualCoreInOneSocket", [] {
+         Bytes area = MpArea(MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(1, 0x01), MpEntry(1), MpEntry(2)}));
+         AddSmbios(area, 0x1000, SmbiosProcessor25(0x41, 2), 1, {.minor = 8});
+         return area; }, 2, true},
+      {"BadChecksumIgnored", [] { return MpArea(FiveProcessors({.goodSum = false})); }, 1, true},
+      {"BadSignatureIgnored", [] { return MpArea(FiveProcessors({.signature = "PCMQ"})); }, 1, true},
+      {"LengthShorterThanTheHeader", [] { return MpArea(FiveProcessors({.length = 43})); }, 1, true},
+      // The declared length ends in the fifth processor entry: the walk ends at the base
+      // table's end, and the sum covers only the declared bytes.
+      {"EntriesRunPastTheLength", [] { return MpArea(FiveProcessors({.length = 44 + 4 * 20 + 10})); }, 4, true},
+      {"EntryCountPastTheTable", [] { return MpArea(FiveProcessors({.entryCount = 60})); }, 5, true},
+      {"EntryCountBoundsTheWalk", [] { return MpArea(FiveProcessors({.entryCount = 3})); }, 3, true},
+      {"EntryCountZero", [] { return MpArea(FiveProcessors({.entryCount = 0})); }, 1, true},
+      {"UnknownTypeEndsTheWalk", [] {
+         return MpArea(MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(1, 0x01), MpEntry(5),
+                                MpProcessorEntry(2, 0x01), MpProcessorEntry(3, 0x01)})); }, 2, true},
+      // Extended entry types (128 and up) belong to the extended table, not to the base table.
+      {"ExtendedTypeEndsTheWalk", [] {
+         return MpArea(MpTable({MpProcessorEntry(0, 0x03), MpEntry(128), MpProcessorEntry(1, 0x01)})); }, 1, true},
+      // The processor running the program is one: a table that lists none is not believed.
+      {"NoEnabledProcessor", [] {
+         return MpArea(MpTable({MpProcessorEntry(0, 0x00), MpProcessorEntry(1, 0x02), MpEntry(1)})); }, 1, true},
+      {"TableNotInMemory", [] { return MpArea(FiveProcessors(), 0, 0x00500000); }, 1, true},
+      // The header lies in the BIOS area, the rest of the declared table past its end.
+      {"TableRunsPastTheMemory", [] {
+         Bytes area = MpArea({}, 0, kBios + 0xFFE0);
+         Place(area, 0xFFE0, First(FiveProcessors(), 32));
+         Place(area, 0xF5A0, MpPointerTo(kBios + 0xFFD0));
+         Place(area, 0xFFD0, First(FiveProcessors(), 48));
+         return area; }, 1, true},
+      {"PointerWithBadSum", [] { Bytes area = MpArea(FiveProcessors()); area[0xF5A0 + 10] ^= 1; return area; }, 1, false},
+      // Without SMBIOS the table still gives the count; the APIC flag stays as it was without
+      // SMBIOS: false.
+      {"NoSmbios", [] { Bytes area = BiosArea(); Place(area, 0xF5A0, MpPointerTo(kBios + kMpTableOffset));
+         Place(area, kMpTableOffset, FiveProcessors()); return area; }, 5, false},
+      {"SitWins", [] { Bytes area = MpArea(FiveProcessors());
+         Place(area, 0x4000, Concat({Text("!SIT"), SitProcessorRecord(0b111), kEnd})); return area; }, 3, false},
+  });
+  EXPECT_EQ(firmware::CountMpProcessors(FiveProcessors()), std::optional<std::int32_t>(5));
+  EXPECT_EQ(firmware::CountMpProcessors(First(FiveProcessors(), fiveLength - 1)), std::nullopt);
+}
+
+// Feature byte 1 from 1 to 7 names a default configuration of two processors, which has no
+// table (its address is 0); other nonzero values are undefined and leave the SMBIOS count.
+TEST(MpTableTest, DefaultConfigurations) {
+  for (unsigned feature1 = 0; feature1 < 256; ++feature1) {
+    SCOPED_TRACE(feature1);
+    const std::int32_t expected = feature1 == 0 ? 5 : feature1 <= 7 ? 2 : 1;
+    const Bytes area = MpArea(FiveProcessors(), static_cast<std::uint8_t>(feature1),
+                              feature1 == 0 ? kBios + kMpTableOffset : 0);
+    const FirmwareProcessorInfo info = ReadArea(area);
+    EXPECT_EQ(info.installedProcessors, expected);
+    EXPECT_TRUE(info.apicPresent);
+  }
+}
+
+// Tables cut to exact vectors, so that a read past the end is caught.
+TEST(MpTableTest, CountOverExactTables) {
+  struct Case {
+    const char* name;
+    Bytes table;
+    std::optional<std::int32_t> processors;
+  };
+  const Bytes two = MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(1, 0x01)});
+  const std::vector<Case> cases = {
+      {"Two", two, 2},
+      {"HeaderOnly", MpTable({}), 0},
+      {"LongerThanDeclared", Concat({two, Bytes{0}}), std::nullopt},
+      {"ShorterThanTheHeader", First(two, 43), std::nullopt},
+      {"Empty", {}, std::nullopt},
+      // A processor entry cut by the declared length, its flags byte still inside it.
+      {"ProcessorEntryCut", MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(1, 0x01)}, {.length = 44 + 20 + 4}), std::nullopt},
+      {"EightByteEntryAtTheEnd", MpTable({MpProcessorEntry(0, 0x01), MpEntry(4)}), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(firmware::CountMpProcessors(c.table), c.processors);
+  }
+  // The cut entry is passed over once the table is its declared length.
+  const Bytes cut = MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(1, 0x01)}, {.length = 44 + 20 + 4});
+  EXPECT_EQ(firmware::CountMpProcessors(First(cut, 44 + 20 + 4)), std::optional<std::int32_t>(1));
+}
+
+TEST(SmbiosTest, EnabledCoresOfPopulatedSockets) {
+  struct Case {
+    const char* name;
+    Bytes table;
+    std::uint16_t count;
+    std::int32_t cores;
+  };
+  const std::vector<Case> cases = {
+      {"TwoSocketsOfTwo", Concat({SmbiosProcessor25(0x41, 2), SmbiosProcessor25(0x41, 2)}), 2, 4},
+      {"EmptySocketNotCounted", Concat({SmbiosProcessor25(0x41, 4), SmbiosProcessor25(0x00, 4)}), 2, 4},
+      {"DisabledProcessorInAPopulatedSocket", Concat({SmbiosProcessor25(0x41, 1), SmbiosProcessor25(0x43, 2)}), 2, 3},
+      // 0x25 bytes hold the field; 0x24 end just before it, and the byte there is a string's.
+      {"FormattedAreaJustHoldsIt", SmbiosProcessor25(0x41, 6, 0x25), 1, 6},
+      {"FormattedAreaEndsBeforeIt", SmbiosProcessor25(0x41, 6, 0x24), 1, 0},
+      {"Smbios20Length", SmbiosProcessor(0x41), 1, 0},
+      {"OtherTypesNotCounted", [] { Bytes s = SmbiosProcessor25(0x41, 8); s[0] = 44; return s; }(), 1, 0},
+      {"CountBoundsTheWalk", Concat({SmbiosProcessor25(0x41, 2), SmbiosProcessor25(0x41, 2)}), 1, 2},
+      {"TableEndsBeforeTheField", First(SmbiosProcessor25(0x41, 2), 0x24), 1, 0},
+      {"TableEndsAtTheField", First(SmbiosProcessor25(0x41, 2), 0x25), 1, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(firmware::CountSmbiosEnabledCores(c.table, c.count), c.cores);
+  }
+}
+
+// The cores are looked at from SMBIOS 2.5 on, and only where the MP configuration gives the
+// count.
+TEST(SmbiosTest, EnabledCoresBesideTheMpCount) {
+  struct Case {
+    const char* name;
+    std::uint8_t minor;
+    bool withMpTable;
+    bool withSit;
+    std::int32_t processors;
+    std::int32_t cores;
+  };
+  const std::vector<Case> cases = {
+      {"Version25", 5, true, false, 2, 4},
+      {"Version28", 8, true, false, 2, 4},
+      {"Version24", 4, true, false, 2, 0},
+      {"SocketsCountWithoutMpTable", 8, false, false, 2, 0},
+      {"SitCount", 8, true, true, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes area = BiosArea();
+    AddSmbios(area, 0x1000, Concat({SmbiosProcessor25(0x41, 2), SmbiosProcessor25(0x41, 2)}), 2,
+              {.minor = c.minor});
+    if (c.withMpTable) {
+      Place(area, 0xF5A0, MpPointerTo(kBios + kMpTableOffset));
+      Place(area, kMpTableOffset, MpTable({MpProcessorEntry(0, 0x03), MpProcessorEntry(2, 0x01), MpEntry(1)}));
+    }
+    if (c.withSit) Place(area, 0x4000, Concat({Text("!SIT"), SitProcessorRecord(0b1), kEnd}));
+    const FirmwareProcessorInfo info = ReadArea(area);
+    EXPECT_EQ(info.installedProcessors, c.processors);
+    EXPECT_EQ(info.smbiosEnabledCores, c.cores);
+  }
+}
+
 // Physical memory that records its calls; with expectedReads set, a read not on that list
 // (in its order) fails the test.
 class RecordingMemory : public testing::RegionMemory {
@@ -448,6 +629,40 @@ TEST(FirmwareReadsTest, EveryBufferIsLockedAroundItsReadAndUnlockedOnce) {
   int balance = 0;
   for (const auto& e : events) balance += e.kind == 'L' ? 1 : e.kind == 'U' ? -1 : 0;
   EXPECT_EQ(balance, 0);
+}
+
+// The pointer in the EBDA, the table in low memory: the header is read, then the whole base
+// table, each into a locked buffer; SMBIOS is scanned first as always.
+TEST(FirmwareReadsTest, MpTableReadAfterTheScans) {
+  RecordingMemory memory;
+  const Bytes table = FiveProcessors();
+  Bytes low = LowMemory(0x0180);
+  Place(low, 0x1800 + 0x40, MpPointerTo(0x0E13));
+  Place(low, 0x0E13, table);
+  memory.AddRegion(0, low);
+  memory.AddRegion(kBios, SmbiosArea(TwoOfThree(), 3));
+  memory.expectedReads = Reads{{kBios, 0xFFFF}, {kBios, 0x10000}, {kBios + kTableOffset, TwoOfThree().size()},
+                               {0x40E, 2}, {0x1800, 1024}, {0x0E13, 44}, {0x0E13, table.size()}};
+  const FirmwareProcessorInfo info = ReadFirmwareProcessorInfo(memory);
+  EXPECT_EQ(info.installedProcessors, 5);
+  EXPECT_TRUE(info.apicPresent);
+  EXPECT_EQ(memory.reads, *memory.expectedReads);
+  int balance = 0;
+  for (const auto& e : memory.events) balance += e.kind == 'L' ? 1 : e.kind == 'U' ? -1 : 0;
+  EXPECT_EQ(balance, 0);
+}
+
+// A table that would end past the 4 GiB of physical addresses is not read.
+TEST(FirmwareReadsTest, MpTableAtTheTopOfTheAddressSpace) {
+  RecordingMemory memory;
+  Bytes bios = BiosArea();
+  Place(bios, 0x100, MpPointerTo(0xFFFFFFF0));
+  memory.AddRegion(kBios, bios);
+  const Bytes table = FiveProcessors();
+  memory.AddRegion(0xFFFFFFF0, First(table, 16));
+  const MpConfiguration mp = ReadMpConfiguration(memory);
+  EXPECT_TRUE(mp.pointerFound);
+  EXPECT_FALSE(mp.processors.has_value());
 }
 
 }  // namespace

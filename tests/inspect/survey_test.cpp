@@ -11,7 +11,9 @@
 
 #include "app/app.h"
 #include "app/state.h"
+#include "app/strings.h"
 #include "tests/inspect/firmware_images.h"
+#include "tests/support/firmware_dumps.h"
 #include "tests/support/image_builder.h"
 
 namespace halshift::inspect {
@@ -214,6 +216,42 @@ TEST_F(SurveyImageTest, SilentRunLogsTheProcessorCount) {
   const auto log = testing::ReadLog(image_);
   ASSERT_TRUE(log);
   EXPECT_NE(log->find("\r\nInstalled Processors:       2\r\n"), std::string::npos) << *log;
+}
+
+// A real machine of two sockets of two cores: the MP table's two processors and the four
+// cores SMBIOS reports are kept, and the notice gives both.
+TEST_F(SurveyImageTest, EnabledCoresOfARealMachine) {
+  WriteMachine("C=fixed\r\n");
+  testing::PutFirmwareDump(image_, "pc-128m-smp4-s2c2");
+  const auto survey = Survey();
+  ASSERT_TRUE(survey);
+  EXPECT_EQ(survey->installedProcessors, 2);
+  EXPECT_EQ(survey->smbiosEnabledCores, 4);
+  EXPECT_EQ(survey->apicPresent, 1u);
+  EXPECT_TRUE(FirmwareHidesProcessors(*survey));
+  EXPECT_EQ(HiddenProcessorsNotice(*survey),
+            "The firmware reports 4 enabled processor cores, but lists only 2 processors for the "
+            "operating system. Windows NT 4.0 starts only the processors that the firmware lists; "
+            "on a virtual machine, please give it one core per socket.");
+}
+
+TEST_F(SurveyImageTest, FirmwareHidesProcessorsOnlyWithMoreCores) {
+  struct Case {
+    std::int32_t processors;
+    std::int32_t cores;
+    bool hides;
+  };
+  const Case cases[] = {{1, 2, true}, {2, 4, true}, {2, 2, false}, {4, 2, false}, {1, 0, false}, {0, 0, false}};
+  WriteMachine("C=fixed\r\n");
+  machine_ = testing::OpenMachine(image_);
+  ASSERT_TRUE(machine_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.processors << " processors, " << c.cores << " cores");
+    SystemSurvey survey(machine_->Platform());
+    survey.installedProcessors = c.processors;
+    survey.smbiosEnabledCores = c.cores;
+    EXPECT_EQ(FirmwareHidesProcessors(survey), c.hides);
+  }
 }
 
 }  // namespace

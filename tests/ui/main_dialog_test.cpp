@@ -78,12 +78,13 @@ class MainDialogTest : public ::testing::Test {
   }
 
   // Opens the image, identifies it as start-up does and runs the main dialog over the host's
-  // script. processors overrides the survey.
-  void Run(std::int32_t processors = 2) {
+  // script. processors and smbiosEnabledCores override the survey.
+  void Run(std::int32_t processors = 2, std::int32_t smbiosEnabledCores = 0) {
     machine = OpenMachine(image);
     ASSERT_TRUE(machine);
     app = std::make_unique<HalUtilityApp>(machine->Platform());
     app->survey.installedProcessors = processors;
+    app->survey.smbiosEnabledCores = smbiosEnabledCores;
     app->survey.cdromDrive = "D:";
     inspect::IdentifyHal(app->installation);
     ASSERT_TRUE(app->log.Open(kLogPath));
@@ -209,6 +210,48 @@ TEST_F(MainDialogTest, InstalledFilesOfAnotherKindAreReportedWhenItOpens) {
     }
     EXPECT_EQ(before.texts[IDC_CURRENT_HAL], "Uniprocessor HAL");
     EXPECT_EQ(before.CheckedHalChoice(), IDC_UPGRADE_HAL);
+  }
+}
+
+// When SMBIOS reports more enabled cores than the firmware lists processors, a box says so as
+// the dialog opens, before the box about the installed files; the state shown keeps the count.
+TEST_F(MainDialogTest, FirmwareThatHidesProcessorsIsReportedWhenItOpens) {
+  struct Case {
+    std::int32_t processors;
+    std::int32_t cores;
+    bool reported;
+    bool filesDisagree;
+  } cases[] = {
+      {1, 2, true, false},
+      {2, 4, true, true},
+      {2, 2, false, false},
+      {2, 1, false, true},
+      {1, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.processors << " processors, " << c.cores << " cores");
+    image.WriteDriveFile("C:\\WINNT\\System32\\HAL.DLL", StandinBytes(c.filesDisagree ? "sp/halmps.dll" : "sp/hal.dll"));
+    image.WriteDriveFile("C:\\WINNT\\System32\\NTOSKRNL.EXE", StandinBytes(c.filesDisagree ? "sp/ntkrnlmp.exe" : "sp/ntoskrnl.exe"));
+    host = ScriptedDialogHost();
+    ThenApply({});
+    Run(c.processors, c.cores);
+    std::vector<std::string> expected;
+    if (c.reported) {
+      expected.push_back(text::FillIn(Text(strings::kHiddenProcessors),
+                                      {std::to_string(c.cores), std::to_string(c.processors)}));
+    }
+    if (c.filesDisagree) {
+      expected.push_back(text::FillIn(Text(strings::kRevertedHal), {"halmps.dll", "ntkrnlmp.exe", "Uniprocessor HAL"}));
+    }
+    std::vector<std::string> shown;
+    for (const auto& box : host.boxes) {
+      shown.push_back(box.text);
+      EXPECT_EQ(box.dialogId, IDD_HALSHIFT_DIALOG);
+      EXPECT_EQ(box.caption, "halshift Message");
+      EXPECT_EQ(box.style, platform::kMbIconExclamation);
+    }
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(before.texts[IDC_INSTALLED_PROCESSORS], std::to_string(c.processors));
   }
 }
 

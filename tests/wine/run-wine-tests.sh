@@ -14,7 +14,7 @@
 # by the win32 preset, or by the Linux build when given).
 #
 # HALSHIFT_WINE_CHECKS   names of the checks to run, blank-separated (default: all of
-#                        imports strings help log physmem arcname upgrade servicepack)
+#                        imports strings help log physmem cores arcname upgrade servicepack)
 # HALSHIFT_WINE_TIMEOUT  seconds allowed for each wine call (default 120)
 # HALSHIFT_WINE_KEEP     when set, the prefixes are kept for inspection and their paths printed
 #
@@ -32,7 +32,7 @@ win32_build=$(cd "$1" 2>/dev/null && pwd) || usage
 linux_build=${2:-${HALSHIFT_LINUX_BUILD:-}}
 script_dir=$(cd "$(dirname "$0")" && pwd)
 source_dir=${HALSHIFT_SOURCE_DIR:-$(cd "$script_dir/../.." && pwd)}
-checks=${HALSHIFT_WINE_CHECKS:-imports strings help log physmem arcname upgrade servicepack}
+checks=${HALSHIFT_WINE_CHECKS:-imports strings help log physmem cores arcname upgrade servicepack}
 wine_timeout=${HALSHIFT_WINE_TIMEOUT:-120}
 
 find_program() {
@@ -335,6 +335,55 @@ check_physmem() {
   else
     report physmem-smbios 1 "the log does not show 3 processors:" "$(last_session | grep -a Processors)"
   fi
+}
+
+# A 1 MiB image of the first megabyte of physical memory holding the regions of a real
+# machine's firmware dump (tests/fixtures/firmware/FOLDER) that lie in it.
+write_dump_image() {  # write_dump_image FILE FOLDER
+  local file=$1 region address
+  head -c 1048576 /dev/zero > "$file"
+  for region in "$source_dir/tests/fixtures/firmware/$2"/*.bin; do
+    address=$((16#$(basename "$region" .bin)))
+    [ "$address" -lt 1048576 ] || continue
+    dd if="$region" of="$file" bs=4096 oflag=seek_bytes seek="$address" conv=notrunc status=none
+  done
+}
+
+# The firmware of real virtual machines as physical memory. Two sockets of two cores: the MP
+# table lists 2 processors, SMBIOS reports 4 enabled cores, and the log gives the count 2 and,
+# right after the state block, the notice with both numbers. One socket of one core: the
+# numbers agree, and there is no notice.
+check_cores() {
+  local helper dir out case folder processors cores notice session after
+  helper=$(find_program make_physmem_section.exe)
+  [ -n "$helper" ] || { report cores 1 "make_physmem_section.exe not built"; return; }
+  dir=$prefix/drive_c/halshift-test
+  mkdir -p "$dir"
+  for case in "pc-128m-smp4-s2c2 2 4" "pc-128m-smp1 1 0"; do
+    read -r folder processors cores <<<"$case"
+    write_dump_image "$dir/$folder.bin" "$folder"
+    out=$(in_prefix wine "$helper" "C:\\halshift-test\\$folder.bin" 2>&1) ||
+      { report "cores-$folder" 1 "the section could not be made: $out"; continue; }
+    in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+    session=$(last_session)
+    # The second line after the state block's last line: the first entry after the state.
+    after=$(printf '%s\n' "$session" | awk '/^HAL Recovery:/ { n = NR + 2 } NR == n { print; exit }' | tr -d '\r')
+    if [ "$cores" -gt 0 ]; then
+      # shellcheck disable=SC2059 # the table's text is the format, as in the program
+      notice=$(printf "$(table_text 172)" "$cores" "$processors")
+    else
+      notice=$(table_text 128)
+    fi
+    if ! printf '%s\n' "$session" | grep -q "^Installed Processors:       $processors"$'\r$'; then
+      report "cores-$folder" 1 "the log does not show $processors processors:" "$(printf '%s\n' "$session" | grep -a Processors)"
+    elif [ "$after" != "$notice" ]; then
+      report "cores-$folder" 1 "after the state block:" "$after" "expected:" "$notice"
+    elif [ "$cores" -eq 0 ] && printf '%s\n' "$session" | grep -q 'enabled processor cores'; then
+      report "cores-$folder" 1 "a notice where the numbers agree"
+    else
+      report "cores-$folder" 0
+    fi
+  done
 }
 
 readonly arc_device='multi(0)disk(0)rdisk(0)partition(1)'
@@ -759,10 +808,11 @@ if wanted strings || wanted help || wanted log; then
   wanted log && check_log
 fi
 
-if wanted physmem || wanted arcname; then
+if wanted physmem || wanted cores || wanted arcname; then
   new_prefix objects
   keep_server
   wanted physmem && check_physmem
+  wanted cores && check_cores
   wanted arcname && check_arcname
 fi
 
