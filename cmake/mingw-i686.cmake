@@ -1,4 +1,17 @@
 # mingw-w64 for i686 with the win32 thread model, aimed at Windows NT 4.0.
+# A machine without them is told what to install, rather than that a compiler "is not a full
+# path and was not found".
+foreach(tool i686-w64-mingw32-gcc-win32 i686-w64-mingw32-g++-win32 i686-w64-mingw32-windres)
+  find_program(halshift_mingw_tool ${tool} NO_CACHE)
+  if(NOT halshift_mingw_tool)
+    message(FATAL_ERROR "${tool} was not found: the win32 preset needs mingw-w64 for i686 with "
+            "the win32 thread model (Debian packages gcc-mingw-w64-i686-win32, "
+            "g++-mingw-w64-i686-win32 and binutils-mingw-w64-i686). Install them with: "
+            "bash scripts/install-deps.sh win32")
+  endif()
+  unset(halshift_mingw_tool)
+endforeach()
+
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)

@@ -281,7 +281,7 @@ class UserInterface {
                          unsigned style) = 0;
   // The text of a string resource; empty when there is none.
   virtual std::string LoadString(unsigned id) = 0;
-  // WinHelpA(owner, helpFile, HELP_CONTENTS 0x000B, 0).
+  // WinHelpA(owner, helpFile, HELP_FINDER 0x000B, 0): the help file's Help Topics.
   virtual void ShowHelp(std::string_view helpFile) = 0;
   // The modal dialogs of the interactive window (platform/dialog_host.h); nothing when this
   // platform cannot show them, and the interactive session then ends without a window.

@@ -2,13 +2,19 @@
 # Installs what building and testing halshift needs on a Debian machine, from Debian's own
 # packages. Does nothing when everything is there already. Run as root (or with sudo).
 #   scripts/install-deps.sh          everything (Linux build, tests, Win32 build, Wine, fuzzing)
-#   scripts/install-deps.sh linux    only what the Linux build and its run need
+#   scripts/install-deps.sh linux    only what the Linux build and its run need (presets linux,
+#                                    linux-asan, linux-release)
+#   scripts/install-deps.sh win32    what the Linux build and the win32 preset need
 set -euo pipefail
 
 # The example machine images get stand-in system files built with mingw-w64's C compiler and
-# windres, checksummed with python3 and compressed with mscompress.
+# windres, checksummed with python3 and compressed with mscompress. Halibut writes the manual
+# page, the terminal's Help and the Windows help file from docs/manual/.
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
-                libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress)
+                libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress
+                halibut)
+# The win32 preset: mingw-w64's C++ compiler for i686 with the win32 thread model.
+win32_packages=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686)
 # Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
 # the private X server; DejaVu Sans Mono draws the terminal's picture.
 test_packages=(gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
@@ -16,9 +22,11 @@ test_packages=(gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-w
                openbox fonts-dejavu-core)
 
 packages=("${linux_packages[@]}")
-if [ "${1:-all}" != linux ]; then
-  packages+=("${test_packages[@]}")
-fi
+case "${1:-all}" in
+  linux) ;;
+  win32) packages+=("${win32_packages[@]}") ;;
+  *) packages+=("${win32_packages[@]}" "${test_packages[@]}") ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

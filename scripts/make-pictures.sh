@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's pictures again: the main dialog and the source media prompt of
-# halshift.exe under Wine (tests/wine/gui-test.sh), and the terminal face of the Linux build
-# over the example machine (tests/terminal/tmux-test.sh), into docs/.
+# Takes the README's pictures again: the main dialog, the source media prompt and the help
+# window of halshift.exe under Wine (tests/wine/gui-test.sh), and the terminal face of the
+# Linux build over the example machine (tests/terminal/tmux-test.sh), into docs/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

@@ -5,8 +5,8 @@
 #   2. the same under AddressSanitizer and UndefinedBehaviorSanitizer,
 #   3. the optimised build's benchmarks, each once and briefly (it proves they run; the
 #      figures are not judged here),
-#   4. the Win32 build: its import table and size, and halshift.exe under Wine set to report
-#      NT 4.0,
+#   4. the Win32 build: its import table and size, the package halshift-<version>-win32.zip,
+#      and halshift.exe under Wine set to report NT 4.0,
 #   5. the libFuzzer targets, each for a bounded time.
 # Ends with one line "N passed, N failed" over everything, and fails when anything failed.
 set -uo pipefail
@@ -103,6 +103,15 @@ if cmake --preset win32 >/dev/null && cmake --build --preset win32 -j2; then
   printf x >> "$sized"
   check "win32 size check refuses 512 KiB and a byte" 1 sh tests/win32/check-size.sh "$sized"
   rm -f "$sized"
+  # The package to hand out, and a check that refuses one without its help file.
+  package=$(ls build/win32/halshift-*-win32.zip 2>/dev/null | head -n 1)
+  check "win32 package" 0 bash tests/win32/check-package.sh "${package:-build/win32/halshift-win32.zip}" "$(dirname "$exe")"
+  if [ -n "$package" ]; then
+    short=$(mktemp -d)
+    python3 -c 'import sys, zipfile; a = zipfile.ZipFile(sys.argv[1]); b = zipfile.ZipFile(sys.argv[2], "w"); [b.writestr(i, a.read(i)) for i in a.namelist() if i != "HALSHIFT.HLP"]' "$package" "$short/short.zip"
+    check "win32 package check refuses a zip without HALSHIFT.HLP" 1 bash tests/win32/check-package.sh "$short/short.zip" "$(dirname "$exe")"
+    rm -rf "$short"
+  fi
   echo "== halshift.exe under Wine"
   run_counted wine bash tests/wine/run-wine-tests.sh build/win32
   if [ -f tests/wine/gui-test.sh ]; then

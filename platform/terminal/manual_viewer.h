@@ -1,5 +1,5 @@
-// The terminal face's help: the manual page's roff source as plain lines, in a scrollable
-// viewer.//
+// The terminal face's help: the manual's plain text in a scrollable viewer.
+//
 // May contain: C++ standard library only (no terminal library, no system calls).
 #pragma once
 
@@ -13,15 +13,14 @@
 #include "platform/terminal/screen.h"
 
 namespace halshift::terminal {
-// The manual page source (roff, man macros) as plain lines of at most width characters:
-// requests are carried out roughly (sections, paragraphs, tagged paragraphs, no-fill blocks,
-// indents) and font escapes dropped.
-std::vector<std::string> RenderManual(std::string_view roff, int width);
+// Plain text as lines of at most width characters: lines as written, a longer one broken at
+// its last blank that fits; no empty lines at the end.
+std::vector<std::string> ManualLines(std::string_view text, int width);
 
 // A scrollable read-only text in a box filling the screen.
 class TextViewerModel : public Layer {
  public:
-  TextViewerModel(std::string_view title, std::string_view roffSource);
+  TextViewerModel(std::string_view title, std::string_view text);
 
   Size Extent(Size screen) const override;
   void Draw(Canvas& canvas, Point origin) const override;

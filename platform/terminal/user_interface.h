@@ -41,8 +41,7 @@ std::unique_ptr<Terminal> MakeCursesTerminal();
 // and not "dumb").
 bool FullScreenTerminalAvailable();
 
-// The manual page halshift.1 as it was at build time (generated), or a short note when the
-// tree had none.
+// The manual's plain text, written from docs/manual/ at build time: what Help shows.
 std::string_view ManualPage();
 
 // The message box that says the terminal is too small, for tests.

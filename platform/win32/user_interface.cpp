@@ -13,7 +13,9 @@
 namespace halshift::win32 {
 namespace {
 
-constexpr UINT kHelpContents = 0x000B;  // HELP_CONTENTS
+// HELP_FINDER: the Help Topics of the help file, with the Contents tab of its .CNT file (not
+// HELP_CONTENTS, 0x0003, which opens the contents topic alone).
+constexpr UINT kHelpFinder = 0x000B;
 constexpr int kFirstStringBuffer = 256;
 // String resources hold at most 65535 characters.
 constexpr int kLargestStringBuffer = 65536;
@@ -53,7 +55,7 @@ void UserInterface::ShowHelp(std::string_view helpFile) {
   if (!file) return;
   // The main window quits the viewer of this file when it closes.
   SetHelpFile(*file);
-  ::WinHelpA(MainWindow(), file->c_str(), kHelpContents, 0);
+  ::WinHelpA(MainWindow(), file->c_str(), kHelpFinder, 0);
 }
 
 }  // namespace halshift::win32

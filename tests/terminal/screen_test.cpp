@@ -189,36 +189,26 @@ TEST(TerminalCanvas, AsciiFormOfEveryLineCell) {
   for (const Case& c : cases) EXPECT_EQ(LineCharacter(c.arms), c.ascii) << int{c.arms};
 }
 
-TEST(TerminalManual, RequestsBecomePlainText) {
-  const std::vector<std::string> lines = RenderManual(
-      ".\\\" a comment\n"
-      ".TH HALSHIFT 1\n"
-      ".SH Name\n"
-      "halshift \\- switch the \\fBHAL\\fR\n"
-      ".SH OPTIONS\n"
-      ".TP\n"
-      ".B UPGRADE_HAL\n"
-      "installs the multiprocessor HAL\n"
-      ".PP\n"
-      ".nf\n"
-      "  kept   as   is\n"
-      ".fi\n",
-      60);
-  const std::vector<std::string> expected = {
-      "HALSHIFT(1)",
-      "",
-      "NAME",
-      "       halshift - switch the HAL",
-      "",
-      "OPTIONS",
-      "",
-      "       UPGRADE_HAL",
-      "           installs the multiprocessor HAL",
-      "",
-      "         kept   as   is",
+TEST(TerminalManual, LinesFitTheViewerAsWritten) {
+  struct Case {
+    std::string_view text;
+    int width;
+    std::vector<std::string> lines;
   };
-  EXPECT_EQ(lines, expected);
-  for (const std::string& line : RenderManual(std::string(300, 'x'), 30)) EXPECT_LE(line.size(), 30u);
+  const Case cases[] = {
+      // Lines as Halibut wrote them, indents kept, empty lines kept inside, none at the end.
+      {"NAME\n\n   halshift - switch\n\n\n", 40, {"NAME", "", "   halshift - switch"}},
+      // A line wider than the box breaks at its last blank that fits.
+      {"   one two three four", 24, {"   one two three four"}},
+      {"   one two three four five six", 24, {"   one two three four", "five six"}},
+      // A code line without blanks breaks hard.
+      {std::string_view("aaaaaaaaaaaaaaaaaaaaaaaaa"), 20, {"aaaaaaaaaaaaaaaaaaaa", "aaaaa"}},
+      // Tabs advance to the next multiple of 8.
+      {"a\tb", 30, {"a       b"}},
+      {"", 30, {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ManualLines(c.text, c.width), c.lines) << c.text;
+  for (const std::string& line : ManualLines(std::string(300, 'x'), 30)) EXPECT_LE(line.size(), 30u);
 }
 
 }  // namespace

@@ -156,6 +156,17 @@ if [ -n "$picture" ]; then
     fail "the screen could not be drawn into $picture"
 fi
 
+# Help (Alt-H) shows the manual's text, written from docs/manual/ with the manual page; End
+# goes to its last line, q closes it over the unchanged window.
+keys M-h
+wait_for "halshift(1)"
+wait_for "SYNOPSIS"
+keys End
+wait_for "comes with no warranty."
+keys q
+wait_for "(*) Install a Multiprocessor HAL"
+screen | grep -qF "halshift(1)" && fail "Help did not close with q"
+
 # The upgrade is preselected; Tab over the three radio buttons to the recovery box and mark it.
 keys Tab Tab Tab Space
 wait_for "[X] Enable HAL Recovery boot option"

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "app/state.h"
 #include "platform/terminal/image_browse_source.h"
@@ -355,11 +357,28 @@ TEST(TerminalFace, HelpShowsTheManualPageScrollably) {
   EXPECT_NE(terminal.screens[0].find("halshift(1)"), std::string::npos);
   EXPECT_NE(terminal.screens[0].find("NAME"), std::string::npos) << terminal.screens[0];
   // The end of the page differs from its beginning when the page is longer than the box.
-  const std::vector<std::string> lines = RenderManual(ManualPage(), 74);
-  if (lines.size() > 7) {
-    EXPECT_NE(terminal.screens[1], terminal.screens[0]);
-  }
+  const std::vector<std::string> lines = ManualLines(ManualPage(), 74);
+  ASSERT_GT(lines.size(), 7u);
+  EXPECT_NE(terminal.screens[1], terminal.screens[0]);
   EXPECT_NE(terminal.screens[1].find(lines.back()), std::string::npos) << terminal.screens[1];
+}
+
+// Help shows the text that Halibut wrote from docs/manual/ with the manual page, the Linux
+// build's own pages included, and nothing else.
+TEST(TerminalFace, HelpIsTheManualsText) {
+  std::ifstream file(HALSHIFT_MANUAL_TEXT, std::ios::binary);
+  ASSERT_TRUE(file) << HALSHIFT_MANUAL_TEXT;
+  const std::string written{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(ManualPage(), written);
+  const std::string_view page = ManualPage();
+  for (std::string_view part : {"NAME", "SYNOPSIS", "DESCRIPTION", "EXIT STATUS", "DIAGNOSTICS",
+                                "HALSHIFT_MACHINE", "In a terminal", "The correct HAL is installed",
+                                "Can not find NT source media."}) {
+    EXPECT_NE(page.find(part), std::string_view::npos) << part;
+  }
+  // Plain text: no roff requests or font escapes.
+  EXPECT_EQ(page.find("\\f"), std::string_view::npos);
+  EXPECT_EQ(page.find("\n.SH"), std::string_view::npos);
 }
 
 }  // namespace

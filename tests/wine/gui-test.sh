@@ -16,8 +16,11 @@
 # session beginning..." header. The second presses Apply on the preselected upgrade, confirms
 # the caution, checks the labels of the source media prompt and takes a picture of it over the
 # main window, then cancels. The third maps "MS Shell Dlg" to "Tahoma", which makes a label
-# wrap, and checks that the label check then fails. Pictures go to SCREENSHOT_DIR (default:
-# the work directory, removed at the end) as main-dialog.png and media-prompt.png.
+# wrap, and checks that the label check then fails. The fourth presses Help: Wine's help
+# viewer must start on HALSHIFT.HLP beside the program at its contents, and quit when the
+# window closes; then "winhlp32 -i ID" must open every topic that HALSHIFT.CNT lists. Pictures
+# go to SCREENSHOT_DIR (default: the work directory, removed at the end) as main-dialog.png,
+# media-prompt.png and help-window.png.
 #
 # HALSHIFT_WINE_TIMEOUT  seconds allowed for each wine call (default 120)
 # HALSHIFT_WINE_KEEP     when set, the work directory is kept and its path printed
@@ -312,6 +315,111 @@ else
 fi
 wait_exit 30
 map_dialog_font 'MS Sans Serif'
+
+# --- the help file ------------------------------------------------------------------------
+
+# The help file that the build writes beside halshift.exe, where Help looks for it.
+help_file=$(dirname "$halshift_exe")/HALSHIFT.HLP
+help_contents=$(dirname "$halshift_exe")/HALSHIFT.CNT
+[ -f "$help_file" ] && [ -f "$help_contents" ]
+report "HALSHIFT.HLP and HALSHIFT.CNT beside halshift.exe" $? "not in $(dirname "$halshift_exe")"
+
+# Wine's help viewer, winhlp32, titles its window "Wine Help"; it is found by its class.
+wait_viewer() {  # wait_viewer SECONDS: prints the viewer window's id
+  local i id seen=
+  for ((i = 0; i < $1 * 2; i++)); do
+    id=$(xdotool search --onlyvisible --class '^winhlp32\.exe$' 2>/dev/null | head -n 1)
+    if [ -n "$id" ] && [ "$id" = "$seen" ]; then
+      echo "$id"
+      return 0
+    fi
+    seen=$id
+    sleep 0.5
+  done
+  return 1
+}
+viewer_gone() {  # viewer_gone SECONDS
+  local i
+  for ((i = 0; i < $1 * 2; i++)); do
+    [ -z "$(xdotool search --onlyvisible --class '^winhlp32\.exe$' 2>/dev/null)" ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+# Pixels of two pictures of the same size that differ by more than a tenth.
+differing_pixels() {  # differing_pixels A B
+  compare -metric AE -fuzz 10% "$1" "$2" null: 2>&1 | sed 's/[^0-9].*//'
+}
+
+# The Help button (Alt+H) calls WinHelpA with HELP_FINDER, for which winhlp32 shows the
+# contents topic; closing the window quits the viewer (HELP_QUIT).
+start_halshift
+if wait_window "$main_title" 60 >/dev/null; then
+  sleep 1
+  press "$main_title" alt+h
+  if viewer=$(wait_viewer 30); then
+    report "Help starts the help viewer" 0
+    xdotool mousemove 1000 740
+    sleep 2
+    rm -f "$shots/help-window.png"
+    import -frame -window "$viewer" "$shots/help-window.png" 2>/dev/null &&
+      import -window "$viewer" "$work/help-button.png" 2>/dev/null
+    report "help window screenshot" $? "no $shots/help-window.png"
+  else
+    report "Help starts the help viewer" 1 "no winhlp32 window within 30 s"
+  fi
+  press "$main_title" Escape
+fi
+wait_exit 30
+[ "$app_status" -eq 1 ]
+report "session with the help viewer ends with 1" $? "exit code $app_status"
+viewer_gone 20
+report "closing the main window quits the help viewer" $?
+
+# winhlp32 -i ID opens the topic of a context id; a missing one makes it say "Page of hash
+# ... not found" on Wine's error channel. Every topic of the contents file opens, and one that
+# the file does not have is reported.
+help_path=$(in_prefix wine winepath -w "$help_file" 2>/dev/null | tr -d '\r')
+open_topic() {  # open_topic ID PICTURE: leaves Wine's errors in $work/topic.err
+  WINEPREFIX=$prefix WINEDEBUG=err+winhelp timeout "$wine_timeout" wine winhlp32 -i "$1" "$help_path" \
+    </dev/null >/dev/null 2>"$work/topic.err" &
+  app_pid=$!
+  local viewer status=0
+  if viewer=$(wait_viewer 30); then
+    sleep 1
+    [ -z "$2" ] || import -window "$viewer" "$2" 2>/dev/null
+  else
+    status=1
+  fi
+  kill "$app_pid" 2>/dev/null
+  wait "$app_pid" 2>/dev/null
+  app_pid=
+  viewer_gone 20
+  return $status
+}
+topics=$(sed -n 's/^[0-9][0-9]* .*=\(.*\)$/\1/p' "$help_contents" | tr -d '\r')
+[ "$(wc -w <<<"$topics")" -ge 20 ]
+report "HALSHIFT.CNT lists the topics" $? "$topics"
+unopened=()
+for topic in $topics; do
+  picture=
+  [ "$topic" = Top ] && picture=$work/help-top.png
+  [ "$topic" = what_it_does ] && picture=$work/help-topic.png
+  if ! open_topic "$topic" "$picture" || grep -q 'not found' "$work/topic.err"; then
+    unopened+=("$topic: $(grep 'not found' "$work/topic.err" | head -n 1)")
+  fi
+done
+[ ${#unopened[@]} -eq 0 ]
+report "winhlp32 -i opens every topic of HALSHIFT.CNT" $? "${unopened[@]}"
+open_topic no_such_topic ""
+grep -q 'not found' "$work/topic.err"
+report "winhlp32 -i with an unknown id is reported" $? "$(cat "$work/topic.err")"
+# The Help button's window shows what "winhlp32 -i Top" shows, the contents, and not a topic.
+same=$(differing_pixels "$work/help-button.png" "$work/help-top.png")
+other=$(differing_pixels "$work/help-button.png" "$work/help-topic.png")
+[ -n "$same" ] && [ -n "$other" ] && [ $((same * 20)) -lt "$other" ]
+report "Help opens the help file at its contents" $? \
+  "pixels differing from the contents: ${same:-?}, from the first topic: ${other:-?}"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
