@@ -10,8 +10,9 @@
 # the Linux halshift writes for a machine image that mirrors the prefix; without one it is the
 # fixed text in expected_plain_log below.
 #
-# The servicepack check installs stand-in PE files of known versions (tests/fixtures/pe, built
-# by the win32 preset, or by the Linux build when given).
+# The upgrade and servicepack checks install stand-in PE files (tests/fixtures/pe, built by the
+# win32 preset, or by the Linux build when given): whole i386 images, of known versions where
+# the check compares them.
 #
 # HALSHIFT_WINE_CHECKS   names of the checks to run, blank-separated (default: all of
 #                        imports strings help log physmem arcname upgrade servicepack)
