@@ -68,6 +68,11 @@ enum : unsigned {
   kMediaMismatch = 159,      // %s: the media file, %s: its version, %s: the installed kernel's
   kSetupLogNotUpdated = 160,  // %s: the path of setup.log
   kRevertedHal = 161,         // %s, %s: the HAL's and kernel's OriginalFilename, %s: the kind
+  kNotAnImage = 166,          // %s: the media file
+  kImageCutOff = 167,         // %s: the media file, %s: its size, %s: the size its headers need
+  kImageOtherProcessor = 168,  // %s: the media file, %s: its machine type ("0x184")
+  kStagingDiskFull = 169,     // %s: the system directory
+  kStagingNotWritable = 170,  // %s: the system directory
   kHiddenProcessors = 172,    // %d: the enabled cores SMBIOS reports, %d: the processors listed
 };
 

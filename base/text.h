@@ -17,6 +17,9 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Orders by the upper-case forms, a shorter text before a longer one with the same start.
 bool LessIgnoreCase(std::string_view a, std::string_view b);
 bool Contains(std::string_view haystack, std::string_view needle);
+// The text without the blanks and tabs at its start and end, as the profile functions read
+// keys and values.
+std::string_view TrimBlanks(std::string_view text);
 
 // pattern with each "%s" or "%d" replaced by the next of values, in order, and "%%" by "%";
 // a marker without a value left is kept as it is. For texts of the string table, whose

@@ -1,6 +1,8 @@
 // Windows path rules: joining, splitting, parsing and wildcard matching.
 #include "base/winpath.h"
 
+#include <algorithm>
+
 #include "base/text.h"
 
 namespace halshift::winpath {
@@ -171,6 +173,24 @@ bool MatchesAnyWildcard(std::string_view patterns, std::string_view name) {
     if (end == std::string_view::npos) return false;
     start = end + 1;
   }
+}
+
+bool IsTempFileName(std::string_view name, std::string_view prefix) {
+  constexpr std::size_t kPrefixLength = 3;
+  constexpr std::size_t kMaxDigits = 4;
+  constexpr std::string_view kExtension = ".TMP";
+  prefix = prefix.substr(0, kPrefixLength);
+  if (name.size() < prefix.size() + 1 + kExtension.size()) return false;
+  if (!text::EqualsIgnoreCase(name.substr(0, prefix.size()), prefix)) return false;
+  if (!text::EqualsIgnoreCase(name.substr(name.size() - kExtension.size()), kExtension)) {
+    return false;
+  }
+  const std::string_view digits =
+      name.substr(prefix.size(), name.size() - prefix.size() - kExtension.size());
+  return !digits.empty() && digits.size() <= kMaxDigits &&
+         std::all_of(digits.begin(), digits.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+         });
 }
 
 }  // namespace halshift::winpath

@@ -63,4 +63,11 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name);
 // any of them matches; an empty list matches every name.
 bool MatchesAnyWildcard(std::string_view patterns, std::string_view name);
 
+// True when name has exactly the form GetTempFileNameA gives a file of prefix: the first three
+// characters of prefix (all of a shorter one), one to four hexadecimal digits and ".TMP", all
+// without regard to case ("hsn1A2F.TMP", "del7.tmp"). A pattern such as "del*.TMP" says less:
+// FindFirstFileA matches it against the 8.3 short names too, so it finds "delivery.tmpl"
+// (DELIVE~1.TMP) and "delete.tmp".
+bool IsTempFileName(std::string_view name, std::string_view prefix);
+
 }  // namespace halshift::winpath

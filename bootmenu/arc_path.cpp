@@ -43,7 +43,8 @@ bool IsRunningSystemArcPath(platform::Platform& platform, std::string arcPath) {
   std::string directory = rootSlash == std::string::npos ? systemRoot : systemRoot.substr(rootSlash);
 
   directory = text::ToUpper(directory);
-  arcPath = text::ToUpper(arcPath);
+  // A key read by a profile reader that keeps the blanks before "=" names the same path.
+  arcPath = text::ToUpper(text::TrimBlanks(arcPath));
 
   const std::size_t tailLength = std::min(directory.size(), arcPath.size());
   if (std::string_view(arcPath).substr(arcPath.size() - tailLength) != directory) return false;

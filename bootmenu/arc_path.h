@@ -19,8 +19,8 @@ inline constexpr std::string_view kArcNamePrefix = "\\ArcName\\";
 
 // True when arcPath (such as multi(0)disk(0)rdisk(0)partition(1)\WINNT) names the running
 // installation: its tail is the system root's directory and its device part leads to the same
-// NT device as the system root's drive letter, all without regard to case. Any lookup that
-// fails makes the answer false.
+// NT device as the system root's drive letter, all without regard to case and to blanks around
+// the path. Any lookup that fails makes the answer false.
 bool IsRunningSystemArcPath(platform::Platform& platform, std::string arcPath);
 
 // Stores the target of the symbolic link object linkName in buffer as text ended by a zero.

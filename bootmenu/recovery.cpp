@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/strings.h"
+#include "base/text.h"
 #include "bootmenu/arc_path.h"
 #include "bootmenu/recovery_detect.h"
 #include "hal/upgrade.h"
@@ -39,10 +40,12 @@ MenuEdit EditBootMenu(platform::Platform& platform, Edit edit) {
     result = MenuEdit::kFailed;
     if (!menu.Load(root)) return Walk::kStop;  // an unreadable menu is never rewritten
 
-    const std::string& key = running->key;
+    // Keys compare as the system reads them, without the blanks around "=": the profile
+    // reader may or may not have trimmed the running entry's key, the line keeps them.
+    const std::string_view key = text::TrimBlanks(running->key);
     const std::optional<std::size_t> line =
         FindOperatingSystemsLine(menu.Lines(), [&](std::string_view candidate) {
-          if (LineKey(candidate) != key) return false;
+          if (text::TrimBlanks(LineKey(candidate)) != key) return false;
           return edit == Edit::kInsert ||
                  candidate.find(kRecoveryMarker) != std::string_view::npos;
         });

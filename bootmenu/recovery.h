@@ -30,10 +30,11 @@ enum class MenuEdit {
 
 // On the first boot drive whose operating-systems section holds the running entry: writes
 // that entry to standard output, and unless the recovery entry is already present, backs the
-// menu up, inserts the recovery line after the first line with the running entry's key and
-// saves the menu. kUnchanged when no drive holds the running entry or the backup cannot be
-// made; kFailed when the menu cannot be read, no line carries the running entry's key, or the
-// save fails.
+// menu up, inserts the recovery line after the first line with the running entry's key (keys
+// compared without the blanks around them, as "key = value" lines are read) and saves the
+// menu. kUnchanged when no drive holds the running entry or the backup cannot be made;
+// kFailed when the menu cannot be read, no line carries the running entry's key, or the save
+// fails.
 MenuEdit AddRecoveryEntry(platform::Platform& platform);
 
 // The same walk; unless the recovery entry is absent, backs the menu up and removes the first
@@ -42,10 +43,9 @@ MenuEdit AddRecoveryEntry(platform::Platform& platform);
 MenuEdit RemoveRecoveryEntry(platform::Platform& platform);
 
 // Installs the spare uniprocessor HAL and kernel as UPHAL.DLL and UPKERNEL.EXE, then adds the
-// recovery entry. On failure sets error to text 114 or 159 (the spare files were not installed:
-// the media could not be read, or does not match the installed system), 115 (the boot menu was
-// not edited and its backup holds it) or 158 (BOOT.INI was left as it was, without a fresh
-// backup).
+// recovery entry. On failure sets error to a text of InstallRecoveryFiles (the spare files
+// were not installed: hal/upgrade.h), 115 (the boot menu was not edited and its backup holds
+// it) or 158 (BOOT.INI was left as it was, without a fresh backup).
 bool EnableRecovery(HalInstallation& installation, std::string& error);
 // Removes the recovery entry; on failure sets error to text 115 or 158, as for enabling.
 bool DisableRecovery(HalInstallation& installation, std::string& error);

@@ -1,5 +1,6 @@
-// Fuzzes the PE file reader over arbitrary bytes: the headers, the resource walk down to the
-// version resource, and the checksum over the file; and the media check's rule over them.
+// Fuzzes the PE file reader over arbitrary bytes: the headers, the whole-image check, the
+// resource walk down to the version resource, and the checksum over the file; and the media
+// check's rule over them.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -54,6 +55,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
+  // The whole-image check agrees with the headers, and what it calls whole is whole.
+  const ImageCheck image = CheckWholeImage(file);
+  switch (read.fault) {
+    case PeFault::kNone:
+      Check(image.fault != ImageFault::kNotPe);
+      break;
+    case PeFault::kTruncatedHeaders:
+      Check(image.fault == ImageFault::kCutOff || image.fault == ImageFault::kOtherMachine);
+      break;
+    default:
+      Check(image.fault == ImageFault::kNotPe);
+      break;
+  }
+  if (image.fault == ImageFault::kCutOff) Check(image.requiredSize > size);
+  if (image.fault == ImageFault::kOtherMachine) {
+    Check(image.machine != kMachineI386 || read.headers.pe32Plus || read.fault != PeFault::kNone);
+  }
+  if (image.fault == ImageFault::kNone) {
+    Check(image.machine == kMachineI386 && !read.headers.pe32Plus);
+    Check(image.requiredSize <= size && read.headers.sizeOfHeaders <= size);
+    for (const Section& section : read.headers.sections) {
+      if (section.rawSize != 0) {
+        Check(std::uint64_t{section.rawOffset} + section.rawSize <= size);
+      }
+    }
+    // Bytes after the last section are no part of the image.
+    std::vector<std::uint8_t> longer = file;
+    longer.push_back(0x5A);
+    Check(CheckWholeImage(longer).fault == ImageFault::kNone);
+  }
+
   // The sum is 16 bits wide; the length comes on top.
   Check(checkSum - static_cast<std::uint32_t>(size) <= 0xFFFF);
 

@@ -4,13 +4,13 @@
 
 #include "app/locations.h"
 #include "app/registry_record.h"
+#include "app/strings.h"
+#include "base/text.h"
 #include "base/winpath.h"
 #include "hal/whole_file.h"
 
 namespace halshift::hal {
 namespace {
-
-constexpr int kInstallAttempts = 3;
 
 std::string RecordFolderDrive(platform::Platform& machine) {
   return winpath::DriveDesignation(machine.system.GetSystemDirectory());
@@ -128,15 +128,13 @@ bool UndoChange(platform::FileSystem& files, const IntentRecord& record) {
 }
 
 // The temporary files a change leaves in the system directory when it is cut off before its
-// record is written: staged files, and placeholders that never received an old file.
+// record is written: staged files, and placeholders that never received an old file. No
+// record names them, so a file is taken for one only by the exact form of its name (and a
+// placeholder only when empty): a user's hsnotes.TMP or delete.tmp is not the program's.
 void RemoveLeftovers(platform::Platform& machine) {
   const std::string systemDirectory = record::ReadSystemDirectory(machine.registry);
   RemoveTemporaryFiles(machine.files, systemDirectory, kStagedPrefix);
-  const std::string placeholders = std::string(kPlaceholderPrefix) + "*.TMP";
-  for (const auto& found : machine.files.FindFiles(winpath::Append(systemDirectory, placeholders))) {
-    if ((found.attributes & platform::kFileAttributeDirectory) != 0 || found.size != 0) continue;
-    machine.files.DeleteFile(winpath::Append(systemDirectory, found.name));
-  }
+  RemoveTemporaryFiles(machine.files, systemDirectory, kPlaceholderPrefix, true);
   RemoveSetupLogLeftovers(machine.files, record::ReadSystemRoot(machine.registry));
 }
 
@@ -158,6 +156,20 @@ std::string IntentRecordPath(platform::Platform& machine) {
   return locations::IntentRecordPath(RecordFolderDrive(machine));
 }
 
+std::string StagingFailureText(platform::Platform& machine, StagingFailure failure,
+                               std::string_view systemDirectory) {
+  switch (failure) {
+    case StagingFailure::kDiskFull:
+      return text::FillIn(machine.ui.LoadString(strings::kStagingDiskFull), {systemDirectory});
+    case StagingFailure::kDestination:
+      return text::FillIn(machine.ui.LoadString(strings::kStagingNotWritable), {systemDirectory});
+    case StagingFailure::kNone:
+    case StagingFailure::kSource:
+      break;
+  }
+  return machine.ui.LoadString(strings::kCopyError);
+}
+
 SystemFileChange::SystemFileChange(const HalInstallation& installation)
     : machine_(installation.Machine()),
       sourceDirectory_(installation.sourceDirectory),
@@ -169,14 +181,17 @@ SystemFileChange::~SystemFileChange() {
 
 bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) {
   platform::FileSystem& files = machine_.files;
+  failure_ = StagingFailure::kSource;
   if (sourceNames.empty() || destinationNames.size() < sourceNames.size()) return false;
   // An unfinished change waits for the next start; a new one must not take its record.
   if (FileExists(files, IntentRecordPath(machine_))) return false;
 
   for (std::size_t i = 0; i < sourceNames.size(); ++i) {
     const std::string_view sourceName = sourceNames[i];
+    failure_ = StagingFailure::kSource;
     if (!SourceFileExists(files, winpath::Append(sourceDirectory_, sourceName))) break;
 
+    failure_ = StagingFailure::kDestination;
     const auto stagedPath = files.GetTempFileName(systemDirectory_, kStagedPrefix);
     if (!stagedPath) break;
     IntentFile& file = record_.files.emplace_back();
@@ -184,26 +199,37 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
     file.destinationPath = winpath::Append(systemDirectory_, destinationNames[i]);
     file.mediaName = std::string(sourceName);
 
-    // A fresh destination name is never in use: every failure is one of the source, so the
-    // next attempt takes the compressed name on the media.
-    std::string currentSourceName(sourceName);
     const std::string stagedName(winpath::FileNameOf(*stagedPath));
-    bool installed = false;
-    for (int attempt = 0; attempt < kInstallAttempts && !installed; ++attempt) {
+    const auto install = [&](const std::string& mediaName) {
       std::string tempName;
       const std::uint32_t result =
-          files.VerInstallFile(platform::kViffForceInstall, currentSourceName, stagedName,
+          files.VerInstallFile(platform::kViffForceInstall, mediaName, stagedName,
                                sourceDirectory_, systemDirectory_, systemDirectory_, tempName);
-      installed = result == 0;
-      if (!installed && (result & platform::kVifTempFile) != 0 && !tempName.empty()) {
+      if (result != 0 && (result & platform::kVifTempFile) != 0 && !tempName.empty()) {
         // The installer's own temporary copy is the caller's to remove.
         RemoveFile(files, tempName.find_first_of("\\:") != std::string::npos
                               ? tempName
                               : winpath::Append(systemDirectory_, tempName));
       }
-      if (!installed) currentSourceName.back() = '_';
+      return result;
+    };
+    // Only a source that cannot be read sends the installer to the compressed name; a failure
+    // on the side of the system directory (no room, no access) would fail there too.
+    std::uint32_t result = install(std::string(sourceName));
+    if ((result & platform::kVifCannotReadSrc) != 0) {
+      std::string compressedName(sourceName);
+      compressedName.back() = '_';
+      result = install(compressedName);
     }
-    if (!installed) break;
+    if (result != 0) {
+      failure_ = (result & platform::kVifCannotReadSrc) != 0 ? StagingFailure::kSource
+                 : (result & platform::kVifOutOfSpace) != 0  ? StagingFailure::kDiskFull
+                                                              : StagingFailure::kDestination;
+      break;
+    }
+    // A copy from a CD is read-only, and a read-only file can be neither flushed nor moved
+    // over later.
+    files.SetFileAttributes(*stagedPath, platform::kFileAttributeNormal);
     auto bytes = files.ReadFile(*stagedPath);
     if (!bytes) break;
     file.size = bytes->size();
@@ -224,7 +250,13 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
   // Every new file is on the disk before the record that names it can be.
   std::vector<std::string> stagedPaths;
   for (const IntentFile& file : record_.files) stagedPaths.push_back(file.stagedPath);
-  if (staged_.size() == sourceNames.size() && files.FlushFiles(stagedPaths)) return true;
+  if (staged_.size() == sourceNames.size()) {
+    failure_ = StagingFailure::kDestination;
+    if (files.FlushFiles(stagedPaths)) {
+      failure_ = StagingFailure::kNone;
+      return true;
+    }
+  }
   Abandon();
   return false;
 }

@@ -3,8 +3,9 @@
 //
 // A change runs in three phases:
 // 1. Stage: every new file is copied from the media (VerInstallFile, which expands compressed
-//    files) into the system directory under a temporary name of its own, flushed and read back.
-//    Nothing that exists changes. A placeholder name is taken for each old file.
+//    files) into the system directory under a temporary name of its own, given normal
+//    attributes (a copy from a CD is read-only), flushed and read back. Nothing that exists
+//    changes. A placeholder name is taken for each old file.
 // 2. Record the intent (hal/intent_record.h) beside the activity log and flush it.
 // 3. Commit: for each file, the old one is moved aside to its placeholder (allowed while the
 //    running system uses it) and the staged file is moved to its name; then CurrentType is
@@ -51,6 +52,20 @@ bool SourceFileExists(platform::FileSystem& files, std::string_view path);
 // Where a change records its intent: beside the activity log on the system drive.
 std::string IntentRecordPath(platform::Platform& machine);
 
+// Why staging failed.
+enum class StagingFailure {
+  kNone,
+  kSource,       // a source exists under neither name or cannot be read, or the record of an
+                 // unfinished change is still there
+  kDiskFull,     // the system directory's disk has no room for a new file
+  kDestination,  // the system directory takes no new file (access, sharing, a failed create)
+};
+
+// The reason text of a failed staging: text 114 for the media, else the text that names the
+// system directory and what kept the files out of it.
+std::string StagingFailureText(platform::Platform& machine, StagingFailure failure,
+                               std::string_view systemDirectory);
+
 // One change of system files, from installation.sourceDirectory into
 // installation.systemDirectory (as they are when the change is made). Whatever it staged and
 // did not commit is removed when it goes.
@@ -66,6 +81,8 @@ class SystemFileChange {
   // staged whole, or the intent record of an unfinished change is still there (the next start
   // finishes that one first).
   bool Stage(FileNames sourceNames, FileNames destinationNames);
+  // Why the last Stage failed; kNone after one that succeeded.
+  StagingFailure Failure() const { return failure_; }
 
   // A staged file, for checks of the media before anything changes.
   struct StagedFile {
@@ -98,6 +115,7 @@ class SystemFileChange {
   std::vector<StagedFile> staged_;
   IntentRecord record_;
   bool committed_ = false;
+  StagingFailure failure_ = StagingFailure::kNone;
   SetupLogUpdate setupLog_ = SetupLogUpdate::kUnchanged;
 };
 

@@ -1,6 +1,8 @@
 // The media check: the version rule and its use on the staged files of a change.
 #include "hal/media_check.h"
 
+#include <cstdio>
+
 #include "app/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
@@ -71,9 +73,40 @@ std::optional<MediaMismatch> FindMediaMismatch(
   return std::nullopt;
 }
 
+std::optional<UnfitImage> FindUnfitImage(std::span<const SystemFileChange::StagedFile> staged) {
+  for (const auto& file : staged) {
+    const pe::ImageCheck check = pe::CheckWholeImage(BytesOf(file.bytes));
+    if (check.fault != pe::ImageFault::kNone) return UnfitImage{file.sourceName, file.bytes.size(), check};
+  }
+  return std::nullopt;
+}
+
+std::string UnfitImageText(platform::UserInterface& ui, const UnfitImage& unfit) {
+  switch (unfit.check.fault) {
+    case pe::ImageFault::kCutOff:
+      return text::FillIn(ui.LoadString(strings::kImageCutOff),
+                          {unfit.mediaName, std::to_string(unfit.size),
+                           std::to_string(unfit.check.requiredSize)});
+    case pe::ImageFault::kOtherMachine: {
+      char machine[8];
+      std::snprintf(machine, sizeof machine, "0x%X", unsigned{unfit.check.machine});
+      return text::FillIn(ui.LoadString(strings::kImageOtherProcessor),
+                          {unfit.mediaName, machine});
+    }
+    case pe::ImageFault::kNone:
+    case pe::ImageFault::kNotPe:
+      break;
+  }
+  return text::FillIn(ui.LoadString(strings::kNotAnImage), {unfit.mediaName});
+}
+
 bool StagedFilesSuitSystem(const HalInstallation& installation, const SystemFileChange& change,
                            std::string_view kernelSourceName, std::string& error) {
   platform::Platform& machine = installation.Machine();
+  if (const std::optional<UnfitImage> unfit = FindUnfitImage(change.Staged())) {
+    error = UnfitImageText(machine.ui, *unfit);
+    return false;
+  }
   const std::optional<std::string> installedKernel = machine.files.ReadFile(
       winpath::Append(installation.systemDirectory, kInstalledKernelName));
   // An unreadable kernel is a kernel without a readable version: nothing to judge against.

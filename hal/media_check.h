@@ -1,8 +1,10 @@
 // The media check: whether the files on the installation media belong to the installed system,
-// judged by their version resources against the installed kernel's, before any of them is
-// installed.
+// before any of them is installed.
 //
-// A kernel and HAL of another build or service pack than the rest of the system stop it at
+// Every file must be a whole PE image for the i386: a compressed file copied without being
+// expanded, a text, a file cut off, or one from the \ALPHA, \MIPS or \PPC folder of the CD
+// would leave a system that does not start. Then the version resources are compared with the
+// installed kernel's. A kernel and HAL of another build or service pack than the rest of the system stop it at
 // boot, as do Terminal Server files (revision 0x8000 and above) on a standard installation or
 // the reverse. So the media's kernel must carry the installed kernel's build and revision, and
 // every file the operation installs its build and edition. A file that has no readable version
@@ -67,13 +69,29 @@ std::optional<MediaMismatch> FindMediaMismatch(
     std::string_view installedKernel, std::span<const SystemFileChange::StagedFile> staged,
     std::string_view kernelSourceName);
 
+// A staged file that an Intel installation of Windows NT cannot load.
+struct UnfitImage {
+  std::string mediaName;  // as the file list names it: "HALMPS.DLL"
+  std::uint64_t size = 0;
+  pe::ImageCheck check;  // its fault is never kNone
+};
+
+// The first staged file, in staging order, that is not a whole i386 PE image; nothing when
+// every one is. A file without a version resource is judged like any other.
+std::optional<UnfitImage> FindUnfitImage(std::span<const SystemFileChange::StagedFile> staged);
+
+// The reason text that names the file and what is wrong with it (texts 166, 167, 168).
+std::string UnfitImageText(platform::UserInterface& ui, const UnfitImage& unfit);
+
 // The name of the installed kernel in the system directory.
 inline constexpr std::string_view kInstalledKernelName = "NTOSKRNL.EXE";
 
-// Reads the installed kernel of installation.systemDirectory and judges the change's staged
-// files against it. True when they suit (or the kernel cannot be read); otherwise false, with
-// error set to the text that names the media file, both versions and asks for the media of
-// the installed service pack. Changes nothing: the caller abandons the change.
+// Judges the change's staged files: first that each is a whole i386 image, then their versions
+// against the installed kernel of installation.systemDirectory. True when they suit (a kernel
+// that cannot be read is no version to judge against); otherwise false, with error set to the
+// text that names the media file and what is wrong with it, or both versions and the request
+// for the media of the installed service pack. Changes nothing: the caller abandons the
+// change.
 bool StagedFilesSuitSystem(const HalInstallation& installation, const SystemFileChange& change,
                            std::string_view kernelSourceName, std::string& error);
 

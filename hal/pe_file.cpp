@@ -259,6 +259,8 @@ PeHeadersRead ReadPeHeaders(std::span<const std::uint8_t> file) {
   cursor.Seek(optional + kOptionalCheckSum);
   headers.checkSumOffset = cursor.Position();
   headers.headerCheckSum = cursor.U32();
+  cursor.Seek(optional + kOptionalSizeOfHeaders);
+  headers.sizeOfHeaders = cursor.U32();
 
   // The resource directory, when the header has room for it and declares it.
   const std::size_t countField =
@@ -291,6 +293,47 @@ PeHeadersRead ReadPeHeaders(std::span<const std::uint8_t> file) {
     read.headers = PeHeaders{};
   }
   return read;
+}
+
+ImageCheck CheckWholeImage(std::span<const std::uint8_t> file) {
+  ImageCheck check;
+  const NtHeaders nt = FindNtHeaders(file);
+  const PeHeadersRead read = ReadPeHeaders(file);
+  if (nt.fault == PeFault::kNone) {
+    // Within the NT headers that FindNtHeaders read.
+    ByteCursor cursor(file, static_cast<std::size_t>(nt.start + kCoffHeaderOffset + kCoffMachine));
+    check.machine = cursor.U16();
+    if (check.machine != kMachineI386 || nt.pe32Plus) {
+      check.fault = ImageFault::kOtherMachine;
+      return check;
+    }
+  }
+  if (read.fault == PeFault::kTruncatedHeaders) {
+    check.fault = ImageFault::kCutOff;
+    // As much as the headers that could be read describe: the DOS header, or the NT headers
+    // with the section table.
+    check.requiredSize =
+        nt.fault != PeFault::kNone
+            ? (file.size() < kDosHeaderSize ? kDosHeaderSize
+                                            : nt.start + kOptionalHeaderOffset + sizeof(std::uint16_t))
+            : nt.start + kOptionalHeaderOffset + nt.sizeOfOptionalHeader +
+                  std::uint64_t{nt.numberOfSections} * kSectionHeaderSize;
+    return check;
+  }
+  if (read.fault != PeFault::kNone) {
+    check.fault = ImageFault::kNotPe;
+    return check;
+  }
+  const PeHeaders& headers = read.headers;
+  check.requiredSize = headers.sizeOfHeaders;
+  for (const Section& section : headers.sections) {
+    // A section without raw data (uninitialised data) takes nothing from the file.
+    if (section.rawSize == 0) continue;
+    check.requiredSize = std::max(check.requiredSize,
+                                  std::uint64_t{section.rawOffset} + section.rawSize);
+  }
+  if (check.requiredSize > file.size()) check.fault = ImageFault::kCutOff;
+  return check;
 }
 
 std::optional<std::span<const std::uint8_t>> MapRva(std::span<const std::uint8_t> file,

@@ -21,6 +21,7 @@ inline constexpr std::size_t kDosNewHeaderOffset = 0x3C;  // e_lfanew
 // The NT headers: "PE\0\0", the COFF file header, the optional header.
 inline constexpr std::uint32_t kPeSignature = 0x00004550;
 inline constexpr std::size_t kCoffHeaderOffset = 4;
+inline constexpr std::size_t kCoffMachine = 0;
 inline constexpr std::size_t kCoffNumberOfSections = 2;
 inline constexpr std::size_t kCoffSizeOfOptionalHeader = 16;
 inline constexpr std::size_t kCoffHeaderSize = 20;
@@ -29,6 +30,7 @@ inline constexpr std::size_t kOptionalHeaderOffset = kCoffHeaderOffset + kCoffHe
 inline constexpr std::uint16_t kPe32Magic = 0x10B;
 inline constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 inline constexpr std::size_t kOptionalMagic = 0;
+inline constexpr std::size_t kOptionalSizeOfHeaders = 60;
 inline constexpr std::size_t kOptionalCheckSum = 64;
 inline constexpr std::size_t kPe32NumberOfRvaAndSizes = 92;
 inline constexpr std::size_t kPe32DataDirectories = 96;
@@ -36,6 +38,8 @@ inline constexpr std::size_t kPe32PlusNumberOfRvaAndSizes = 108;
 inline constexpr std::size_t kPe32PlusDataDirectories = 112;
 inline constexpr std::size_t kDataDirectorySize = 8;
 inline constexpr std::uint32_t kResourceDirectoryIndex = 2;
+// IMAGE_FILE_MACHINE_I386: the only processor whose files an Intel installation can start.
+inline constexpr std::uint16_t kMachineI386 = 0x14C;
 // Section table entries.
 inline constexpr std::size_t kSectionHeaderSize = 40;
 inline constexpr std::size_t kSectionVirtualSize = 8;
@@ -119,6 +123,8 @@ struct Section {
 // What the headers say that the rest of the reader needs.
 struct PeHeaders {
   bool pe32Plus = false;
+  // SizeOfHeaders: the bytes from the file's start that the loader maps as the headers.
+  std::uint32_t sizeOfHeaders = 0;
   // File offset of the optional header's CheckSum field, and the value it holds.
   std::size_t checkSumOffset = 0;
   std::uint32_t headerCheckSum = 0;
@@ -134,6 +140,29 @@ struct PeHeadersRead {
 };
 
 PeHeadersRead ReadPeHeaders(std::span<const std::uint8_t> file);
+
+// Whether a file is an image that an Intel installation of Windows NT can load: a PE image
+// whose headers and every section's raw data lie inside the file, built for the i386.
+enum class ImageFault {
+  kNone,
+  kNotPe,          // no PE image at all (a text, a compressed file, a DOS or 16-bit program)
+  kCutOff,         // its headers or a section's raw data run past the end of the file
+  kOtherMachine,   // built for another processor (Alpha, MIPS, PowerPC, ...) or as PE32+
+};
+
+struct ImageCheck {
+  ImageFault fault = ImageFault::kNone;
+  // The Machine field, when the headers could be read; 0 otherwise.
+  std::uint16_t machine = 0;
+  // The file size that holds the headers and the raw data of every section; for a file cut
+  // inside its headers, what the part that could be read describes (always more than the
+  // file holds). 0 for kNotPe.
+  std::uint64_t requiredSize = 0;
+};
+
+// The machine is judged before the extent: an image for another processor is that, whole or
+// not.
+ImageCheck CheckWholeImage(std::span<const std::uint8_t> file);
 
 // The bytes of the file that hold the image range [rva, rva + size), within one section's
 // raw data; nothing when the range is not wholly in the file.

@@ -11,14 +11,16 @@
 namespace halshift::hal {
 namespace {
 
-// Stages the pairs and checks them against the installed kernel, before any existing file
-// changes: a kernel or HAL of another build or service pack would stop the machine at boot.
+// Stages the pairs and checks them (whole i386 images, of the installed kernel's version)
+// before any existing file changes: a kernel or HAL of another processor, build or service
+// pack would stop the machine at boot.
 // False, with error set and everything staged removed, when either fails.
 bool StageCheckedFiles(HalInstallation& installation, SystemFileChange& change,
                        FileNames sourceNames, FileNames destinationNames,
                        std::string_view kernelSourceName, std::string& error) {
   if (!change.Stage(sourceNames, destinationNames)) {
-    error = installation.Machine().ui.LoadString(strings::kCopyError);
+    error = StagingFailureText(installation.Machine(), change.Failure(),
+                               installation.systemDirectory);
     return false;
   }
   if (!StagedFilesSuitSystem(installation, change, kernelSourceName, error)) {

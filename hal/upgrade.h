@@ -33,10 +33,12 @@ inline constexpr std::string_view kUniprocessorKernel = UniprocessorSourceNames[
 
 // Installs the multiprocessor set from installation.sourceDirectory and records "Multiprocessor
 // Free", then rewrites the set's lines of setup.log to name the files now installed. On failure
-// sets error to text 114 (the files could not be installed) or 159 (the media does not match
-// the installed system) and changes nothing: every file, CurrentType and setup.log are as they
-// were. When the switch stands but setup.log could not be rewritten, sets warning to text 160
-// and still succeeds; warning is left as it was otherwise.
+// sets error to text 114 (the files could not be installed from the media), 169 or 170 (the
+// system directory took no new file), 166 to 168 (a media file is no whole i386 image) or 159
+// (the media does not match the installed system) and changes nothing: every file,
+// CurrentType and setup.log are as they were. When the switch stands but setup.log could not
+// be rewritten, sets warning to text 160 and still succeeds; warning is left as it was
+// otherwise.
 bool UpgradeHal(HalInstallation& installation, std::string& error, std::string& warning);
 // Installs the uniprocessor HAL (HALAPIC.DLL when the firmware declares the APIC
 // configuration) and kernel, and records "Uniprocessor Free"; setup.log, failures and the
@@ -45,7 +47,7 @@ bool DowngradeHal(HalInstallation& installation, std::string& error, std::string
 
 // Installs the media's uniprocessor HAL and kernel as the spare UPHAL.DLL and UPKERNEL.EXE of
 // the recovery entry, after the same media check; setup.log is not touched (it describes the
-// files the system starts with). On failure sets error to text 114 or 159 and changes nothing.
+// files the system starts with). On failure sets error as UpgradeHal does and changes nothing.
 bool InstallRecoveryFiles(HalInstallation& installation, std::string& error);
 
 // More than one processor and the uniprocessor HAL.

@@ -44,10 +44,13 @@ void RemoveFile(platform::FileSystem& files, std::string_view path) {
 }
 
 void RemoveTemporaryFiles(platform::FileSystem& files, std::string_view folder,
-                          std::string_view prefix) {
+                          std::string_view prefix, bool onlyEmpty) {
   const std::string pattern = std::string(prefix) + "*.TMP";
+  // The pattern narrows the search; the long name decides.
   for (const auto& found : files.FindFiles(winpath::Join(folder, pattern))) {
     if ((found.attributes & platform::kFileAttributeDirectory) != 0) continue;
+    if (!winpath::IsTempFileName(found.name, prefix)) continue;
+    if (onlyEmpty && found.size != 0) continue;
     RemoveFile(files, winpath::Join(folder, found.name));
   }
 }

@@ -17,9 +17,11 @@ std::uint32_t RestorableAttributes(std::uint32_t attributes);
 // Removes a file when it exists, clearing its attributes first.
 void RemoveFile(platform::FileSystem& files, std::string_view path);
 
-// Removes every file named prefix*.TMP in folder (such as "C:\" or "C:\WINNT\repair").
+// Removes every file in folder (such as "C:\" or "C:\WINNT\repair") whose long name has
+// exactly the form GetTempFileName gives a file of prefix (winpath::IsTempFileName), and, when
+// onlyEmpty, that is empty. Nothing else that prefix*.TMP finds is the program's to remove.
 void RemoveTemporaryFiles(platform::FileSystem& files, std::string_view folder,
-                          std::string_view prefix);
+                          std::string_view prefix, bool onlyEmpty = false);
 
 // Copies source over target through a temporary file named by prefix in folder, the target's
 // folder: afterwards target is the old or a whole new copy, and no temporary file is left. The

@@ -234,6 +234,7 @@ class FileSystem {
   // replaced whole or left as it was: a destination in use gives VIF_FILEINUSE, a read-only
   // one VIF_WRITEPROT, a source that cannot be read VIF_CANNOTREADSRC. tempName receives the
   // temporary name the installer left behind (with VIF_TEMPFILE), which the caller removes.
+  // The new file may carry the source's attributes: a file copied from a CD is read-only.
   virtual std::uint32_t VerInstallFile(std::uint32_t flags, std::string_view sourceName,
                                        std::string_view destinationName,
                                        std::string_view sourceDirectory,

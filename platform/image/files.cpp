@@ -8,7 +8,9 @@
 //   this process or another, is refused as Windows refuses it with a sharing violation.
 // - VerInstallFile always installs (as with VIFF_FORCEINSTALL), does not consult the current
 //   directory, never leaves a temporary file and so never returns a temporary name. A read-only
-//   destination gives VIF_WRITEPROT: callers reset the attributes first.
+//   destination gives VIF_WRITEPROT: callers reset the attributes first. The new file is
+//   read-only when the source is (a media file without write permission stands for a file on
+//   a CD, which NT copies read-only).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -81,12 +83,6 @@ class ImageOutputFile : public platform::OutputFile {
   bool lost_ = false;
 };
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 // The lines of one section of a profile file, as GetPrivateProfileSectionA returns them: the
 // blanks around the key and around the value are dropped, so "key = value" reads
 // "key=value", as Windows and Wine return it.
@@ -110,7 +106,7 @@ std::vector<std::string> ProfileSectionLines(std::string_view text, std::string_
       const std::size_t close = line.find(']');
       if (close != std::string_view::npos) {
         if (found) break;  // only the first section of that name is read
-        const std::string_view name = TrimBlanks(line.substr(1, close - 1));
+        const std::string_view name = text::TrimBlanks(line.substr(1, close - 1));
         inSection = text::EqualsIgnoreCase(name, section);
         found = inSection;
         continue;
@@ -121,9 +117,9 @@ std::vector<std::string> ProfileSectionLines(std::string_view text, std::string_
     if (equals == std::string_view::npos) {
       lines.emplace_back(line);
     } else {
-      std::string entry(TrimBlanks(line.substr(0, equals)));
+      std::string entry(text::TrimBlanks(line.substr(0, equals)));
       entry += '=';
-      entry += TrimBlanks(line.substr(equals + 1));
+      entry += text::TrimBlanks(line.substr(equals + 1));
       lines.push_back(std::move(entry));
     }
   }
@@ -586,7 +582,8 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
   if (host::KindOf(destination->host.parent_path()) != host::Kind::kDirectory) {
     return platform::kVifCannotCreate;
   }
-  switch (host::ReplaceWhole(destination->host, expanded.bytes, 0644, state_.faults,
+  const unsigned mode = host::IsReadOnly(source->host) ? 0444 : 0644;
+  switch (host::ReplaceWhole(destination->host, expanded.bytes, mode, state_.faults,
                              host::Durability::kLazy)) {
     case host::WriteResult::kDone:
       state_.drives.EntryCreated(destination->host);

@@ -4,11 +4,14 @@
 
 #include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/strings.h"
 #include "hal/intent_record.h"
 #include "base/text.h"
 #include "tests/support/firmware_dumps.h"
+#include "hal/pe_file.h"
 #include "tests/support/pe_fixtures.h"
 #include "tests/support/silent_run.h"
 #include "tests/support/example_machine.h"
@@ -260,6 +263,77 @@ TEST_F(CommandLineTest, MediaOfAnotherServicePackIsRefusedByEveryOperation) {
             Crlf(Text(strings::kEnableFailed) + reason("NTOSKRNL.EXE") + "\n" +
                  Text(strings::kUpgradeFailed) + reason("NTKRNLMP.EXE") + "\n"));
   ExpectUntouched();
+}
+
+// Media files that no Intel installation can start: a text or a cabinet (as copied without
+// being expanded), a kernel built for the Alpha that carries the installed build's version,
+// a file cut off. Each operation is refused before it changes anything, and the reason names
+// the file and what is wrong with it.
+TEST_F(CommandLineTest, MediaFilesThatAreNoWholeI386ImagesAreRefused) {
+  const char* source = std::getenv("HALSHIFT_SOURCE_DIR");
+  ASSERT_NE(source, nullptr) << "HALSHIFT_SOURCE_DIR is not set";
+  std::ifstream cabinetFile(std::string(source) + "/tests/fixtures/media/cab-stored.dl_",
+                            std::ios::binary);
+  const std::string cabinet{std::istreambuf_iterator<char>(cabinetFile), {}};
+  ASSERT_EQ(cabinet.rfind("MSCF", 0), 0u);
+  const std::string kernel = InstalledContents(image_, "D:\\I386\\NTKRNLMP.EX_");
+  const std::string spareKernel = InstalledContents(image_, "D:\\I386\\NTOSKRNL.EX_");
+  const std::string win32k = InstalledContents(image_, "D:\\I386\\WIN32K.SY_");
+  const std::string win32kSize = std::to_string(
+      hal::pe::CheckWholeImage({reinterpret_cast<const std::uint8_t*>(win32k.data()), win32k.size()})
+          .requiredSize);
+  const auto fill = [](unsigned id, std::initializer_list<std::string_view> values) {
+    return text::FillIn(Text(id), values);
+  };
+  struct Case {
+    const char* name;
+    const char* commandLine;
+    const char* mediaFile;  // replaced, its compressed form removed
+    std::string bytes;
+    unsigned failed;
+    std::string reason;
+  } cases[] = {
+      {"a text as HALMPS.DLL", "upgrade_hal", "HALMPS.DLL", "stand-in HALMPS.DLL\r\n",
+       strings::kUpgradeFailed, fill(strings::kNotAnImage, {"HALMPS.DLL"})},
+      {"a cabinet of a text as HALMPS.DLL", "upgrade_hal", "HALMPS.DLL", cabinet,
+       strings::kUpgradeFailed, fill(strings::kNotAnImage, {"HALMPS.DLL"})},
+      {"an Alpha NTKRNLMP.EXE of the installed version", "upgrade_hal", "NTKRNLMP.EXE",
+       WithMachine(kernel, 0x184), strings::kUpgradeFailed,
+       fill(strings::kImageOtherProcessor, {"NTKRNLMP.EXE", "0x184"})},
+      {"a WIN32K.SYS cut to 700 bytes", "upgrade_hal", "WIN32K.SYS", win32k.substr(0, 700),
+       strings::kUpgradeFailed, fill(strings::kImageCutOff, {"WIN32K.SYS", "700", win32kSize})},
+      {"an Alpha NTOSKRNL.EXE for the spare kernel", "enable_recovery", "NTOSKRNL.EXE",
+       WithMachine(spareKernel, 0x184), strings::kEnableFailed,
+       fill(strings::kImageOtherProcessor, {"NTOSKRNL.EXE", "0x184"})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& entry : std::filesystem::directory_iterator(image_.Root())) {
+      std::filesystem::remove_all(entry.path());
+    }
+    CopyExample(image_, "smp-uniprocessor-hal");
+    const std::string media = std::string("D:\\I386\\") + c.mediaFile;
+    std::string compressed = media;
+    compressed.back() = '_';
+    std::filesystem::remove(image_.DrivePath(compressed));
+    image_.WriteDriveFile(media, c.bytes);
+
+    const SilentRun run = RunSilent(image_, c.commandLine);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(DriverEntries(run.log), Crlf(Text(c.failed) + c.reason + "\n"));
+    ExpectUntouched();
+    EXPECT_FALSE(image_.ReadDriveFile("C:\\ORVSYSTEM\\log\\halshift.jnl"));
+  }
+}
+
+// A whole i386 image without a version resource is installed like any other.
+TEST_F(CommandLineTest, AWholeImageWithoutAVersionIsInstalled) {
+  std::filesystem::remove(image_.DrivePath("D:\\I386\\WINSRV.DLL"));
+  image_.WriteDriveFile("D:\\I386\\WINSRV.DLL", TaggedImage("WINSRV.DLL"));
+  const SilentRun run = RunSilent(image_, "upgrade_hal");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(DriverEntries(run.log), Crlf(Text(strings::kUpgraded)));
+  EXPECT_EQ(Installed("WINSRV.DLL"), TaggedImage("WINSRV.DLL"));
 }
 
 TEST_F(CommandLineTest, TheSpareFilesLeaveSetupLogAlone) {

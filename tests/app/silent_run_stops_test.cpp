@@ -4,9 +4,13 @@
 // left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
 
 #include "app/strings.h"
+#include "base/text.h"
+#include "base/winpath.h"
 #include "tests/support/machine_checks.h"
 
 namespace halshift {
@@ -69,6 +73,52 @@ TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
   EXPECT_GT(stops, 100);
   std::cout << stops << " stops, " << finished << " with a record\n";
   EXPECT_GT(finished, 10);
+}
+
+// Files of the user's whose names the temporary-file patterns (hsn*.TMP, del*.TMP, BMT*.TMP,
+// slt*.TMP) also find, but which are not of the form GetTempFileName gives, survive a cut
+// anywhere in the run and the start that finishes or undoes the change: the clean-up removes
+// only the program's own files. Every cut ends in that same clean-up, so every seventh step
+// does, with and without a record left.
+TEST(SilentRunStopsTest, UserFilesThatLookTemporarySurviveACutAndTheFinish) {
+  struct Planted {
+    const char* path;
+    const char* bytes;
+  };
+  const Planted planted[] = {
+      {"C:\\WINNT\\System32\\hsnotes.TMP", "the user's notes\r\n"},
+      {"C:\\WINNT\\System32\\delete.tmp", ""},
+      {"C:\\WINNT\\System32\\deltaX.tmp", ""},
+      {"C:\\BMTEST.TMP", "a benchmark's result\r\n"},
+      {"C:\\WINNT\\repair\\sltnotes.tmp", ""},
+  };
+  int stops = 0;
+  int withRecord = 0;
+  for (int step = 1;; step += 7) {
+    SCOPED_TRACE("stopped before disk step " + std::to_string(step));
+    TempImage image;
+    CopyExample(image, kTypicalExample);
+    for (const Planted& file : planted) image.WriteDriveFile(file.path, file.bytes);
+    if (!RunStoppedAt(image, step)) break;
+    ++stops;
+    if (image.ReadDriveFile(kIntentRecord)) ++withRecord;
+    StartAgain(image);
+    for (const Planted& file : planted) {
+      EXPECT_EQ(image.ReadDriveFile(file.path), std::optional<std::string>(file.bytes)) << file.path;
+    }
+    // What the program itself left is gone all the same.
+    const std::vector<std::string> left = Leftovers(image, ReadEndState(image));
+    const auto isPlanted = [&](const std::string& path) {
+      const std::string name = text::ToUpper(std::filesystem::path(path).filename().string());
+      return std::any_of(std::begin(planted), std::end(planted), [&](const Planted& file) {
+        return text::ToUpper(std::string(winpath::FileNameOf(file.path))) == name;
+      });
+    };
+    for (const std::string& path : left) EXPECT_TRUE(isPlanted(path)) << path << " is left";
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(stops, 10);
+  EXPECT_GT(withRecord, 1);
 }
 
 }  // namespace

@@ -88,5 +88,30 @@ TEST(WinPathTest, JoinsSplitsAndClimbs) {
   EXPECT_EQ(FoldCase("c:\\WinNT\\hal.dll"), "C:\\WINNT\\HAL.DLL");
 }
 
+// Only the exact form GetTempFileNameA gives is a temporary file of a prefix; what a pattern
+// such as "del*.TMP" also finds (through the long name or the 8.3 short name) is not.
+TEST(WinPathTest, TempFileNamesHaveExactlyTheGetTempFileNameForm) {
+  struct Case {
+    const char* name;
+    const char* prefix;
+    bool matches;
+  } cases[] = {
+      {"hsn1A2F.TMP", "hsn", true},     {"HSN0.tmp", "hsn", true},
+      {"del7.TMP", "del", true},        {"delFFFF.TMP", "del", true},
+      {"BMTab0.TMP", "BMT", true},      {"slt3.TMP", "slt", true},
+      {"hsnotes.TMP", "hsn", false},    {"delete.tmp", "del", false},
+      {"deltaX.tmp", "del", false},     {"BMTEST.TMP", "BMT", false},
+      {"del12345.TMP", "del", false},   {"del.TMP", "del", false},
+      {"delivery.tmpl", "del", false},  {"DELIVE~1.TMP", "del", false},
+      {"del1.TMP.bak", "del", false},   {"xdel1.TMP", "del", false},
+      {"del 1.TMP", "del", false},      {"hsn1A2F.TMP", "del", false},
+      {"ab12.TMP", "abcdef", false},    {"abc12.TMP", "abcdef", true},  // three characters used
+      {"x1.TMP", "x", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsTempFileName(c.name, c.prefix), c.matches) << c.prefix << " / " << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace halshift::winpath

@@ -100,18 +100,28 @@ TEST_F(RecoveryTest, EnablingThatFindsNoLineToFollowWritesNothing) {
   EXPECT_EQ(Backup(), menu);
 }
 
-// The running entry written with a blank before "=": the profile reader drops the blank, as
-// Windows' does, so the entry is found; the line view compares keys exactly and finds no line
-// to follow. Nothing is inserted, and the backup is the menu as it is.
-TEST_F(RecoveryTest, ABlankBeforeTheEqualsSignFindsTheEntryButNoLine) {
-  const std::string menu = kHeader + std::string(kArc) + " =\"NT\"\r\n";
+// Entries written "key  =  value": the profile reader hands out the key trimmed, the line
+// keeps its blanks, and the edits compare both trimmed, as the system reads them. Enabling
+// puts the recovery line after the first such line, disabling takes exactly that line out
+// again, and every other byte stays.
+TEST_F(RecoveryTest, KeysWithBlanksAroundTheEqualsSignGetAndLoseTheRecoveryLine) {
+  const std::string running = std::string(kArc) + "  =  \"NT\" /sos\r\n";
+  const std::string vga = std::string(kArc) + "\t= \"NT [VGA mode]\" /basevideo\r\n";
+  const std::string menu = kHeader + running + vga;
+  // The key as the profile reader gave it, the value up to its last quote.
+  const std::string recovery = std::string(kArc) +
+                               "=\"NT [HAL Recovery Mode]\" /basevideo /HAL=UPHAL.DLL "
+                               "/KERNEL=UPKERNEL.EXE /ORVRCV=1\r\n";
   WriteMenu(menu);
-  image_.WriteDriveFile("C:\\BOOTINI.ORV", "an older menu\r\n");
-  std::string error;
-  EXPECT_FALSE(Enable(error));
-  EXPECT_EQ(error, strings::BuiltInString(strings::kBootIniError));
-  EXPECT_EQ(Menu(), menu);
+  std::string error = "untouched";
+  ASSERT_TRUE(Enable(error)) << error;
+  EXPECT_EQ(error, "untouched");
+  EXPECT_EQ(Menu(), kHeader + running + recovery + vga);
   EXPECT_EQ(Backup(), menu);
+
+  ASSERT_TRUE(Disable(error)) << error;
+  EXPECT_EQ(Menu(), menu);
+  EXPECT_EQ(Backup(), kHeader + running + recovery + vga);
 }
 
 // A recovery line written with a blank before "=" is the recovery entry all the same: enabling

@@ -73,21 +73,32 @@ TEST(SourceFileExistsTest, FindsThePlainOrTheCompressedName) {
   }
 }
 
-// Each scripted VerInstallFile sequence and the source names the attempts must use. A staged
-// name is fresh, so no failure is "in use": every failure tries the compressed name next.
-TEST(StagingTest, RetriesByTheResultOfEachAttempt) {
+// Each scripted VerInstallFile sequence, the source names the attempts must use and why the
+// staging failed. Only a source that cannot be read sends the installer to the compressed
+// name; a failure on the side of the system directory ends the staging at once.
+TEST(StagingTest, TriesTheCompressedNameOnlyWhenTheSourceCannotBeRead) {
+  constexpr std::uint32_t kCannotReadSrc = platform::kVifCannotReadSrc;
   struct Case {
     const char* name;
     std::deque<std::uint32_t> results;
     std::vector<std::string> sourceNamesTried;
-    bool staged;
+    StagingFailure failure;
   } cases[] = {
-      {"plain source", {0}, {"HALMPS.DLL"}, true},
-      {"compressed source", {platform::kVifCannotReadSrc, 0}, {"HALMPS.DLL", "HALMPS.DL_"}, true},
-      {"an odd in-use answer", {platform::kVifFileInUse, 0}, {"HALMPS.DLL", "HALMPS.DL_"}, true},
-      {"three failures",
-       {platform::kVifCannotReadSrc, platform::kVifCannotReadSrc, platform::kVifCannotReadSrc},
-       {"HALMPS.DLL", "HALMPS.DL_", "HALMPS.DL_"}, false},
+      {"plain source", {0}, {"HALMPS.DLL"}, StagingFailure::kNone},
+      {"compressed source", {kCannotReadSrc, 0}, {"HALMPS.DLL", "HALMPS.DL_"},
+       StagingFailure::kNone},
+      {"neither name readable", {kCannotReadSrc, kCannotReadSrc}, {"HALMPS.DLL", "HALMPS.DL_"},
+       StagingFailure::kSource},
+      {"no room on the disk", {platform::kVifOutOfSpace}, {"HALMPS.DLL"},
+       StagingFailure::kDiskFull},
+      {"no room for the expanded file", {kCannotReadSrc, platform::kVifOutOfSpace},
+       {"HALMPS.DLL", "HALMPS.DL_"}, StagingFailure::kDiskFull},
+      {"access denied", {platform::kVifAccessViolation}, {"HALMPS.DLL"},
+       StagingFailure::kDestination},
+      {"an odd in-use answer", {platform::kVifFileInUse}, {"HALMPS.DLL"},
+       StagingFailure::kDestination},
+      {"cannot create", {platform::kVifCannotCreate | platform::kVifTempFile}, {"HALMPS.DLL"},
+       StagingFailure::kDestination},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -99,10 +110,13 @@ TEST(StagingTest, RetriesByTheResultOfEachAttempt) {
     files.installResults = c.results;
     const std::array<std::string_view, 1> source = {"HALMPS.DLL"};
     const std::array<std::string_view, 1> target = {"HAL.DLL"};
+    const bool staged = c.failure == StagingFailure::kNone;
     {
       SystemFileChange change(*machine.installation);
-      EXPECT_EQ(change.Stage(source, target), c.staged);
+      EXPECT_EQ(change.Stage(source, target), staged);
+      EXPECT_EQ(change.Failure(), c.failure);
       EXPECT_EQ(SourceNamesTried(files), c.sourceNamesTried);
+      EXPECT_TRUE(files.installResults.empty()) << "fewer attempts than scripted";
       for (const auto& install : files.installs) {
         EXPECT_EQ(install.flags, platform::kViffForceInstall);
         EXPECT_EQ(install.destinationName, "hsn1.TMP");  // the staged name, never HAL.DLL
@@ -114,8 +128,14 @@ TEST(StagingTest, RetriesByTheResultOfEachAttempt) {
       EXPECT_FALSE(CalledWith(files, "MoveFile"));
       EXPECT_FALSE(CalledWith(files, "SetFileAttributes(" + destination));
       EXPECT_FALSE(CalledWith(files, "DeleteFile(" + destination));
-      if (c.staged) {
-        EXPECT_TRUE(CalledWith(files, "FlushFile(C:\\WINNT\\System32\\hsn1.TMP)"));
+      if (staged) {
+        // A copy from a CD is read-only: its attributes are cleared before it is flushed.
+        const auto normal = std::find(files.calls.begin(), files.calls.end(),
+                                      "SetFileAttributes(C:\\WINNT\\System32\\hsn1.TMP,128)");
+        const auto flush = std::find(files.calls.begin(), files.calls.end(),
+                                     "FlushFile(C:\\WINNT\\System32\\hsn1.TMP)");
+        EXPECT_NE(flush, files.calls.end());
+        EXPECT_LT(normal, flush);
         ASSERT_EQ(change.Staged().size(), 1u);
         EXPECT_EQ(change.Staged()[0].bytes, "new");
       }

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/strings.h"
+#include "base/text.h"
+#include "tests/support/image_builder.h"
 #include "tests/support/pe_fixtures.h"
 
 namespace halshift::hal {
@@ -127,6 +130,51 @@ TEST(MediaCheckTest, JudgesTheKernelFirstThenEveryOtherFileInOrder) {
     EXPECT_EQ(mismatch->comparison.media->ToString(), c.mediaVersion);
     EXPECT_EQ(mismatch->comparison.installed->ToString(), "4.0.1381.335");
   }
+}
+
+// Before any version is compared, every staged file must be a whole i386 image; the first
+// that is not, in staging order, is named with what is wrong with it.
+TEST(MediaCheckTest, NamesTheFirstFileThatIsNoWholeI386Image) {
+  testing::RecordingUserInterface ui;
+  const std::string kernel = StandinBytes("sp/ntkrnlmp.exe");
+  const std::string alpha = testing::WithMachine(kernel, 0x184);
+  const std::string text = "stand-in WIN32K.SYS\r\n";
+  const auto fill = [](unsigned id, std::initializer_list<std::string_view> values) {
+    return text::FillIn(strings::BuiltInString(id), values);
+  };
+  struct Case {
+    const char* name;
+    Staged staged;
+    std::string reason;  // empty: every file is a whole i386 image
+  } cases[] = {
+      {"whole images, with and without a version",
+       {{"HALMPS.DLL", "HAL.DLL", StandinBytes("sp/halmps.dll")},
+        {"WINSRV.DLL", "WINSRV.DLL", StandinBytes("misc/noversion.dll")}},
+       ""},
+      {"a text", {{"WIN32K.SYS", "WIN32K.SYS", text}}, fill(strings::kNotAnImage, {"WIN32K.SYS"})},
+      {"a kernel for the Alpha with the installed version", {{"NTKRNLMP.EXE", "NTOSKRNL.EXE", alpha}},
+       fill(strings::kImageOtherProcessor, {"NTKRNLMP.EXE", "0x184"})},
+      {"a file cut to 700 bytes", {{"WIN32K.SYS", "WIN32K.SYS", kernel.substr(0, 700)}},
+       fill(strings::kImageCutOff,
+            {"WIN32K.SYS", "700", std::to_string(pe::CheckWholeImage(Span(kernel)).requiredSize)})},
+      {"the first of two in staging order",
+       {{"HALMPS.DLL", "HAL.DLL", StandinBytes("sp/halmps.dll")},
+        {"NTKRNLMP.EXE", "NTOSKRNL.EXE", alpha},
+        {"WIN32K.SYS", "WIN32K.SYS", text}},
+       fill(strings::kImageOtherProcessor, {"NTKRNLMP.EXE", "0x184"})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::optional<UnfitImage> unfit = FindUnfitImage(c.staged);
+    if (c.reason.empty()) {
+      EXPECT_FALSE(unfit) << unfit->mediaName;
+      continue;
+    }
+    ASSERT_TRUE(unfit);
+    EXPECT_EQ(UnfitImageText(ui, *unfit), c.reason);
+  }
+  // The version rule alone would have let each of them through.
+  EXPECT_FALSE(FindMediaMismatch(StandinBytes("sp/ntoskrnl.exe"), cases[2].staged, "NTKRNLMP.EXE"));
 }
 
 }  // namespace

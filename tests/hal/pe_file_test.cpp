@@ -279,6 +279,29 @@ TEST_F(StandinTest, TheSetCoversTheMediaAndInstallationsTheTestsNeed) {
   EXPECT_EQ(Load("misc/oddlength.exe").size() % 2, 1u);
 }
 
+// Every stand-in the tests install is a whole i386 image; the same file cut anywhere before
+// its end is not, and says how much its headers describe.
+TEST_F(StandinTest, EveryStandinIsAWholeI386ImageAndNoCutOfOneIs) {
+  for (const Standin& standin : standins_) {
+    SCOPED_TRACE(standin.path);
+    const Bytes file = Load(standin.path);
+    const ImageCheck check = CheckWholeImage(file);
+    EXPECT_EQ(check.fault, ImageFault::kNone);
+    EXPECT_EQ(check.machine, kMachineI386);
+    EXPECT_LE(check.requiredSize, file.size());
+  }
+  const Bytes kernel = Load("sp/ntkrnlmp.exe");
+  const std::uint64_t whole = CheckWholeImage(kernel).requiredSize;
+  // From the PE header on (before it, a cut is no image at all).
+  for (std::size_t length = 0x100; length < whole; length += 0x40) {
+    SCOPED_TRACE(length);
+    const Bytes cut(kernel.begin(), kernel.begin() + static_cast<std::ptrdiff_t>(length));
+    const ImageCheck check = CheckWholeImage(cut);
+    EXPECT_EQ(check.fault, ImageFault::kCutOff);
+    EXPECT_GT(check.requiredSize, length);
+  }
+}
+
 TEST_F(StandinTest, TerminalServerRevisionIsReadWhole) {
   const VersionResource version = ReadVersionResource(Load("tse/ntoskrnl.exe"));
   ASSERT_TRUE(version.fileVersion);
@@ -589,6 +612,94 @@ TEST(VersionResourceTest, DamagedAndAbsentAreToldApart) {
   }
 }
 
+TEST(WholeImageTest, TellsWholeI386ImagesFromTextsCutsAndOtherProcessors) {
+  const Bytes image = BuildImage(StandardVersionInfo());
+  const std::uint64_t size = image.size();
+  const auto changed = [&image](const std::function<void(Bytes&)>& change) {
+    Bytes copy = image;
+    change(copy);
+    return copy;
+  };
+  const auto cut = [&image](std::size_t length) {
+    return Bytes(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(length));
+  };
+  const auto bytesOf = [](std::string_view text) { return Bytes(text.begin(), text.end()); };
+  const std::size_t section = kSectionTablePe32;
+  struct Case {
+    const char* name;
+    Bytes file;
+    ImageFault fault;
+    std::uint16_t machine;
+    std::uint64_t requiredSize;
+  } cases[] = {
+      {"the built image", image, ImageFault::kNone, 0x14C, size},
+      {"bytes after the last section", changed([](Bytes& b) { Append(b, {1, 2, 3}); }),
+       ImageFault::kNone, 0x14C, size},
+      {"a section without raw data points anywhere",
+       changed([&](Bytes& b) {
+         Put32(b, section + kSectionSizeOfRawData, 0);
+         Put32(b, section + kSectionPointerToRawData, 0x7FFFFFFF);
+       }),
+       ImageFault::kNone, 0x14C, 0},
+      {"built for the Alpha", changed([](Bytes& b) { Put16(b, kNtHeaders + 4, 0x184); }),
+       ImageFault::kOtherMachine, 0x184, 0},
+      {"built for the PowerPC, and cut off",
+       [&] {
+         Bytes b = cut(kResourceFileOffset + 8);
+         Put16(b, kNtHeaders + 4, 0x1F0);
+         return b;
+       }(),
+       ImageFault::kOtherMachine, 0x1F0, 0},
+      {"PE32+", BuildImage(StandardVersionInfo(), true), ImageFault::kOtherMachine, 0x14C, 0},
+      {"one byte short of its section", cut(image.size() - 1), ImageFault::kCutOff, 0x14C, size},
+      {"headers larger than the file",
+       changed([&](Bytes& b) { Put32(b, kOptional + kOptionalSizeOfHeaders, 0x10000); }),
+       ImageFault::kCutOff, 0x14C, 0x10000},
+      {"a section reaching past the end",
+       changed([&](Bytes& b) { Put32(b, section + kSectionPointerToRawData, 0xFFFFFFFF); }),
+       ImageFault::kCutOff, 0x14C, 0xFFFFFFFFull + (size - kResourceFileOffset)},
+      {"cut inside the section table", cut(section + 20), ImageFault::kCutOff, 0x14C,
+       section + kSectionHeaderSize},
+      {"cut before the optional header's magic", cut(kOptional), ImageFault::kCutOff, 0,
+       kOptional + 2},
+      {"cut inside the MS-DOS header", cut(0x30), ImageFault::kCutOff, 0, kDosHeaderSize},
+      {"a text", bytesOf("stand-in HALMPS.DLL\r\n"), ImageFault::kNotPe, 0, 0},
+      {"an empty file", {}, ImageFault::kNotPe, 0, 0},
+      {"a cabinet", bytesOf(std::string("MSCF\0\0\0\0", 8) + std::string(0x40, 'x')),
+       ImageFault::kNotPe, 0, 0},
+      {"a compress.exe file", bytesOf(std::string("SZDD\x88\xF0\x27\x33", 8) + "A" + std::string(0x40, 'x')),
+       ImageFault::kNotPe, 0, 0},
+      {"an MS-DOS program", changed([](Bytes& b) { Put32(b, kNtHeaders, 0x454E); }),
+       ImageFault::kNotPe, 0, 0},
+      {"an optional header of no known format",
+       changed([](Bytes& b) { Put16(b, kOptional + kOptionalMagic, 0x107); }), ImageFault::kNotPe,
+       0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ImageCheck check = CheckWholeImage(c.file);
+    EXPECT_EQ(check.fault, c.fault);
+    EXPECT_EQ(check.machine, c.machine);
+    if (c.fault == ImageFault::kCutOff) {
+      EXPECT_EQ(check.requiredSize, c.requiredSize);
+      EXPECT_GT(check.requiredSize, c.file.size());
+    } else if (c.fault == ImageFault::kNone) {
+      EXPECT_EQ(check.requiredSize, c.requiredSize);
+    }
+  }
+}
+
+TEST(WholeImageTest, EveryCutOfAnImageIsCutOffOrNoImage) {
+  const Bytes image = BuildImage(StandardVersionInfo());
+  for (std::size_t length = 0; length < image.size(); ++length) {
+    const Bytes cut(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(length));
+    const ImageFault fault = CheckWholeImage(cut).fault;
+    // Too short to hold even "MZ" and e_lfanew's target, a cut is no PE image at all.
+    EXPECT_TRUE(fault == ImageFault::kCutOff || (fault == ImageFault::kNotPe && length < kNtHeaders + 4))
+        << length;
+  }
+}
+
 TEST(VersionResourceTest, EveryCutOfAnImageIsReadWithoutLeavingIt) {
   // Each prefix is a copy of exactly its length, so a read past it is caught by the
   // sanitizers; what matters here is that every cut gives an answer.
@@ -613,18 +724,26 @@ TEST(VersionResourceTest, FuzzSeedsAreWhatTheirNamesSay) {
     PeFault fault;
     std::optional<std::string> originalFilename;
     bool checkSummed;
+    ImageFault image;
   };
+  constexpr VersionState kPresent = VersionState::kPresent;
   const Seed seeds[] = {
-      {"version.dll", VersionState::kPresent, PeFault::kNone, "halmps.dll", true},
-      {"pe32plus.dll", VersionState::kPresent, PeFault::kNone, "ntoskrnl.exe", true},
-      {"two-languages.dll", VersionState::kPresent, PeFault::kNone, "deutsch.dll", true},
-      {"no-fixed-part.dll", VersionState::kPresent, PeFault::kNone, "halmps.dll", true},
-      {"no-version.dll", VersionState::kAbsent, PeFault::kNone, std::nullopt, true},
-      {"odd-length.dll", VersionState::kPresent, PeFault::kNone, "halmps.dll", true},
+      {"version.dll", kPresent, PeFault::kNone, "halmps.dll", true, ImageFault::kNone},
+      {"pe32plus.dll", kPresent, PeFault::kNone, "ntoskrnl.exe", true, ImageFault::kOtherMachine},
+      {"two-languages.dll", kPresent, PeFault::kNone, "deutsch.dll", true, ImageFault::kNone},
+      {"no-fixed-part.dll", kPresent, PeFault::kNone, "halmps.dll", true, ImageFault::kNone},
+      {"no-version.dll", VersionState::kAbsent, PeFault::kNone, std::nullopt, true,
+       ImageFault::kNone},
+      {"odd-length.dll", kPresent, PeFault::kNone, "halmps.dll", true, ImageFault::kNone},
       {"resource-loop.dll", VersionState::kDamaged, PeFault::kBadResourceDirectory, std::nullopt,
-       true},
-      {"truncated.dll", VersionState::kDamaged, PeFault::kTruncatedHeaders, std::nullopt, false},
-      {"dos-only.exe", VersionState::kDamaged, PeFault::kNotPe, std::nullopt, false},
+       true, ImageFault::kNone},
+      {"truncated.dll", VersionState::kDamaged, PeFault::kTruncatedHeaders, std::nullopt, false,
+       ImageFault::kCutOff},
+      {"dos-only.exe", VersionState::kDamaged, PeFault::kNotPe, std::nullopt, false,
+       ImageFault::kNotPe},
+      {"alpha.exe", kPresent, PeFault::kNone, "ntkrnlmp.exe", true, ImageFault::kOtherMachine},
+      {"cut-section.dll", VersionState::kDamaged, PeFault::kBadResourceDirectory, std::nullopt,
+       false, ImageFault::kCutOff},
   };
   for (const Seed& seed : seeds) {
     SCOPED_TRACE(seed.name);
@@ -634,6 +753,7 @@ TEST(VersionResourceTest, FuzzSeedsAreWhatTheirNamesSay) {
     EXPECT_EQ(version.state, seed.state);
     EXPECT_EQ(version.fault, seed.fault);
     EXPECT_EQ(version.originalFilename, seed.originalFilename);
+    EXPECT_EQ(CheckWholeImage(file).fault, seed.image);
     if (seed.checkSummed) {
       const PeHeadersRead read = ReadPeHeaders(file);
       ASSERT_EQ(read.fault, PeFault::kNone);

@@ -248,6 +248,54 @@ TEST_F(HalSwitchTest, MediaOfAnotherVersionIsRefusedWithNothingChanged) {
   }
 }
 
+// Files copied from a CD are read-only (media files without write permission stand for
+// them): the staged files get normal attributes, so that they can be flushed and moved, and
+// the files they become can be replaced by the next switch.
+TEST_F(HalSwitchTest, ReadOnlyMediaFilesServeAnUpgradeAndTheDowngradeAfterIt) {
+  Load("smp-uniprocessor-hal");
+  for (const auto& entry : std::filesystem::directory_iterator(image_.DrivePath("D:\\I386"))) {
+    std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write |
+                                                   std::filesystem::perms::group_write |
+                                                   std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+  }
+  ASSERT_EQ(image_.DriveFileAttributes("D:\\I386\\HAL.DLL"), platform::kFileAttributeReadOnly);
+  std::string error;
+  ASSERT_TRUE(Run(true, false, error)) << error;
+  for (const char* name : {"HAL.DLL", "NTOSKRNL.EXE", "WIN32K.SYS"}) {
+    EXPECT_EQ(image_.DriveFileAttributes(std::string(kSystem32) + "\\" + name), 0u) << name;
+  }
+  EXPECT_EQ(Installed("HAL.DLL"), Media("HALMPS.DL_"));
+
+  ASSERT_TRUE(Run(false, false, error)) << error;
+  EXPECT_EQ(Installed("HAL.DLL"), Media("HAL.DLL"));
+  EXPECT_EQ(Installed("NTOSKRNL.EXE"), Media("NTOSKRNL.EX_"));
+  EXPECT_EQ(image_.DriveFileAttributes(std::string(kSystem32) + "\\HAL.DLL"), 0u);
+  EXPECT_EQ(CurrentType().text, "Uniprocessor Free");
+}
+
+// A failure on the side of the system directory is no reason to try the compressed name: the
+// staging ends at once, nothing changes, and the reason names the folder, not the media.
+TEST_F(HalSwitchTest, ASystemDirectoryThatTakesNoFileEndsTheStagingAtOnce) {
+  Load("smp-uniprocessor-hal");
+  machine_ = testing::OpenMachine(image_);
+  ASSERT_TRUE(machine_);
+  // The first file, HALMPS.DLL, is on the media only compressed: the first call reads no
+  // source, the second cannot create the staged file.
+  machine_->image->Faults().FailCall(image::Call::kVerInstallFile, 2);
+  SystemSurvey survey(machine_->Platform());
+  HalInstallation installation(machine_->Platform(), survey);
+  installation.systemDirectory = kSystem32;
+  installation.SetSourceDirectory("D:\\I386");
+  std::string error;
+  EXPECT_FALSE(hal::UpgradeHal(installation, error, warning_));
+  EXPECT_EQ(error, text::FillIn(strings::BuiltInString(strings::kStagingNotWritable), {kSystem32}));
+  EXPECT_EQ(machine_->image->Faults().CallCount(image::Call::kVerInstallFile), 2);
+  EXPECT_EQ(testing::SnapshotFolder(image_, kSystem32), before_)
+      << testing::Describe(testing::SnapshotFolder(image_, kSystem32));
+  EXPECT_EQ(CurrentType().text, "Uniprocessor Free");
+}
+
 TEST_F(HalSwitchTest, ASecondSwitchFindsSetupLogInStepAndKeepsTheFirstBackup) {
   Load("smp-uniprocessor-hal");
   std::string error;

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace halshift::testing {
 
@@ -24,6 +26,32 @@ inline std::string StandinBytes(const std::string& relative) {
   bytes << in.rdbuf();
   if (bytes.str().empty()) ADD_FAILURE() << "no stand-in " << relative << " in " << directory;
   return bytes.str();
+}
+
+// A whole i386 image without a version resource, followed by tag: bytes after the last
+// section (an overlay) are no part of the image, so every tag gives another file that the
+// media check takes as it takes the stand-in. For tests that tell media files apart by their
+// contents.
+inline std::string TaggedImage(std::string_view tag) {
+  return StandinBytes("misc/noversion.dll") + std::string(tag);
+}
+
+// The image with its COFF header's Machine field set to machine (0x184 for the Alpha), as a
+// build for another processor carries it; everything else, the version resource included,
+// stays. Unchanged when the bytes hold no PE header.
+inline std::string WithMachine(std::string image, std::uint16_t machine) {
+  constexpr std::size_t kNewHeaderField = 0x3C;
+  if (image.size() < kNewHeaderField + 4) return image;
+  std::uint32_t peHeader = 0;
+  for (int i = 3; i >= 0; --i) peHeader = (peHeader << 8) | static_cast<std::uint8_t>(image[kNewHeaderField + i]);
+  const std::size_t field = std::size_t{peHeader} + 4;  // after "PE\0\0"
+  if (image.size() < field + 2 || image.compare(peHeader, 4, std::string("PE\0\0", 4)) != 0) {
+    ADD_FAILURE() << "no PE header to give another machine";
+    return image;
+  }
+  image[field] = static_cast<char>(machine & 0xFF);
+  image[field + 1] = static_cast<char>(machine >> 8);
+  return image;
 }
 
 }  // namespace halshift::testing

@@ -68,12 +68,15 @@ class MainDialogTest : public ::testing::Test {
     image.MakeDriveDirectory("D:\\I386");
   }
 
+  // Each media file a whole image of its own, told apart by its name after the sections.
   void PutOnMedia(std::initializer_list<const char*> names) {
-    for (const char* name : names) image.WriteDriveFile(std::string("D:\\I386\\") + name, name);
+    for (const char* name : names) {
+      image.WriteDriveFile(std::string("D:\\I386\\") + name, TaggedImage(name));
+    }
   }
   void PutMultiprocessorSetOnMedia() {
     for (const char* name : kMultiprocessorMedia) {
-      image.WriteDriveFile(std::string("D:\\I386\\") + name, name);
+      image.WriteDriveFile(std::string("D:\\I386\\") + name, TaggedImage(name));
     }
   }
 
@@ -367,7 +370,7 @@ TEST_F(MainDialogTest, SuccessfulUpgradeIsReadBackFromTheRegistry) {
   host.ThenPress(IDC_OK);
   Run(2);
   EXPECT_EQ(CurrentType(), "Multiprocessor Free");
-  EXPECT_EQ(image.ReadDriveFile("C:\\WINNT\\System32\\HAL.DLL"), "HALMPS.DLL");
+  EXPECT_EQ(image.ReadDriveFile("C:\\WINNT\\System32\\HAL.DLL"), TaggedImage("HALMPS.DLL"));
   EXPECT_EQ(Log(), Crlf(Text(strings::kUpgraded)));
   EXPECT_EQ(after[0].texts[IDC_CURRENT_HAL], "Multiprocessor HAL");
   EXPECT_EQ(after[0].texts[IDC_RECOMMENDATION], Text(strings::kCorrectHal));

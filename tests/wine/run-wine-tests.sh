@@ -10,8 +10,9 @@
 # the Linux halshift writes for a machine image that mirrors the prefix; without one it is the
 # fixed text in expected_plain_log below.
 #
-# The servicepack check installs stand-in PE files of known versions (tests/fixtures/pe, built
-# by the win32 preset, or by the Linux build when given).
+# The upgrade and servicepack checks install stand-in PE files (tests/fixtures/pe, built by the
+# win32 preset, or by the Linux build when given): whole i386 images, of known versions where
+# the check compares them.
 #
 # HALSHIFT_WINE_CHECKS   names of the checks to run, blank-separated (default: all of
 #                        imports strings help log physmem cores arcname upgrade servicepack)
@@ -460,8 +461,13 @@ check_arcname() {
 
 readonly media_files='HALMPS.DLL NTKRNLMP.EXE NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS HAL.DLL NTOSKRNL.EXE'
 
-stand_in_bytes() {  # stand_in_bytes NAME: the contents of a stand-in for a media file
-  local i
+# The contents of a stand-in for a system file: a whole i386 image without a version resource
+# (misc/noversion.dll of the stand-ins), followed by text that names it, so that each file is
+# told from the others. Bytes after the last section are no part of the image.
+stand_in_bytes() {  # stand_in_bytes NAME
+  local i standins
+  standins=$(standin_dir) || return 1
+  cat "$standins/misc/noversion.dll"
   for ((i = 0; i < 40; i++)); do printf 'halshift stand-in for %s, line %d\r\n' "$1" "$i"; done
 }
 
@@ -474,14 +480,14 @@ make_cdrom() {
   for name in $media_files; do
     case $name in
       HALMPS.DLL | NTKRNLMP.EXE | NTDLL.DLL)
-        stand_in_bytes "$name" > "$media/I386/$name"
+        stand_in_bytes "$name" > "$media/I386/$name" || return 1
         # mscompress appends "_"; the media name replaces the last character with it.
         mscompress "$media/I386/$name" >/dev/null 2>&1 || return 1
         rm -f "$media/I386/$name"
         mv "$media/I386/${name}_" "$media/I386/${name%?}_" || return 1
         [ -f "$media/I386/${name%?}_" ] || return 1
         ;;
-      *) stand_in_bytes "$name" > "$media/I386/$name" ;;
+      *) stand_in_bytes "$name" > "$media/I386/$name" || return 1 ;;
     esac
   done
   ln -sfn "$media" "$prefix/dosdevices/d:"
@@ -489,7 +495,7 @@ make_cdrom() {
 }
 
 check_upgrade() {
-  make_cdrom || { report upgrade 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
+  make_cdrom || { report upgrade 1 "the CD-ROM drive could not be prepared (mscompress? the stand-in PE files?)"; return; }
   local system_root system_dir
   system_root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
   system_dir=$(WINEPREFIX=$prefix winepath -u "$system_root\\system32" 2>/dev/null)
@@ -554,17 +560,49 @@ check_upgrade() {
   report enable-recovery "${#problems[@]}" "${problems[@]}"
 
   check_backup_is_current
+  check_blanks_around_equals
   check_interrupted_change "$system_root" "$system_dir"
 }
 
+# Entries written "key  =  value": the recovery line goes after the first of them, and
+# disabling takes it out again, leaving the menu byte for byte as it was.
+check_blanks_around_equals() {
+  local problems=() boot original=$work/blanks-boot.ini status
+  write_boot_files no
+  boot=$prefix/drive_c/BOOT.INI
+  sed -i 's/^\(multi([^=]*\)=/\1  =  /' "$boot"
+  cp "$boot" "$original"
+  in_prefix wine "$halshift_exe" enable_recovery >/dev/null
+  status=$?
+  [ $status -eq 1 ] || problems+=("enabling: exit code $status, expected 1")
+  boot=$(prefix_file BOOT.INI)
+  # The recovery line follows the first entry, the rest as it was.
+  local expected=$work/blanks-expected.ini root
+  root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
+  # Through the environment: awk would read the backslashes of -v values as escapes.
+  LINE="$arc_device${root#*:}=\"Windows NT Workstation Version 4.00 [HAL Recovery Mode]\" /basevideo /HAL=UPHAL.DLL /KERNEL=UPKERNEL.EXE /ORVRCV=1"$'\r' \
+    awk '{ print } /^multi/ && !done { print ENVIRON["LINE"]; done = 1 }' "$original" > "$expected"
+  cmp -s "$expected" "$boot" ||
+    problems+=("BOOT.INI after enabling:" "$(diff <(tr -d '\r' < "$expected") <(tr -d '\r' < "$boot"))")
+  in_prefix wine "$halshift_exe" disable_recovery >/dev/null
+  status=$?
+  [ $status -eq 1 ] || problems+=("disabling: exit code $status, expected 1")
+  cmp -s "$original" "$(prefix_file BOOT.INI)" ||
+    problems+=("BOOT.INI after disabling:" "$(diff <(tr -d '\r' < "$original") <(tr -d '\r' < "$(prefix_file BOOT.INI)"))")
+  [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r' | sed -n '/^Current State/,$p')")
+  report blanks-around-equals "${#problems[@]}" "${problems[@]}"
+}
+
 # Enabling that finds the running entry but no line to put the recovery line after (the
-# entry is written with a blank before "="): text 115 sends the user to BOOTINI.ORV, which must
-# then hold the BOOT.INI on disk, not an older menu.
+# section's header is written with a trailing blank, which the profile reader drops and the
+# line view does not): text 115 sends the user to BOOTINI.ORV, which must then hold the
+# BOOT.INI on disk, not an older menu.
 check_backup_is_current() {
   local problems=() boot status
   write_boot_files no
   boot=$prefix/drive_c/BOOT.INI
-  sed -i 's/\(="Windows NT Workstation\)/ \1/' "$boot"
+  sed -i 's/^\[operating systems\]\r$/[operating systems] \r/' "$boot"
+  grep -q '^\[operating systems\] '$'\r''$' "$boot" || problems+=("the header was not changed")
   rm -f "$(prefix_file BOOTINI.ORV)"
   printf 'an older menu\r\n' > "$prefix/drive_c/BOOTINI.ORV"
   in_prefix wine "$halshift_exe" enable_recovery >/dev/null
@@ -714,46 +752,77 @@ check_servicepack() {
   local type_before
   type_before=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' CurrentType)
 
-  # The other four files are text stand-ins: no version resource, so not judged.
+  # The other four files are stand-ins without a version resource, so not judged by version.
   local texts=$work/text-standins name
   mkdir -p "$texts"
   for name in NTDLL.DLL KERNEL32.DLL WINSRV.DLL WIN32K.SYS; do
     stand_in_bytes "$name" > "$texts/$name"
   done
-  local problems=() status
-  make_standin_cdrom HALMPS.DLL="$standins/base/halmps.dll" NTKRNLMP.EXE="$standins/base/ntkrnlmp.exe" \
-    NTDLL.DLL="$texts/NTDLL.DLL" KERNEL32.DLL="$texts/KERNEL32.DLL" WINSRV.DLL="$texts/WINSRV.DLL" \
-    WIN32K.SYS="$texts/WIN32K.SYS" HAL.DLL="$standins/base/hal.dll" \
-    NTOSKRNL.EXE="$standins/base/ntoskrnl.exe" ||
-    { report media-check 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
-  in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
-  status=$?
-  [ $status -eq 0 ] || problems+=("exit code $status, expected 0")
-  local reason
-  reason=$(table_text 159)
-  reason=${reason/\%s/NTKRNLMP.EXE}
-  reason=${reason/\%s/4.0.1381.7}
-  reason=${reason/\%s/4.0.1381.335}
-  last_session | tr -d '\r' | grep -qxF -- "$(table_text 122 | head -n 1)" ||
-    problems+=("the log lacks: $(table_text 122 | head -n 1)")
-  last_session | tr -d '\r' | grep -qxF -- "$reason" || problems+=("the log lacks: $reason")
-  for file in $system_file_names; do
-    cmp -s "$before/$file" "$(installed "$file")" || problems+=("$file changed")
-  done
-  cmp -s "$original" "$setup_log" || problems+=("setup.log changed")
-  [ -z "$(find "$repair" -maxdepth 1 -iname setup.orv)" ] || problems+=("a setup.orv was made")
-  [ -z "$(find "$system_dir" -maxdepth 1 \( -iname 'hsn*.tmp' -o -iname 'del*.tmp' \))" ] ||
-    problems+=("temporary files left in the system directory")
-  [ "$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' CurrentType)" = "$type_before" ] ||
-    problems+=("CurrentType changed")
-  [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r' | sed -n '/^Current State/,$p')")
-  report media-check "${#problems[@]}" "${problems[@]}"
+  local others=(NTDLL.DLL="$texts/NTDLL.DLL" KERNEL32.DLL="$texts/KERNEL32.DLL"
+                WINSRV.DLL="$texts/WINSRV.DLL" WIN32K.SYS="$texts/WIN32K.SYS")
 
-  problems=()
-  make_standin_cdrom HALMPS.DLL="$standins/sp/halmps.dll" NTKRNLMP.EXE="$standins/sp/ntkrnlmp.exe" \
-    NTDLL.DLL="$texts/NTDLL.DLL" KERNEL32.DLL="$texts/KERNEL32.DLL" WINSRV.DLL="$texts/WINSRV.DLL" \
-    WIN32K.SYS="$texts/WIN32K.SYS" HAL.DLL="$standins/sp/hal.dll" \
+  # An upgrade from the CD in D: is refused with the reason given and nothing changed.
+  expect_refused() {  # expect_refused CHECK REASON
+    local problems=() status
+    in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
+    status=$?
+    [ $status -eq 0 ] || problems+=("exit code $status, expected 0")
+    last_session | tr -d '\r' | grep -qxF -- "$(table_text 122 | head -n 1)" ||
+      problems+=("the log lacks: $(table_text 122 | head -n 1)")
+    last_session | tr -d '\r' | grep -qxF -- "$2" || problems+=("the log lacks: $2")
+    for file in $system_file_names; do
+      cmp -s "$before/$file" "$(installed "$file")" || problems+=("$file changed")
+    done
+    cmp -s "$original" "$setup_log" || problems+=("setup.log changed")
+    [ -z "$(find "$repair" -maxdepth 1 -iname setup.orv)" ] || problems+=("a setup.orv was made")
+    [ -z "$(find "$system_dir" -maxdepth 1 \( -iname 'hsn*.tmp' -o -iname 'del*.tmp' \))" ] ||
+      problems+=("temporary files left in the system directory")
+    [ "$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' CurrentType)" = "$type_before" ] ||
+      problems+=("CurrentType changed")
+    [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r' | sed -n '/^Current State/,$p')")
+    report "$1" "${#problems[@]}" "${problems[@]}"
+  }
+  # A string-table text with its %s markers filled in, in order.
+  fill_in() {  # fill_in ID VALUE...
+    local text
+    text=$(table_text "$1")
+    shift
+    local value
+    for value in "$@"; do text=${text/\%s/$value}; done
+    printf '%s' "$text"
+  }
+
+  make_standin_cdrom HALMPS.DLL="$standins/base/halmps.dll" NTKRNLMP.EXE="$standins/base/ntkrnlmp.exe" \
+    "${others[@]}" HAL.DLL="$standins/base/hal.dll" NTOSKRNL.EXE="$standins/base/ntoskrnl.exe" ||
+    { report media-check 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
+  expect_refused media-check "$(fill_in 159 NTKRNLMP.EXE 4.0.1381.7 4.0.1381.335)"
+
+  # The Service Pack's files, but its multiprocessor kernel built for the Alpha (the machine
+  # field of the stand-in changed to 0x184), with the installed version: refused all the same.
+  local alpha=$work/alpha-ntkrnlmp.exe
+  python3 - "$standins/sp/ntkrnlmp.exe" "$alpha" <<'PYTHON'
+import struct, sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+pe = struct.unpack_from('<I', data, 0x3C)[0]
+struct.pack_into('<H', data, pe + 4, 0x184)
+open(sys.argv[2], 'wb').write(data)
+PYTHON
+  make_standin_cdrom HALMPS.DLL="$standins/sp/halmps.dll" NTKRNLMP.EXE="$alpha" \
+    "${others[@]}" HAL.DLL="$standins/sp/hal.dll" NTOSKRNL.EXE="$standins/sp/ntoskrnl.exe" ||
+    { report media-check-alpha 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
+  expect_refused media-check-alpha "$(fill_in 168 NTKRNLMP.EXE 0x184)"
+
+  # A cabinet under the plain name, as copied from a CD without being expanded: the installer
+  # copies it as it is, and it is no program file.
+  make_standin_cdrom HALMPS.DLL="$source_dir/tests/fixtures/media/cab-stored.dl_" \
+    NTKRNLMP.EXE="$standins/sp/ntkrnlmp.exe" "${others[@]}" HAL.DLL="$standins/sp/hal.dll" \
     NTOSKRNL.EXE="$standins/sp/ntoskrnl.exe" ||
+    { report media-check-cabinet 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
+  expect_refused media-check-cabinet "$(fill_in 166 HALMPS.DLL)"
+
+  local problems=() status
+  make_standin_cdrom HALMPS.DLL="$standins/sp/halmps.dll" NTKRNLMP.EXE="$standins/sp/ntkrnlmp.exe" \
+    "${others[@]}" HAL.DLL="$standins/sp/hal.dll" NTOSKRNL.EXE="$standins/sp/ntoskrnl.exe" ||
     { report setup-log 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
   in_prefix wine "$halshift_exe" upgrade_hal >/dev/null
   status=$?
