@@ -29,7 +29,9 @@ bool FaultInjector::ShouldFail(Call call) {
 int FaultInjector::CallCount(Call call) const { return calls_[static_cast<std::size_t>(call)]; }
 
 void FaultInjector::Step() {
-  if (++steps_ == stopAtStep_) _exit(kStoppedExitCode);
+  if (++steps_ != stopAtStep_) return;
+  if (powerCut_ && takeBack_) takeBack_(prefixSeed_);
+  _exit(kStoppedExitCode);
 }
 
 void FaultInjector::Reset() {
@@ -38,6 +40,8 @@ void FaultInjector::Reset() {
   failuresInjected_ = 0;
   steps_ = 0;
   stopAtStep_ = 0;
+  powerCut_ = false;
+  prefixSeed_.reset();
 }
 
 bool MachineImage::State::IsInUse(const WindowsPath& path) const {
