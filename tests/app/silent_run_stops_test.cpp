@@ -1,7 +1,9 @@
-// The typical silent run ended on the spot at each step that changes the disk, as a power cut
-// or a kill would end it, then started again with no keyword: the machine still starts, with a
-// matching HAL and kernel, a whole BOOT.INI and a setup.log in step with them, and nothing is
-// left behind.
+// The typical silent run ended on the spot at each step that changes the disk, then started
+// again with no keyword: the machine still starts, with a matching HAL and kernel, a whole
+// BOOT.INI and a setup.log in step with them, and nothing is left behind. Three ways to end:
+// a kill, which keeps every change made (as ext4 keeps them in order); a power cut that loses
+// every change of folders since the last flush of their volume (as NT 4.0's FAT cache would);
+// and a power cut after which some oldest part of those changes reached the disk.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -14,15 +16,38 @@ namespace {
 
 using namespace testing;
 
+enum class Stop { kKill, kPowerCut, kPowerCutKeepingPart };
+
+std::string StopName(const ::testing::TestParamInfo<Stop>& info) {
+  switch (info.param) {
+    case Stop::kKill: return "Kill";
+    case Stop::kPowerCut: return "PowerCut";
+    case Stop::kPowerCutKeepingPart: return "PowerCutKeepingPart";
+  }
+  return "Unknown";
+}
+
 // Runs the typical session in a child process that ends before its step-th disk step; true
 // when it was ended there, false when it ran to its end first.
-bool RunStoppedAt(const TempImage& image, int step) {
+bool RunStoppedAt(const TempImage& image, int step, Stop stop) {
   const pid_t child = fork();
   if (child == 0) {
     std::string error;
     auto machine = OpenMachine(image);
     if (!machine) _exit(2);
-    machine->image->Faults().StopAtStep(step);
+    image::FaultInjector& faults = machine->image->Faults();
+    switch (stop) {
+      case Stop::kKill:
+        faults.StopAtStep(step);
+        break;
+      case Stop::kPowerCut:
+        faults.CutPowerAtStep(step);
+        break;
+      case Stop::kPowerCutKeepingPart:
+        // A different part at each step, the same in every run.
+        faults.CutPowerAtStep(step, static_cast<std::uint32_t>(step) * 2654435761u);
+        break;
+    }
     HalUtilityApp app(machine->Platform());
     app.Startup(kTypicalCommandLine);
     _exit(app.Shutdown() == 1 ? 0 : 3);
@@ -35,7 +60,9 @@ bool RunStoppedAt(const TempImage& image, int step) {
   return code == image::FaultInjector::kStoppedExitCode;
 }
 
-TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
+class SilentRunStopsTest : public ::testing::TestWithParam<Stop> {};
+
+TEST_P(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
   const TypicalRun typical = CleanTypicalRun();
   const std::string oldMenu = At(typical.before.bootDrive, "BOOT.INI").bytes;
   const std::string newMenu = At(typical.after.bootDrive, "BOOT.INI").bytes;
@@ -46,7 +73,7 @@ TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
     SCOPED_TRACE("stopped before disk step " + std::to_string(step));
     TempImage image;
     CopyExample(image, kTypicalExample);
-    if (!RunStoppedAt(image, step)) break;
+    if (!RunStoppedAt(image, step, GetParam())) break;
     ++stops;
 
     // Even before anything finishes the change, BOOT.INI and setup.log are whole: the old
@@ -70,6 +97,10 @@ TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
   std::cout << stops << " stops, " << finished << " with a record\n";
   EXPECT_GT(finished, 10);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, SilentRunStopsTest,
+                         ::testing::Values(Stop::kKill, Stop::kPowerCut, Stop::kPowerCutKeepingPart),
+                         StopName);
 
 }  // namespace
 }  // namespace halshift
