@@ -51,7 +51,8 @@ class FaultInjector {
   // lost, as if it had never been made. With prefixSeed, of the n changes that would be lost
   // the oldest prefixSeed % (n + 1) reach the disk after all (a cache written out in part, in
   // order). Data written into a file that stays stays; the registry and machine.ini are not on
-  // a drive and keep what was written (a mark of use follows its file back).
+  // a drive and keep what was written (a mark of use follows its file back). The image
+  // journals its changes from this call on, to be able to take them back: ask before the run.
   void CutPowerAtStep(int nth, std::optional<std::uint32_t> prefixSeed = std::nullopt) {
     stopAtStep_ = nth;
     powerCut_ = true;
