@@ -135,10 +135,10 @@ namespace host {
 
 // How the image keeps what it writes across a power cut. File data is flushed where the
 // platform asks for it (OutputFile::Close, FlushFiles, Registry::SetValue). Creations, renames
-// and removals are not followed by a flush of their folder: on a file system that journals its
-// metadata in order (ext4, xfs), the journal keeps them in order and the next flush of any
-// file makes them durable together with it, so that a power cut leaves the state after some
-// prefix of the image's steps, as a kill does.
+// and removals are flushed with their folders where FlushVolume asks for it; on a file system
+// that journals its metadata in order (ext4, xfs), the journal keeps them in order even before,
+// so that a power cut there leaves the state after some prefix of the image's steps, as a kill
+// does. The fault injector's power cut stands for a disk that keeps no such order.
 enum class Durability {
   kFlushed,  // the data is on the disk before the new file takes the target's name
   kLazy,     // as CopyFileA and VerInstallFile: the caller flushes when it needs to
