@@ -155,9 +155,12 @@ struct MachineImage::State {
         files(*this),
         memory(*this),
         links(*this) {
-    faults.OnPowerCut([this](std::optional<std::uint32_t> prefixSeed) {
-      const std::size_t lost = changes.JournaledCount();
-      changes.TakeBack(prefixSeed ? *prefixSeed % (lost + 1) : 0, MachineIniPath());
+    faults.OnPowerCut([this](std::optional<std::uint32_t> seed, bool anyOrder) {
+      if (seed && anyOrder) {
+        changes.TakeBackSome(*seed, MachineIniPath());
+      } else {
+        changes.TakeBack(seed ? *seed % (changes.JournaledCount() + 1) : 0, MachineIniPath());
+      }
     });
   }
 

@@ -30,7 +30,7 @@ int FaultInjector::CallCount(Call call) const { return calls_[static_cast<std::s
 
 void FaultInjector::Step() {
   if (++steps_ != stopAtStep_) return;
-  if (powerCut_ && takeBack_) takeBack_(prefixSeed_);
+  if (powerCut_ && takeBack_) takeBack_(seed_, anyOrder_);
   _exit(kStoppedExitCode);
 }
 
@@ -41,7 +41,8 @@ void FaultInjector::Reset() {
   steps_ = 0;
   stopAtStep_ = 0;
   powerCut_ = false;
-  prefixSeed_.reset();
+  seed_.reset();
+  anyOrder_ = false;
 }
 
 bool MachineImage::State::IsInUse(const WindowsPath& path) const {

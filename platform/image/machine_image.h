@@ -56,11 +56,24 @@ class FaultInjector {
   void CutPowerAtStep(int nth, std::optional<std::uint32_t> prefixSeed = std::nullopt) {
     stopAtStep_ = nth;
     powerCut_ = true;
-    prefixSeed_ = prefixSeed;
+    seed_ = prefixSeed;
+    anyOrder_ = false;
+  }
+  // As CutPowerAtStep, but the disk wrote out its cache in part and in no set order: each of
+  // the changes reached it or not as seed decides, except that the changes of one name (a
+  // folder's with those below it, and every move of a mark of use) reach it in the order made,
+  // so that one lost means every later one of that name lost too (as a FAT directory sector
+  // holds a name's entry whole).
+  void CutPowerInAnyOrderAtStep(int nth, std::uint32_t seed) {
+    stopAtStep_ = nth;
+    powerCut_ = true;
+    seed_ = seed;
+    anyOrder_ = true;
   }
   bool CutsPower() const { return powerCut_; }
-  // The image's part of a power cut, run at the stop just before the process ends.
-  void OnPowerCut(std::function<void(std::optional<std::uint32_t> prefixSeed)> takeBack) {
+  // The image's part of a power cut, run at the stop just before the process ends, with the
+  // seed (none: every change lost) and whether the part kept is in any order.
+  void OnPowerCut(std::function<void(std::optional<std::uint32_t> seed, bool anyOrder)> takeBack) {
     takeBack_ = std::move(takeBack);
   }
   // Counts one step; ends the process when it is the one asked for.
@@ -81,8 +94,9 @@ class FaultInjector {
   int steps_ = 0;
   int stopAtStep_ = 0;
   bool powerCut_ = false;
-  std::optional<std::uint32_t> prefixSeed_;
-  std::function<void(std::optional<std::uint32_t>)> takeBack_;
+  std::optional<std::uint32_t> seed_;
+  bool anyOrder_ = false;
+  std::function<void(std::optional<std::uint32_t>, bool)> takeBack_;
 };
 
 // Where Windows leaves room, the image answers as follows. GetModuleFileName is

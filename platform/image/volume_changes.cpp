@@ -122,8 +122,54 @@ void VolumeChanges::TakeBack(const Change& change) {
 }
 
 void VolumeChanges::TakeBack(std::size_t kept, const std::filesystem::path& machineIni) {
+  std::vector<bool> lost(journal_.size(), false);
+  for (std::size_t i = kept; i < lost.size(); ++i) lost[i] = true;
+  TakeBackMarked(lost, machineIni);
+}
+
+bool VolumeChanges::Related(const Change& a, const Change& b) {
+  if (a.machineIniBefore && b.machineIniBefore) return true;
+  const auto within = [](const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    auto o = outer.begin();
+    auto i = inner.begin();
+    for (; o != outer.end(); ++o, ++i) {
+      if (i == inner.end() || *i != *o) return false;
+    }
+    return true;
+  };
+  for (const std::filesystem::path* x : {&a.path, &a.other}) {
+    if (x->empty() || (x == &a.other && a.kind != Kind::kRenamed)) continue;
+    for (const std::filesystem::path* y : {&b.path, &b.other}) {
+      if (y->empty() || (y == &b.other && b.kind != Kind::kRenamed)) continue;
+      if (within(*x, *y) || within(*y, *x)) return true;
+    }
+  }
+  return false;
+}
+
+void VolumeChanges::TakeBackSome(std::uint32_t seed, const std::filesystem::path& machineIni) {
+  std::vector<bool> lost(journal_.size(), false);
+  std::uint64_t state = seed;
+  for (std::size_t i = 0; i < lost.size(); ++i) {
+    // splitmix64: a different, repeatable choice for each seed.
+    state += 0x9E3779B97F4A7C15u;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    lost[i] = lost[i] || ((z ^ (z >> 31)) & 1) != 0;
+    if (!lost[i]) continue;
+    for (std::size_t j = i + 1; j < lost.size(); ++j) {
+      if (!lost[j] && Related(journal_[i], journal_[j])) lost[j] = true;
+    }
+  }
+  TakeBackMarked(lost, machineIni);
+}
+
+void VolumeChanges::TakeBackMarked(const std::vector<bool>& lost,
+                                   const std::filesystem::path& machineIni) {
   const std::optional<std::string>* iniBefore = nullptr;
-  for (std::size_t i = journal_.size(); i-- > kept;) {
+  for (std::size_t i = journal_.size(); i-- > 0;) {
+    if (!lost[i]) continue;
     TakeBack(journal_[i]);
     if (journal_[i].machineIniBefore) iniBefore = &journal_[i].machineIniBefore;
   }
@@ -140,7 +186,11 @@ void VolumeChanges::TakeBack(std::size_t kept, const std::filesystem::path& mach
       close(fd);
     }
   }
-  journal_.resize(std::min(kept, journal_.size()));
+  std::vector<Change> kept;
+  for (std::size_t i = 0; i < journal_.size(); ++i) {
+    if (!lost[i]) kept.push_back(std::move(journal_[i]));
+  }
+  journal_ = std::move(kept);
 }
 
 }  // namespace halshift::image

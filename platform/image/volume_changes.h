@@ -69,6 +69,10 @@ class VolumeChanges {
   // and puts machine.ini back as it was before the first change taken back that moved a mark.
   // Best effort: a step that cannot be taken back is left as it is.
   void TakeBack(std::size_t kept, const std::filesystem::path& machineIni);
+  // The power cut of a cache written out in no set order: each change is kept or taken back as
+  // the seed decides, but taking one back takes back every later one that touches the same
+  // name, a name below it or above it, or (for moves of marks of use) machine.ini.
+  void TakeBackSome(std::uint32_t seed, const std::filesystem::path& machineIni);
 
  private:
   enum class Kind { kCreated, kRenamed, kRemoved, kAttributes };
@@ -84,6 +88,11 @@ class VolumeChanges {
   };
   static char Key(char drive);
   static void TakeBack(const Change& change);
+  // Whether two changes touch the same name, one below the other, or both machine.ini.
+  static bool Related(const Change& a, const Change& b);
+  // Takes back the changes marked, newest first, and puts machine.ini back as it was before
+  // the oldest of them that moved a mark; forgets them.
+  void TakeBackMarked(const std::vector<bool>& lost, const std::filesystem::path& machineIni);
 
   const FaultInjector& faults_;
   Unflushed unflushed_[26];

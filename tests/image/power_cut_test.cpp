@@ -1,6 +1,6 @@
 // FlushVolume of the machine image and the power cut of its fault injector: what a volume flush
-// accepts, and which changes of folders a cut takes back (all since the drive's last flush, or
-// all but an oldest part of them), drive by drive.
+// accepts, and which changes of folders a cut takes back (all since the drive's last flush, all
+// but an oldest part of them, or any part with each name's changes in order), drive by drive.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -184,6 +184,50 @@ TEST_F(PowerCutTest, AFlushMakesItsDriveDurableAndNoOther) {
   EXPECT_EQ(Drive("C:\\c.txt"), "c");
   EXPECT_FALSE(Drive("E:\\BOOT.INI"));
   EXPECT_FALSE(Drive("E:\\BOOT.OLD"));
+}
+
+// In any order, but each name's changes in the order made: a move of a file onward is lost
+// whenever the move that brought it there, or the deletion that freed its new name, is; an
+// unrelated deletion goes its own way.
+TEST_F(PowerCutTest, ACutInAnyOrderKeepsEachNamesChangesInOrder) {
+  bool unrelatedKeptPastALoss = false;
+  bool unrelatedLostBeforeAKept = false;
+  for (std::uint32_t seed = 0; seed < 24; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::filesystem::remove_all(image_.Root() / "drives");
+    SetUp();
+    const pid_t child = fork();
+    if (child == 0) {
+      std::string error;
+      auto machine = MachineImage::Open(image_.Root(), error);
+      if (!machine) _exit(2);
+      FaultInjector& faults = machine->Faults();
+      faults.CutPowerInAnyOrderAtStep(1 << 30, seed);
+      auto& files = machine->Files();
+      if (!files.MoveFile("C:\\a.txt", "C:\\x.txt") || !files.DeleteFile("C:\\c.txt") ||
+          !files.DeleteFile("C:\\b.txt") || !files.MoveFile("C:\\x.txt", "C:\\b.txt")) {
+        _exit(2);
+      }
+      faults.CutPowerInAnyOrderAtStep(faults.StepCount() + 1, seed);
+      files.CreateDirectory("C:\\NEVER");
+      _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), FaultInjector::kStoppedExitCode);
+    const bool atA = Drive("C:\\a.txt") == "a";
+    const bool atX = Drive("C:\\x.txt") == "a";
+    const bool atB = Drive("C:\\b.txt") == "a";
+    const bool c = Drive("C:\\c.txt").has_value();
+    EXPECT_EQ(int(atA) + int(atX) + int(atB), 1) << "a.txt's bytes must be under exactly one name";
+    EXPECT_FALSE(Drive("C:\\NEVER").has_value());
+    unrelatedKeptPastALoss = unrelatedKeptPastALoss || (atA && !c);
+    unrelatedLostBeforeAKept = unrelatedLostBeforeAKept || (atB && c);
+  }
+  // Neither is a prefix of the changes: the cache reached the disk out of order.
+  EXPECT_TRUE(unrelatedKeptPastALoss);
+  EXPECT_TRUE(unrelatedLostBeforeAKept);
 }
 
 TEST_F(PowerCutTest, AKillKeepsEveryChangeAndNormalRunsKeepNoSpareLinks) {
