@@ -517,7 +517,7 @@ bool ImageFiles::FlushFiles(std::span<const std::string> paths) {
 
 bool ImageFiles::FlushVolume(std::string_view drive) {
   if (state_.faults.ShouldFail(Call::kFlushVolume)) return false;
-  const bool shaped = (drive.size() == 2 || (drive.size() == 3 && winpath::IsSeparator(drive[2]))) &&
+  const bool shaped = (drive.size() == 2 || (drive.size() == 3 && drive[2] == '\\')) &&
                       drive[1] == ':' && std::isalpha(static_cast<unsigned char>(drive[0]));
   if (!shaped) return false;
   const char letter = text::ToUpper(drive.substr(0, 1))[0];

@@ -69,8 +69,8 @@ TEST_F(PowerCutTest, FlushVolumeTakesADriveOrItsRoot) {
     const char* drive;
     bool flushed;
   } cases[] = {
-      {"C:", true}, {"c:", true}, {"C:\\", true}, {"e:/", true},
-      {"C", false}, {"C:\\WINNT", false}, {"", false}, {"1:", false},
+      {"C:", true}, {"c:", true}, {"C:\\", true}, {"e:\\", true},
+      {"C", false}, {"C:/", false}, {"C:\\WINNT", false}, {"", false}, {"1:", false},
       {"D:", false},  // a CD-ROM drive without a disc: no folder
       {"Q:", false},  // no such drive
   };
