@@ -162,10 +162,16 @@ void BootMenuFile::RemoveLine(std::size_t index) {
 
 bool BootMenuFile::Save() {
   const std::string bootMenu = winpath::Join(root_, kBootMenuName);
-  const bool saved =
-      backedUp_ && hal::WriteWhole(files_, bootMenu, JoinTextLines(lines_), root_, kTempPrefix);
+  const std::string drive = winpath::DriveDesignation(root_);
+  // The backup is on the disk before BOOT.INI changes, as the failure text promises; without
+  // that, BOOT.INI is not touched.
+  const bool saved = backedUp_ && files_.FlushVolume(drive) &&
+                     hal::WriteWhole(files_, bootMenu, JoinTextLines(lines_), root_, kTempPrefix);
   files_.SetFileAttributes(bootMenu, kBootMenuAttributes);
   files_.SetFileAttributes(winpath::Join(root_, kBackupName), kBootMenuAttributes);
+  // The new menu reaches the disk now, on the boot drive, which need not be the one the
+  // change of system files flushes. A failure leaves it to the cache; the edit still stands.
+  if (saved) files_.FlushVolume(drive);
   return saved;
 }
 

@@ -94,6 +94,27 @@ bool Settle(platform::FileSystem& files, const IntentRecord& record) {
   return settled;
 }
 
+// Makes durable every change so far on the drives that a change touches: the record's, the
+// destinations' and setup.log's. On NT 4.0's FAT a rename, a creation or a removal stays in
+// the cache, and the cache reaches the disk in no set order, until the volume is flushed; each
+// call below marks a point before which what was done must be on the disk.
+bool FlushChangeVolumes(platform::Platform& machine, const IntentRecord& record) {
+  std::vector<std::string> drives{RecordFolderDrive(machine)};
+  const auto add = [&drives](std::string_view path) {
+    if (path.size() < 2 || path[1] != ':') return;
+    const std::string drive = winpath::FoldCase(winpath::DriveDesignation(path));
+    for (const std::string& known : drives) {
+      if (winpath::FoldCase(known) == drive) return;
+    }
+    drives.push_back(drive);
+  };
+  for (const IntentFile& file : record.files) add(file.destinationPath);
+  add(record.setupLogPath);
+  bool flushed = true;
+  for (const std::string& drive : drives) flushed = machine.files.FlushVolume(drive) && flushed;
+  return flushed;
+}
+
 // The record is whole on disk when this returns true.
 bool WriteRecord(platform::Platform& machine, const std::string& path, const IntentRecord& record) {
   const std::string drive = RecordFolderDrive(machine);
@@ -112,6 +133,10 @@ bool CompleteChange(platform::Platform& machine, const IntentRecord& record) {
   for (const IntentFile& file : record.files) {
     if (!MoveIn(machine.files, file)) return false;
   }
+  // Every file is in place on the disk before the kind that names them is recorded: CurrentType
+  // reaches the disk at once, and a new kind beside old files would not start. Without the
+  // flush the change cannot stand, and is put back.
+  if (!FlushChangeVolumes(machine, record)) return false;
   if (record.currentType &&
       record::WriteCurrentType(machine.registry, *record.currentType) != platform::kErrorSuccess) {
     return false;
@@ -275,17 +300,31 @@ bool SystemFileChange::Commit(std::optional<std::string_view> currentType) {
     Abandon();
     return false;
   }
+  // The record, and the staged files it names, are on the disk before the first old file
+  // moves: a cut must never find files moved and no record. Without that the change does not
+  // begin.
+  if (!FlushChangeVolumes(machine_, record_)) {
+    machine_.files.DeleteFile(recordPath);
+    Abandon();
+    return false;
+  }
   committed_ = true;
   if (!CompleteChange(machine_, record_)) {
-    // The record goes only when everything is back; otherwise the next start finishes it.
-    if (UndoChange(machine_.files, record_)) machine_.files.DeleteFile(recordPath);
+    // The record goes only when everything is back on the disk; otherwise the next start
+    // finishes it.
+    if (UndoChange(machine_.files, record_) && FlushChangeVolumes(machine_, record_)) {
+      machine_.files.DeleteFile(recordPath);
+    }
     return false;
   }
   // The change stands even when setup.log cannot follow it, or the record stays: the next
   // start finds every file in place and completes it once more (a second rewrite of
-  // setup.log finds its lines as asked).
+  // setup.log finds its lines as asked). The record goes only once CurrentType, setup.log and
+  // the removal of the old files are on the disk; when they cannot be made so, it stays.
   setupLog_ = UpdateSetupLog(machine_.files, record_);
-  if (Settle(machine_.files, record_)) machine_.files.DeleteFile(recordPath);
+  if (Settle(machine_.files, record_) && FlushChangeVolumes(machine_, record_)) {
+    machine_.files.DeleteFile(recordPath);
+  }
   return true;
 }
 
@@ -326,13 +365,15 @@ FinishedChange FinishInterruptedChange(platform::Platform& machine) {
       if (complete && CompleteChange(machine, *record)) {
         finished.setupLog = UpdateSetupLog(machine.files, *record);
         finished.setupLogPath = record->setupLogPath;
-        outcome = Settle(machine.files, *record) && machine.files.DeleteFile(recordPath)
+        outcome = Settle(machine.files, *record) && FlushChangeVolumes(machine, *record) &&
+                          machine.files.DeleteFile(recordPath)
                       ? InterruptedChange::kCompleted
                       : InterruptedChange::kFailed;
       } else if (complete) {
         outcome = InterruptedChange::kFailed;
       } else {
-        outcome = UndoChange(machine.files, *record) && machine.files.DeleteFile(recordPath)
+        outcome = UndoChange(machine.files, *record) && FlushChangeVolumes(machine, *record) &&
+                          machine.files.DeleteFile(recordPath)
                       ? InterruptedChange::kUndone
                       : InterruptedChange::kFailed;
       }

@@ -6,13 +6,16 @@
 //    files) into the system directory under a temporary name of its own, given normal
 //    attributes (a copy from a CD is read-only), flushed and read back. Nothing that exists
 //    changes. A placeholder name is taken for each old file.
-// 2. Record the intent (hal/intent_record.h) beside the activity log and flush it.
+// 2. Record the intent (hal/intent_record.h) beside the activity log and flush it, then flush
+//    the volumes the change touches (FileSystem::FlushVolume), so that the record and the
+//    staged files are on the disk before anything moves.
 // 3. Commit: for each file, the old one is moved aside to its placeholder (allowed while the
-//    running system uses it) and the staged file is moved to its name; then CurrentType is
-//    written. The change stands. When the change keeps setup.log in step, its lines of the
-//    new files are rewritten (hal/setup_log_file.h); a failure there leaves the change
-//    standing. Old files that nothing uses are deleted, those in use are scheduled for
-//    deletion at the next start, and the record is removed.
+//    running system uses it) and the staged file is moved to its name; the volumes are flushed
+//    and then CurrentType is written. The change stands. When the change keeps setup.log in
+//    step, its lines of the new files are rewritten (hal/setup_log_file.h); a failure there
+//    leaves the change standing. Old files that nothing uses are deleted, those in use are
+//    scheduled for deletion at the next start, the volumes are flushed once more and the
+//    record is removed.
 // A failed call during the commit puts everything back. A process ended during it leaves the
 // record, and FinishInterruptedChange completes the change at the next start, or undoes it when
 // a staged file is not there whole.

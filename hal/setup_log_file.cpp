@@ -55,8 +55,10 @@ SetupLogUpdate UpdateSetupLog(platform::FileSystem& files, const IntentRecord& r
   const std::string backup = winpath::Append(folder, kSetupLogBackupName);
   const bool backedUp = CopyWhole(files, setupLog, backup, folder, kSetupLogTempPrefix);
   if (backedUp) files.SetFileAttributes(backup, attributes);
-  const bool replaced =
-      backedUp && WriteWhole(files, setupLog, rewrite.text, folder, kSetupLogTempPrefix);
+  // The backup is on the disk before setup.log changes: once setup.log is the new file, its
+  // backup holds the old one. Without that, setup.log is not touched.
+  const bool replaced = backedUp && files.FlushVolume(winpath::DriveDesignation(setupLog)) &&
+                        WriteWhole(files, setupLog, rewrite.text, folder, kSetupLogTempPrefix);
   files.SetFileAttributes(setupLog, attributes);
   return replaced ? SetupLogUpdate::kUpdated : SetupLogUpdate::kFailed;
 }

@@ -212,6 +212,19 @@ class FileSystem {
   // False when any of them is missing, read-only or in use, or cannot be flushed; nothing else
   // changes.
   virtual bool FlushFiles(std::span<const std::string> paths) = 0;
+  // Writes out to the disk every change that the system still holds of one volume: the data of
+  // its files, its directories (entries created, renamed, removed, their attributes) and its
+  // allocation. drive names the volume as "C:" or as its root "C:\" (letter of either case);
+  // any other text fails. Afterwards every change made on the volume before the call survives a
+  // power cut, in the state it had at the call. FlushFiles makes only the files' own data
+  // durable; on NT 4.0's FAT the directory changes reach the disk in no set order until this
+  // is called. Win32: CreateFileA("\\\\.\\C:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ |
+  // FILE_SHARE_WRITE, OPEN_EXISTING), FlushFileBuffers and CloseHandle, which an administrator
+  // may do. True also when the volume's file system keeps no changes of its own to write out
+  // (the flush is not a function of its driver, as on Wine's drives, whose changes the host
+  // system keeps in order). False when the volume cannot be opened or flushed; nothing
+  // changes.
+  virtual bool FlushVolume(std::string_view drive) = 0;
   // Reads a whole file as bytes, also a read-only file or one in use; nothing when it does not
   // exist or cannot be read.
   virtual std::optional<std::string> ReadFile(std::string_view path) = 0;

@@ -37,6 +37,7 @@ enum class Call : std::size_t {
   kDeleteFile,
   kGetTempFileName,
   kFlushFiles,
+  kFlushVolume,
   kReadFile,
   kOpenFile,
   kWriteFile,  // OutputFile::Write
@@ -56,7 +57,7 @@ struct CallInfo {
   bool changesMachine;
 };
 
-inline constexpr std::array<CallInfo, 28> kCalls = {{
+inline constexpr std::array<CallInfo, 29> kCalls = {{
     {Call::kGetVersion, "GetVersion", false},
     {Call::kOpenServiceControlManager, "OpenServiceControlManager", false},
     {Call::kGetSystemDirectory, "GetSystemDirectory", false},
@@ -75,6 +76,7 @@ inline constexpr std::array<CallInfo, 28> kCalls = {{
     {Call::kDeleteFile, "DeleteFile", true},
     {Call::kGetTempFileName, "GetTempFileName", true},
     {Call::kFlushFiles, "FlushFiles", true},
+    {Call::kFlushVolume, "FlushVolume", true},
     {Call::kReadFile, "ReadFile", false},
     {Call::kOpenFile, "OpenFile", true},
     {Call::kWriteFile, "WriteFile", true},

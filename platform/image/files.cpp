@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 
 #include "base/text.h"
@@ -82,6 +83,16 @@ class ImageOutputFile : public platform::OutputFile {
   FaultInjector& faults_;
   bool lost_ = false;
 };
+
+// fsync of a file or folder that a flush of its volume writes out; one that is gone since is
+// no error (its removal is an entry of its folder, which is written out too).
+bool FlushHostEntry(const std::filesystem::path& path, bool folder) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | (folder ? O_DIRECTORY : 0));
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR || errno == ELOOP;
+  const bool flushed = fsync(fd) == 0;
+  close(fd);
+  return flushed;
+}
 
 // The lines of one section of a profile file, as GetPrivateProfileSectionA returns them: the
 // blanks around the key and around the value are dropped, so "key = value" reads
@@ -189,6 +200,12 @@ bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attribut
   if (host::KindOf(resolved->host) == host::Kind::kMissing) return false;
   const std::uint32_t hiddenSystem =
       attributes & (platform::kFileAttributeHidden | platform::kFileAttributeSystem);
+  const char drive = resolved->windows.drive;
+  if (state_.changes.Journaling()) {
+    state_.changes.AttributesChanged(drive, resolved->host, ModeOf(resolved->host),
+                                     host::ReadDosAttributes(resolved->host));
+  }
+  state_.changes.FileChanged(drive, resolved->host);
   if (!host::WriteDosAttributes(resolved->host, hiddenSystem, state_.faults)) return false;
   const unsigned mode = ModeOf(resolved->host);
   const unsigned wanted = (attributes & platform::kFileAttributeReadOnly) != 0
@@ -207,6 +224,7 @@ bool ImageFiles::CreateDirectory(std::string_view path) {
   if (host::KindOf(resolved->host.parent_path()) != host::Kind::kDirectory) return false;
   state_.faults.Step();
   if (mkdir(resolved->host.c_str(), 0755) != 0) return false;
+  NoteCreated(resolved->windows.drive, resolved->host);
   state_.drives.EntryCreated(resolved->host);
   return true;
 }
@@ -231,8 +249,8 @@ bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, b
       return false;
   }
   if (host::KindOf(to->host.parent_path()) != host::Kind::kDirectory) return false;
-  if (host::ReplaceWhole(to->host, *bytes, ModeOf(from->host), state_.faults, host::Durability::kLazy,
-                         host::ReadDosAttributes(from->host)) != host::WriteResult::kDone) {
+  if (ReplaceOnDrive(*to, *bytes, ModeOf(from->host), host::ReadDosAttributes(from->host)) !=
+      host::WriteResult::kDone) {
     return false;
   }
   state_.drives.EntryCreated(to->host);
@@ -248,6 +266,8 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
     const auto target = from.host.parent_path() / to.windows.components.back();
     state_.faults.Step();
     if (rename(from.host.c_str(), target.c_str()) != 0) return false;
+    state_.changes.FolderChanged(from.windows.drive, from.host.parent_path());
+    state_.changes.Renamed(from.windows.drive, from.host, target, {}, std::nullopt);
     state_.drives.EntryRenamed(from.host, target);
     return true;
   }
@@ -299,11 +319,20 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
     state_.faults.Step();
     unlink(keptTarget.c_str());
   };
+  // What a power cut takes back: the rename, the replaced file and the marks.
+  const std::filesystem::path replaced =
+      toKind == host::Kind::kFile ? state_.changes.KeepLink(to.host) : std::filesystem::path();
+  std::optional<std::string> iniBefore;
+  if (marksMoved && state_.changes.Journaling()) iniBefore = state_.ini.Text();
   state_.faults.Step();
   if (rename(from.host.c_str(), to.host.c_str()) != 0) {
+    VolumeChanges::DropLink(replaced);
     dropKept();
     return false;
   }
+  state_.changes.Renamed(from.windows.drive, from.host, to.host, replaced, std::move(iniBefore));
+  state_.changes.FolderChanged(from.windows.drive, from.host.parent_path());
+  state_.changes.FolderChanged(to.windows.drive, to.host.parent_path());
   if (marksMoved &&
       host::ReplaceWhole(state_.MachineIniPath(), changedIni.Text(), ModeOf(state_.MachineIniPath()),
                          state_.faults, host::Durability::kLazy) != host::WriteResult::kDone) {
@@ -313,6 +342,7 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
       state_.faults.Step();
       rename(keptTarget.c_str(), to.host.c_str());
     }
+    state_.changes.DropNewest();
     return false;
   }
   if (marksMoved) {
@@ -385,7 +415,13 @@ bool ImageFiles::DeleteFile(std::string_view path) {
   if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
   if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
   state_.faults.Step();
-  if (unlink(resolved->host.c_str()) != 0) return false;
+  const std::filesystem::path kept = state_.changes.KeepLink(resolved->host);
+  if (unlink(resolved->host.c_str()) != 0) {
+    VolumeChanges::DropLink(kept);
+    return false;
+  }
+  state_.changes.Removed(resolved->windows.drive, resolved->host, kept);
+  state_.changes.FolderChanged(resolved->windows.drive, resolved->host.parent_path());
   state_.drives.EntryRemoved(resolved->host);
   return true;
 }
@@ -418,6 +454,7 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
       return std::nullopt;
     }
     close(fd);
+    NoteCreated(folder->windows.drive, folder->host / name);
     state_.drives.EntryCreated(folder->host / name);
     state_.nextTempNumber = unique % kTempNumbers;
     return winpath::Join(directory, name);
@@ -474,6 +511,50 @@ bool ImageFiles::FlushFiles(std::span<const std::string> paths) {
   return flushed;
 }
 
+bool ImageFiles::FlushVolume(std::string_view drive) {
+  if (state_.faults.ShouldFail(Call::kFlushVolume)) return false;
+  const bool shaped = (drive.size() == 2 || (drive.size() == 3 && drive[2] == '\\')) &&
+                      drive[1] == ':' && std::isalpha(static_cast<unsigned char>(drive[0]));
+  if (!shaped) return false;
+  const char letter = text::ToUpper(drive.substr(0, 1))[0];
+  if (!state_.drives.DriveFolder(letter)) return false;
+  state_.faults.Step();
+  // What changed on the drive since its last flush, and only that: the host file system may
+  // hold much else that this volume has no part in.
+  const VolumeChanges::Unflushed unflushed = state_.changes.TakeForFlush(letter);
+  bool flushed = true;
+  for (const auto& file : unflushed.files) flushed = FlushHostEntry(file, false) && flushed;
+  for (const auto& folder : unflushed.folders) flushed = FlushHostEntry(folder, true) && flushed;
+  return flushed;
+}
+
+host::WriteResult ImageFiles::ReplaceOnDrive(const Resolved& target, std::string_view bytes,
+                                             unsigned mode, std::string_view dosAttributes) {
+  const bool existed = host::KindOf(target.host) == host::Kind::kFile;
+  const std::filesystem::path replaced =
+      existed ? state_.changes.KeepLink(target.host) : std::filesystem::path();
+  const host::WriteResult result = host::ReplaceWhole(target.host, bytes, mode, state_.faults,
+                                                      host::Durability::kLazy, dosAttributes);
+  if (result != host::WriteResult::kDone) {
+    VolumeChanges::DropLink(replaced);
+    return result;
+  }
+  const char drive = target.windows.drive;
+  if (existed) {
+    state_.changes.Renamed(drive, {}, target.host, replaced, std::nullopt);
+  } else {
+    state_.changes.Created(drive, target.host);
+  }
+  state_.changes.FolderChanged(drive, target.host.parent_path());
+  state_.changes.FileChanged(drive, target.host);  // written without a flush of its own
+  return result;
+}
+
+void ImageFiles::NoteCreated(char drive, const std::filesystem::path& entry) {
+  state_.changes.Created(drive, entry);
+  state_.changes.FolderChanged(drive, entry.parent_path());
+}
+
 std::optional<std::string> ImageFiles::ReadFile(std::string_view path) {
   if (state_.faults.ShouldFail(Call::kReadFile)) return std::nullopt;
   const auto resolved = Resolve(path);
@@ -516,7 +597,10 @@ std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path
       return nullptr;
     }
   }
-  if (kind == host::Kind::kMissing) state_.drives.EntryCreated(resolved->host);
+  if (kind == host::Kind::kMissing) {
+    NoteCreated(resolved->windows.drive, resolved->host);
+    state_.drives.EntryCreated(resolved->host);
+  }
   return std::make_unique<ImageOutputFile>(fd, state_.faults);
 }
 
@@ -583,8 +667,7 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
     return platform::kVifCannotCreate;
   }
   const unsigned mode = host::IsReadOnly(source->host) ? 0444 : 0644;
-  switch (host::ReplaceWhole(destination->host, expanded.bytes, mode, state_.faults,
-                             host::Durability::kLazy)) {
+  switch (ReplaceOnDrive(*destination, expanded.bytes, mode)) {
     case host::WriteResult::kDone:
       state_.drives.EntryCreated(destination->host);
       return 0;

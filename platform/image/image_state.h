@@ -15,9 +15,14 @@
 #include "platform/image/ini_file.h"
 #include "platform/image/machine_image.h"
 #include "platform/image/registry_file.h"
+#include "platform/image/volume_changes.h"
 #include "platform/platform.h"
 
 namespace halshift::image {
+
+namespace host {
+enum class WriteResult { kDone, kCannotCreate, kCannotRename };
+}  // namespace host
 
 // Win32 status values that platform.h does not name.
 inline constexpr long kErrorRegistryIoFailed = 1016;
@@ -63,6 +68,7 @@ class ImageFiles : public platform::FileSystem {
                                              std::string_view prefix) override;
   std::vector<FoundFile> FindFiles(std::string_view pattern) override;
   bool FlushFiles(std::span<const std::string> paths) override;
+  bool FlushVolume(std::string_view drive) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   std::unique_ptr<platform::OutputFile> OpenFile(std::string_view path,
                                                  platform::OpenMode mode) override;
@@ -82,6 +88,11 @@ class ImageFiles : public platform::FileSystem {
   std::optional<Resolved> Resolve(std::string_view path, bool allowWildcard = false) const;
   bool Rename(const Resolved& from, const Resolved& to, bool replaceExisting);
   bool SchedulePending(std::string_view first, std::string_view second);
+  // Replaces or creates a drive file whole (host::ReplaceWhole), noting the change for the
+  // next flush of its drive.
+  host::WriteResult ReplaceOnDrive(const Resolved& target, std::string_view bytes, unsigned mode,
+                                   std::string_view dosAttributes = {});
+  void NoteCreated(char drive, const std::filesystem::path& entry);
 
   MachineImage::State& state_;
 };
@@ -124,10 +135,10 @@ namespace host {
 
 // How the image keeps what it writes across a power cut. File data is flushed where the
 // platform asks for it (OutputFile::Close, FlushFiles, Registry::SetValue). Creations, renames
-// and removals are not followed by a flush of their folder: on a file system that journals its
-// metadata in order (ext4, xfs), the journal keeps them in order and the next flush of any
-// file makes them durable together with it, so that a power cut leaves the state after some
-// prefix of the image's steps, as a kill does.
+// and removals are flushed with their folders where FlushVolume asks for it; on a file system
+// that journals its metadata in order (ext4, xfs), the journal keeps them in order even before,
+// so that a power cut there leaves the state after some prefix of the image's steps, as a kill
+// does. The fault injector's power cut stands for a disk that keeps no such order.
 enum class Durability {
   kFlushed,  // the data is on the disk before the new file takes the target's name
   kLazy,     // as CopyFileA and VerInstallFile: the caller flushes when it needs to
@@ -143,7 +154,15 @@ struct MachineImage::State {
         registry(*this),
         files(*this),
         memory(*this),
-        links(*this) {}
+        links(*this) {
+    faults.OnPowerCut([this](std::optional<std::uint32_t> seed, bool anyOrder) {
+      if (seed && anyOrder) {
+        changes.TakeBackSome(*seed, MachineIniPath());
+      } else {
+        changes.TakeBack(seed ? *seed % (changes.JournaledCount() + 1) : 0, MachineIniPath());
+      }
+    });
+  }
 
   std::filesystem::path directory;
   DriveMap drives;
@@ -165,6 +184,7 @@ struct MachineImage::State {
   std::vector<MemoryRegion> regions;
   std::uint32_t nextTempNumber = 0;  // where GetTempFileName starts looking for a free name
   FaultInjector faults;
+  VolumeChanges changes{faults};
 
   ImageSystem system;
   ImageRegistry registry;
@@ -200,7 +220,6 @@ std::string PrivateTemplate(const std::filesystem::path& folder, std::string_vie
 // Removes the private temporary files below root; how many.
 int SweepPrivateFiles(const std::filesystem::path& root);
 
-enum class WriteResult { kDone, kCannotCreate, kCannotRename };
 // Writes bytes to a new private temporary file in the target's folder and renames it over the
 // target only when it is complete, so the target is either the old or the new file, and no
 // temporary file is left behind. The new file gets the given permission bits and, when

@@ -29,7 +29,9 @@ bool FaultInjector::ShouldFail(Call call) {
 int FaultInjector::CallCount(Call call) const { return calls_[static_cast<std::size_t>(call)]; }
 
 void FaultInjector::Step() {
-  if (++steps_ == stopAtStep_) _exit(kStoppedExitCode);
+  if (++steps_ != stopAtStep_) return;
+  if (powerCut_ && takeBack_) takeBack_(seed_, anyOrder_);
+  _exit(kStoppedExitCode);
 }
 
 void FaultInjector::Reset() {
@@ -38,6 +40,9 @@ void FaultInjector::Reset() {
   failuresInjected_ = 0;
   steps_ = 0;
   stopAtStep_ = 0;
+  powerCut_ = false;
+  seed_.reset();
+  anyOrder_ = false;
 }
 
 bool MachineImage::State::IsInUse(const WindowsPath& path) const {

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,11 +41,46 @@ class FaultInjector {
   // or a kill would end it: _exit with kStoppedExitCode, so that no destructor runs and
   // nothing the program holds in its buffers is written.
   static constexpr int kStoppedExitCode = 86;
-  void StopAtStep(int nth) { stopAtStep_ = nth; }
+  void StopAtStep(int nth) {
+    stopAtStep_ = nth;
+    powerCut_ = false;
+  }
+  // As StopAtStep, but as a power cut on a machine whose disks keep their directories in a
+  // cache: every change of a folder on a drive (an entry created, renamed or removed, a file
+  // replaced by a rename, attributes changed) made since the last FlushVolume of that drive is
+  // lost, as if it had never been made. With prefixSeed, of the n changes that would be lost
+  // the oldest prefixSeed % (n + 1) reach the disk after all (a cache written out in part, in
+  // order). Data written into a file that stays stays; the registry and machine.ini are not on
+  // a drive and keep what was written (a mark of use follows its file back). The image
+  // journals its changes from this call on, to be able to take them back: ask before the run.
+  void CutPowerAtStep(int nth, std::optional<std::uint32_t> prefixSeed = std::nullopt) {
+    stopAtStep_ = nth;
+    powerCut_ = true;
+    seed_ = prefixSeed;
+    anyOrder_ = false;
+  }
+  // As CutPowerAtStep, but the disk wrote out its cache in part and in no set order: each of
+  // the changes reached it or not as seed decides, except that the changes of one name (a
+  // folder's with those below it, and every move of a mark of use) reach it in the order made,
+  // so that one lost means every later one of that name lost too (as a FAT directory sector
+  // holds a name's entry whole).
+  void CutPowerInAnyOrderAtStep(int nth, std::uint32_t seed) {
+    stopAtStep_ = nth;
+    powerCut_ = true;
+    seed_ = seed;
+    anyOrder_ = true;
+  }
+  bool CutsPower() const { return powerCut_; }
+  // The image's part of a power cut, run at the stop just before the process ends, with the
+  // seed (none: every change lost) and whether the part kept is in any order.
+  void OnPowerCut(std::function<void(std::optional<std::uint32_t> seed, bool anyOrder)> takeBack) {
+    takeBack_ = std::move(takeBack);
+  }
   // Counts one step; ends the process when it is the one asked for.
   void Step();
   int StepCount() const { return steps_; }
 
+  // Drops every rule and count (the image's part of a power cut stays).
   void Reset();
 
  private:
@@ -56,6 +93,10 @@ class FaultInjector {
   int failuresInjected_ = 0;
   int steps_ = 0;
   int stopAtStep_ = 0;
+  bool powerCut_ = false;
+  std::optional<std::uint32_t> seed_;
+  bool anyOrder_ = false;
+  std::function<void(std::optional<std::uint32_t>, bool)> takeBack_;
 };
 
 // Where Windows leaves room, the image answers as follows. GetModuleFileName is

@@ -173,6 +173,26 @@ bool FileSystem::FlushFiles(std::span<const std::string> paths) {
   return flushed;
 }
 
+bool FileSystem::FlushVolume(std::string_view drive) {
+  const bool shaped = (drive.size() == 2 || (drive.size() == 3 && drive[2] == '\\')) &&
+                      drive[1] == ':' &&
+                      ((drive[0] >= 'A' && drive[0] <= 'Z') || (drive[0] >= 'a' && drive[0] <= 'z'));
+  if (!shaped) return false;
+  std::string device = "\\\\.\\";
+  device += drive.substr(0, 2);
+  // A handle to the volume itself: flushing it writes every file, directory and the FAT of the
+  // volume, which no handle to a file does.
+  Handle volume(::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+  if (!volume.Valid()) return false;
+  bool flushed = ::FlushFileBuffers(volume.Get()) != FALSE;
+  // A file system without a flush of its own (Wine's drives, whose changes the host system
+  // keeps in order) answers that the request is not a function of its driver.
+  if (!flushed && ::GetLastError() == ERROR_INVALID_FUNCTION) flushed = true;
+  return volume.Close() && flushed;
+}
+
 std::optional<std::string> FileSystem::ReadFile(std::string_view path) {
   const auto name = ZeroTerminated(path);
   if (!name) return std::nullopt;

@@ -43,6 +43,7 @@ class FileSystem final : public platform::FileSystem {
                                               std::string_view prefix) override;
   std::vector<FoundFile> FindFiles(std::string_view pattern) override;
   bool FlushFiles(std::span<const std::string> paths) override;
+  bool FlushVolume(std::string_view drive) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   std::unique_ptr<platform::OutputFile> OpenFile(std::string_view path,
                                                  platform::OpenMode mode) override;

@@ -1,7 +1,11 @@
-// The typical silent run ended on the spot at each step that changes the disk, as a power cut
-// or a kill would end it, then started again with no keyword: the machine still starts, with a
-// matching HAL and kernel, a whole BOOT.INI and a setup.log in step with them, and nothing is
-// left behind.
+// The typical silent run ended on the spot at each step that changes the disk, then started
+// again with no keyword: the machine still starts, with a matching HAL and kernel, a whole
+// BOOT.INI and a setup.log in step with them, and nothing is left behind. Four ways to end:
+// a kill, which keeps every change made (as ext4 keeps them in order); a power cut that loses
+// every change of folders since the last flush of their volume (as NT 4.0's FAT cache would);
+// one after which some oldest part of those changes reached the disk; and one after which
+// any part of them did, each name's own changes in order (FAT writes its cached directory
+// sectors in no set order).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,15 +22,42 @@ namespace {
 
 using namespace testing;
 
+enum class Stop { kKill, kPowerCut, kPowerCutKeepingPart, kPowerCutInAnyOrder };
+
+std::string StopName(const ::testing::TestParamInfo<Stop>& info) {
+  switch (info.param) {
+    case Stop::kKill: return "Kill";
+    case Stop::kPowerCut: return "PowerCut";
+    case Stop::kPowerCutKeepingPart: return "PowerCutKeepingPart";
+    case Stop::kPowerCutInAnyOrder: return "PowerCutInAnyOrder";
+  }
+  return "Unknown";
+}
+
 // Runs the typical session in a child process that ends before its step-th disk step; true
 // when it was ended there, false when it ran to its end first.
-bool RunStoppedAt(const TempImage& image, int step) {
+bool RunStoppedAt(const TempImage& image, int step, Stop stop) {
   const pid_t child = fork();
   if (child == 0) {
     std::string error;
     auto machine = OpenMachine(image);
     if (!machine) _exit(2);
-    machine->image->Faults().StopAtStep(step);
+    image::FaultInjector& faults = machine->image->Faults();
+    switch (stop) {
+      case Stop::kKill:
+        faults.StopAtStep(step);
+        break;
+      case Stop::kPowerCut:
+        faults.CutPowerAtStep(step);
+        break;
+      case Stop::kPowerCutKeepingPart:
+        // A different part at each step, the same in every run.
+        faults.CutPowerAtStep(step, static_cast<std::uint32_t>(step) * 2654435761u);
+        break;
+      case Stop::kPowerCutInAnyOrder:
+        faults.CutPowerInAnyOrderAtStep(step, static_cast<std::uint32_t>(step));
+        break;
+    }
     HalUtilityApp app(machine->Platform());
     app.Startup(kTypicalCommandLine);
     _exit(app.Shutdown() == 1 ? 0 : 3);
@@ -39,7 +70,9 @@ bool RunStoppedAt(const TempImage& image, int step) {
   return code == image::FaultInjector::kStoppedExitCode;
 }
 
-TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
+class SilentRunStopsTest : public ::testing::TestWithParam<Stop> {};
+
+TEST_P(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
   const TypicalRun typical = CleanTypicalRun();
   const std::string oldMenu = At(typical.before.bootDrive, "BOOT.INI").bytes;
   const std::string newMenu = At(typical.after.bootDrive, "BOOT.INI").bytes;
@@ -50,7 +83,7 @@ TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
     SCOPED_TRACE("stopped before disk step " + std::to_string(step));
     TempImage image;
     CopyExample(image, kTypicalExample);
-    if (!RunStoppedAt(image, step)) break;
+    if (!RunStoppedAt(image, step, GetParam())) break;
     ++stops;
 
     // Even before anything finishes the change, BOOT.INI and setup.log are whole: the old
@@ -75,12 +108,17 @@ TEST(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
   EXPECT_GT(finished, 10);
 }
 
+INSTANTIATE_TEST_SUITE_P(Modes, SilentRunStopsTest,
+                         ::testing::Values(Stop::kKill, Stop::kPowerCut, Stop::kPowerCutKeepingPart,
+                                           Stop::kPowerCutInAnyOrder),
+                         StopName);
+
 // Files of the user's whose names the temporary-file patterns (hsn*.TMP, del*.TMP, BMT*.TMP,
 // slt*.TMP) also find, but which are not of the form GetTempFileName gives, survive a cut
 // anywhere in the run and the start that finishes or undoes the change: the clean-up removes
 // only the program's own files. Every cut ends in that same clean-up, so every seventh step
 // does, with and without a record left.
-TEST(SilentRunStopsTest, UserFilesThatLookTemporarySurviveACutAndTheFinish) {
+TEST(SilentRunUserFilesTest, UserFilesThatLookTemporarySurviveACutAndTheFinish) {
   struct Planted {
     const char* path;
     const char* bytes;
@@ -99,7 +137,7 @@ TEST(SilentRunStopsTest, UserFilesThatLookTemporarySurviveACutAndTheFinish) {
     TempImage image;
     CopyExample(image, kTypicalExample);
     for (const Planted& file : planted) image.WriteDriveFile(file.path, file.bytes);
-    if (!RunStoppedAt(image, step)) break;
+    if (!RunStoppedAt(image, step, Stop::kKill)) break;
     ++stops;
     if (image.ReadDriveFile(kIntentRecord)) ++withRecord;
     StartAgain(image);

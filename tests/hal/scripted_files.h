@@ -116,6 +116,8 @@ class ScriptedFiles : public platform::FileSystem {
 
   unsigned GetDriveType(std::string_view) override { return Unexpected("GetDriveType"), 0; }
   bool CreateDirectory(std::string_view) override { return Unexpected("CreateDirectory"); }
+  // Staging changes nothing that exists, so it has nothing to make durable beyond its files.
+  bool FlushVolume(std::string_view) override { return Unexpected("FlushVolume"); }
   std::unique_ptr<platform::OutputFile> OpenFile(std::string_view, platform::OpenMode) override {
     Unexpected("OpenFile");
     return nullptr;

@@ -15,7 +15,8 @@
 # the check compares them.
 #
 # HALSHIFT_WINE_CHECKS   names of the checks to run, blank-separated (default: all of
-#                        imports strings help log physmem cores arcname upgrade servicepack)
+#                        imports strings help log physmem cores arcname upgrade flush-order
+#                        servicepack)
 # HALSHIFT_WINE_TIMEOUT  seconds allowed for each wine call (default 120)
 # HALSHIFT_WINE_KEEP     when set, the prefixes are kept for inspection and their paths printed
 #
@@ -33,7 +34,7 @@ win32_build=$(cd "$1" 2>/dev/null && pwd) || usage
 linux_build=${2:-${HALSHIFT_LINUX_BUILD:-}}
 script_dir=$(cd "$(dirname "$0")" && pwd)
 source_dir=${HALSHIFT_SOURCE_DIR:-$(cd "$script_dir/../.." && pwd)}
-checks=${HALSHIFT_WINE_CHECKS:-imports strings help log physmem cores arcname upgrade servicepack}
+checks=${HALSHIFT_WINE_CHECKS:-imports strings help log physmem cores arcname upgrade flush-order servicepack}
 wine_timeout=${HALSHIFT_WINE_TIMEOUT:-120}
 
 find_program() {
@@ -650,6 +651,126 @@ PYTHON
   report interrupted-change "${#problems[@]}" "${problems[@]}"
 }
 
+# The calls of a relay trace (WINEDEBUG=+relay) that the order of a change's steps is read
+# from, one letter each, in the order made:
+#   R  the intent record opened for writing (CreateFileA with GENERIC_WRITE)
+#   F  a volume flush: FlushFileBuffers on a handle that CreateFileA("\\.\X:") returned
+#   M  a file moved into the system directory (MoveFileA, MoveFileExA without a delay)
+#   B  a file moved over BOOT.INI
+#   T  CurrentType written (RegSetValueExA)
+#   D  the intent record removed (DeleteFileA)
+# A call counts once its Ret line shows it succeeded, and only when the program made it: its
+# return address lies in the program's image, from LOW up to HIGH (8 lower-case hex digits
+# each; Wine's DLLs make such calls inside theirs, VerInstallFileA among them). The trace
+# prints strings escaped, each backslash doubled.
+readonly relayed_calls='CreateFileA;FlushFileBuffers;MoveFileA;MoveFileExA;DeleteFileA;RegSetValueExA'
+relay_order() {  # relay_order TRACE LOW HIGH
+  awk -v low="$2" -v high="$3" '
+    function strings(line, out,    n, rest) {
+      n = 0; rest = line
+      while (match(rest, /"([^"\\]|\\.)*"/)) {
+        out[++n] = tolower(substr(rest, RSTART + 1, RLENGTH - 2))
+        rest = substr(rest, RSTART + RLENGTH)
+      }
+      return n
+    }
+    function is_record(name) { return name ~ /(\\)+orvsystem(\\)+log(\\)+halshift\.jnl$/ }
+    {
+      if (!match($0, /^[0-9a-f]+:(Call|Ret ) [A-Za-z0-9_]+\.[A-Za-z]+\(/)) next
+      tid = substr($0, 1, index($0, ":") - 1)
+      split(substr($0, RSTART, RLENGTH), head, /[ .(]+/)
+      kind = substr(head[1], length(tid) + 2); call = head[3]
+      caller = $0; sub(/^.* ret=/, "", caller); caller = tolower(substr(caller, 1, 8))
+      if (length(caller) != 8 || caller < low || caller >= high) next
+      if (kind == "Call") {
+        delete args; n = strings($0, args)
+        name[tid, call] = args[1]; target[tid, call] = (n >= 2 ? args[2] : "")
+        if (call == "CreateFileA") {
+          access[tid] = $0; sub(/^[^"]*"([^"\\]|\\.)*",/, "", access[tid]); access[tid] = substr(access[tid], 1, 8)
+        }
+        if (call == "FlushFileBuffers") {
+          h = $0; sub(/^.*FlushFileBuffers\(/, "", h); h = substr(h, 1, 8)
+          if (h in volume) order = order "F"
+        }
+        if (call == "MoveFileExA" && n < 2) target[tid, call] = ""
+        next
+      }
+      retval = $0; sub(/^.* retval=/, "", retval); retval = substr(retval, 1, 8)
+      if (call == "CreateFileA") {
+        delete volume[retval]
+        if (retval == "ffffffff") next
+        if (name[tid, call] ~ /^\\\\\\\\\.\\\\[a-z]:$/) volume[retval] = 1
+        else if (is_record(name[tid, call]) && access[tid] ~ /^[4-7c-f]/) order = order "R"
+      } else if ((call == "MoveFileA" || call == "MoveFileExA") && retval != "00000000") {
+        t = target[tid, call]
+        if (t ~ /\\system32(\\)+[^\\]+$/) order = order "M"
+        else if (t ~ /^c:\\\\boot\.ini$/) order = order "B"
+      } else if (call == "DeleteFileA" && retval != "00000000" && is_record(name[tid, call])) {
+        order = order "D"
+      } else if (call == "RegSetValueExA" && retval == "00000000" && name[tid, call] == "currenttype") {
+        order = order "T"
+      }
+    }
+    END { print order }
+  ' "$1"
+}
+
+# The program's image as its header places it: "LOW HIGH", 8 lower-case hex digits each.
+image_range() {  # image_range PROGRAM
+  "${OBJDUMP:-i686-w64-mingw32-objdump}" -p "$1" | awk '
+    $1 == "ImageBase" { base = $2 } $1 == "SizeOfImage" { size = $2 }
+    END { if (base != "" && size != "") print base, size }' | {
+    read -r base size || return 1
+    printf '%08x %08x\n' $((16#$base)) $((16#$base + 16#$size))
+  }
+}
+
+# The typical silent run (the recovery entry, then the upgrade) under a relay trace of the
+# calls above: each change flushes the volume after its record is written and before the first
+# old file moves, after its last file is in place and before CurrentType, and before its record
+# goes; the boot menu's drive is flushed before and after BOOT.INI is replaced.
+check_flush_order() {
+  make_cdrom || { report flush-order 1 "the CD-ROM drive could not be prepared (mscompress?)"; return; }
+  local system_root system_dir
+  system_root=$(reg_value 'Software\Microsoft\Windows NT\CurrentVersion' SystemRoot)
+  system_dir=$(WINEPREFIX=$prefix winepath -u "$system_root\\system32" 2>/dev/null)
+  write_boot_files no
+  local why
+  why=$(make_arc_link) || { report flush-order 1 "the \\ArcName link could not be made: $why"; return; }
+  local saved=$work/saved-flush-order file
+  mkdir -p "$saved"
+  for file in $system_file_names; do
+    find "$system_dir" -maxdepth 1 -iname "$file" -type f -exec cp -p {} "$saved/" \;
+  done
+
+  # Only the program's own calls, only these: Wine's DLLs make the same calls inside theirs.
+  in_prefix wine reg add 'HKEY_CURRENT_USER\Software\Wine\Debug' /v RelayInclude /d "$relayed_calls" /f >/dev/null
+  in_prefix wine reg add 'HKEY_CURRENT_USER\Software\Wine\Debug' /v RelayFromInclude \
+    /d "$(basename "$halshift_exe" .exe)" /f >/dev/null
+  local trace=$work/flush-order.trace status
+  WINEPREFIX=$prefix WINEDEBUG=+relay timeout "$wine_timeout" wine "$halshift_exe" \
+    upgrade_hal enable_recovery </dev/null >/dev/null 2>"$trace"
+  status=$?
+  in_prefix wine reg delete 'HKEY_CURRENT_USER\Software\Wine\Debug' /f >/dev/null
+  for file in "$saved"/*; do
+    [ -e "$file" ] || continue
+    find "$system_dir" -maxdepth 1 -iname "$(basename "$file")" -type f -delete
+    cp -p "$file" "$system_dir/"
+  done
+
+  local problems=() order range
+  [ $status -eq 1 ] || problems+=("exit code $status, expected 1")
+  range=$(image_range "$halshift_exe") || { report flush-order 1 "objdump cannot read $halshift_exe"; return; }
+  order=$(relay_order "$trace" $range)
+  # The spare pair (no CurrentType), the boot menu, then the six multiprocessor files (with a
+  # flush between setup.log's backup and its rewrite where there is a setup.log).
+  [[ $order =~ ^RFM+FFD(FBF)RFM{6,}FTF?FD$ ]] ||
+    problems+=("calls in the order '$order', expected RFM..FFD FBF RFM..FTFD (see the letters above relay_order)")
+  grep -q 'FlushFileBuffers' "$trace" || problems+=("the trace shows no FlushFileBuffers call at all")
+  [ ${#problems[@]} -eq 0 ] || problems+=("last session:" "$(last_session | tr -d '\r' | sed -n '/^Current State/,$p')")
+  report flush-order "${#problems[@]}" "${problems[@]}"
+}
+
 # The directory of the stand-in PE files: the win32 build's, else the Linux build's.
 standin_dir() {
   local dir
@@ -890,6 +1011,11 @@ if wanted upgrade; then
   new_prefix upgrade
   keep_server
   check_upgrade
+fi
+if wanted flush-order; then
+  new_prefix flushorder
+  keep_server
+  check_flush_order
 fi
 if wanted servicepack; then
   new_prefix servicepack
