@@ -10,10 +10,11 @@ set -euo pipefail
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
                 libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress)
 # Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
-# the private X server; DejaVu Sans Mono draws the terminal's picture.
+# the private X server; DejaVu Sans Mono draws the terminal's picture. dosfstools, mtools and
+# fdisk (sfdisk) make the disk tests' images and check them.
 test_packages=(gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
                wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
-               openbox fonts-dejavu-core)
+               openbox fonts-dejavu-core dosfstools mtools fdisk)
 
 packages=("${linux_packages[@]}")
 if [ "${1:-all}" != linux ]; then
