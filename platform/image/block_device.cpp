@@ -32,6 +32,16 @@ std::unique_ptr<RawDevice> RawDevice::Open(const std::filesystem::path& path, bo
     ::close(fd);
     return nullptr;
   }
+  // QEMU locks the image files it has open with open-file-description locks on single bytes:
+  // any of them means a running virtual machine (or qemu-nbd, qemu-img) holds the disk.
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) {
+    error = "is in use by another program (a running virtual machine holds a lock on it)";
+    ::close(fd);
+    return nullptr;
+  }
   const off_t end = ::lseek(fd, 0, SEEK_END);
   if (end < 0) {
     error = std::strerror(errno);

@@ -35,7 +35,9 @@ class BlockDevice {
 // A disk image file on the host, read and written in place. Opening does not follow a
 // symbolic link as the last part of the path and takes an advisory lock on the file (flock):
 // exclusive when writable, shared when not, so that a second halshift run cannot write the
-// disk while another reads or writes it. The lock goes with the device.
+// disk while another reads or writes it. The lock goes with the device. A file on which
+// another program holds a POSIX record lock (QEMU locks the images it has open so) is
+// refused too.
 //
 // Every Write asks the fault injector for Call::kWriteDisk and every Flush for
 // Call::kFlushDisk (a failed call changes nothing), and each counts as a step of the injector
