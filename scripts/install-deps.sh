@@ -7,8 +7,10 @@ set -euo pipefail
 
 # The example machine images get stand-in system files built with mingw-w64's C compiler and
 # windres, checksummed with python3 and compressed with mscompress.
+# libnbd-dev and qemu-utils (qemu-nbd, qemu-img): the virtual machines' container disks.
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
-                libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress)
+                libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress
+                libnbd-dev qemu-utils)
 # Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
 # the private X server; DejaVu Sans Mono draws the terminal's picture. dosfstools, mtools and
 # fdisk (sfdisk) make the disk tests' images and check them.

@@ -41,7 +41,10 @@ bool RunSequence(const std::filesystem::path& image, FaultInjector* faults) {
   return ok;
 }
 
-class Fat16SweepTest : public ::testing::Test {
+// The parameter: how many files lie in SYSTEM32 between HAL.DLL and the file renamed over it.
+// With none both entries share a folder sector (the rename is one sector write); with 20 they
+// lie in different sectors.
+class Fat16SweepTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     base_ = folder_ / "base.img";
@@ -50,6 +53,9 @@ class Fat16SweepTest : public ::testing::Test {
     ASSERT_TRUE(PutFile(base_, 0, "::BOOT.INI", kOldBootIni, folder_));
     ASSERT_TRUE(PutFile(base_, 0, "::WINNT/SYSTEM32/HAL.DLL", kOldHal, folder_));
     ASSERT_TRUE(PutFile(base_, 0, "::WINNT/Long File Name.txt", "long", folder_));
+    for (int i = 0; i < GetParam(); ++i) {
+      ASSERT_TRUE(PutFile(base_, 0, "::WINNT/SYSTEM32/F" + std::to_string(i) + ".DAT", "filler", folder_));
+    }
     ASSERT_EQ(Fsck(base_), FsckVerdict::kClean);
   }
 
@@ -78,7 +84,7 @@ class Fat16SweepTest : public ::testing::Test {
   std::filesystem::path base_;
 };
 
-TEST_F(Fat16SweepTest, UncutSequenceIsCleanAndComplete) {
+TEST_P(Fat16SweepTest, UncutSequenceIsCleanAndComplete) {
   const auto image = FreshCopy();
   FaultInjector faults;
   ASSERT_TRUE(RunSequence(image, &faults));
@@ -90,7 +96,7 @@ TEST_F(Fat16SweepTest, UncutSequenceIsCleanAndComplete) {
   EXPECT_EQ(faults.CallCount(Call::kFlushDisk), 2);
 }
 
-TEST_F(Fat16SweepTest, EveryWriteFailedFromThenOnLeavesACleanVolume) {
+TEST_P(Fat16SweepTest, EveryWriteFailedFromThenOnLeavesACleanVolume) {
   FaultInjector counted;
   ASSERT_TRUE(RunSequence(FreshCopy(), &counted));
   const int writes = counted.CallCount(Call::kWriteDisk);
@@ -109,7 +115,7 @@ TEST_F(Fat16SweepTest, EveryWriteFailedFromThenOnLeavesACleanVolume) {
   }
 }
 
-TEST_F(Fat16SweepTest, ProcessStoppedAtEveryStepLeavesACleanVolume) {
+TEST_P(Fat16SweepTest, ProcessStoppedAtEveryStepLeavesACleanVolume) {
   FaultInjector counted;
   ASSERT_TRUE(RunSequence(FreshCopy(), &counted));
   const int steps = counted.StepCount();
@@ -132,6 +138,8 @@ TEST_F(Fat16SweepTest, ProcessStoppedAtEveryStepLeavesACleanVolume) {
     CheckCutAndNextRun(image);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(RenameInOneSectorOrTwo, Fat16SweepTest, ::testing::Values(0, 20));
 
 }  // namespace
 }  // namespace halshift::image

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/image/machine_image.h"
 #include "platform/image/partition_table.h"
 #include "tests/disk/disk_tools.h"
 
@@ -100,6 +101,31 @@ TEST_F(Fat16VolumeTest, CreateWriteRenameDeleteAttributesStayCleanAndMtoolsAgree
   const RunResult listing = Shell("mdir -a -b -i " + Quoted(image_) + " ::WINNT");
   EXPECT_EQ(listing.output, "::/WINNT/SYSTEM32/\n");
   EXPECT_EQ(Shell("mdir -a -b -i " + Quoted(image_) + " ::").output, "::/WINNT/\n::/BOOT.INI\n");
+}
+
+TEST_F(Fat16VolumeTest, RenameOverAFileInTheSameSectorIsOneWrite) {
+  {
+    auto volume = Mount();
+    ASSERT_TRUE(volume);
+    ASSERT_TRUE(volume->WriteFile("WINNT\\SYSTEM32\\HALMPS.DL$", BytesOf("new hal")));
+  }
+  device_.reset();
+  // Every write after the first fails: the rename is done by then, only the freeing of the
+  // replaced data is left undone (lost clusters).
+  FaultInjector faults;
+  faults.FailCall(Call::kWriteDisk, 2, true);
+  std::string error;
+  auto device = RawDevice::Open(image_, true, &faults, error);
+  ASSERT_TRUE(device);
+  auto volume = Fat16Volume::Mount(*device, error);
+  ASSERT_TRUE(volume);
+  EXPECT_FALSE(volume->Rename("WINNT\\SYSTEM32\\HALMPS.DL$", "HAL.DLL"));
+  EXPECT_EQ(faults.CallCount(Call::kWriteDisk), 2);
+  device.reset();
+  EXPECT_EQ(TypeFile(image_, 0, "::WINNT/SYSTEM32/HAL.DLL").output, "new hal");
+  EXPECT_NE(TypeFile(image_, 0, "::WINNT/SYSTEM32/HALMPS.DL$").status, 0);
+  std::string report;
+  EXPECT_EQ(Fsck(image_, &report), FsckVerdict::kLostClustersOnly) << report;
 }
 
 TEST_F(Fat16VolumeTest, NewNamesMustBeUpperCaseShortNames) {
