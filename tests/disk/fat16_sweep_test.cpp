@@ -43,7 +43,7 @@ bool RunSequence(const std::filesystem::path& image, FaultInjector* faults) {
 
 // The parameter: how many files lie in SYSTEM32 between HAL.DLL and the file renamed over it.
 // With none both entries share a folder sector (the rename is one sector write); with 20 they
-// lie in different sectors.
+// lie in different sectors, and so do the deleted file's long-name entries.
 class Fat16SweepTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
@@ -52,6 +52,11 @@ class Fat16SweepTest : public ::testing::TestWithParam<int> {
     ASSERT_EQ(Shell("mmd -i " + Quoted(base_) + " ::WINNT ::WINNT/SYSTEM32").status, 0);
     ASSERT_TRUE(PutFile(base_, 0, "::BOOT.INI", kOldBootIni, folder_));
     ASSERT_TRUE(PutFile(base_, 0, "::WINNT/SYSTEM32/HAL.DLL", kOldHal, folder_));
+    // With fillers, also 12 files in WINNT first, so that the long-named file's two long-name
+    // entries straddle the first and second sector of the folder.
+    for (int i = 0; GetParam() > 0 && i < 12; ++i) {
+      ASSERT_TRUE(PutFile(base_, 0, "::WINNT/W" + std::to_string(i) + ".DAT", "filler", folder_));
+    }
     ASSERT_TRUE(PutFile(base_, 0, "::WINNT/Long File Name.txt", "long", folder_));
     for (int i = 0; i < GetParam(); ++i) {
       ASSERT_TRUE(PutFile(base_, 0, "::WINNT/SYSTEM32/F" + std::to_string(i) + ".DAT", "filler", folder_));
