@@ -31,6 +31,10 @@ class SparseDevice final : public BlockDevice {
   std::uint64_t Size() const override { return size_; }
   bool Read(std::uint64_t offset, std::span<std::uint8_t> destination) override {
     if (!halshift::image::RangeWithin(offset, destination.size(), size_)) return false;
+    if (written_.empty() && offset >= head_.size()) {
+      std::fill(destination.begin(), destination.end(), 0);
+      return true;
+    }
     for (std::size_t i = 0; i < destination.size(); ++i) destination[i] = At(offset + i);
     return true;
   }
