@@ -48,6 +48,8 @@ enum class Call : std::size_t {
   kQuerySymbolicLink,
   kQueryDosDevice,
   kRenameTemporary,
+  kWriteDisk,  // BlockDevice::Write of a disk image file
+  kFlushDisk,  // BlockDevice::Flush of a disk image file
 };
 
 struct CallInfo {
@@ -57,7 +59,7 @@ struct CallInfo {
   bool changesMachine;
 };
 
-inline constexpr std::array<CallInfo, 29> kCalls = {{
+inline constexpr std::array<CallInfo, 31> kCalls = {{
     {Call::kGetVersion, "GetVersion", false},
     {Call::kOpenServiceControlManager, "OpenServiceControlManager", false},
     {Call::kGetSystemDirectory, "GetSystemDirectory", false},
@@ -87,6 +89,8 @@ inline constexpr std::array<CallInfo, 29> kCalls = {{
     {Call::kQuerySymbolicLink, "QuerySymbolicLink", false},
     {Call::kQueryDosDevice, "QueryDosDevice", false},
     {Call::kRenameTemporary, "RenameTemporary", true},
+    {Call::kWriteDisk, "WriteDisk", true},
+    {Call::kFlushDisk, "FlushDisk", true},
 }};
 
 constexpr const CallInfo& InfoOf(Call call) { return kCalls[static_cast<std::size_t>(call)]; }
@@ -105,7 +109,7 @@ static_assert([] {
   for (std::size_t i = 0; i < kCalls.size(); ++i) {
     if (static_cast<std::size_t>(kCalls[i].call) != i) return false;
   }
-  return static_cast<std::size_t>(Call::kRenameTemporary) + 1 == kCalls.size();
+  return static_cast<std::size_t>(Call::kFlushDisk) + 1 == kCalls.size();
 }());
 
 }  // namespace halshift::image

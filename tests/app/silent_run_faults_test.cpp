@@ -33,7 +33,11 @@ TEST(SilentRunFaultsTest, EveryFailingCallLeavesAConsistentMachine) {
     app.Startup(kTypicalCommandLine);
     ASSERT_EQ(app.Shutdown(), 1);
     for (const image::CallInfo& info : image::kCalls) {
-      if (info.changesMachine) callCounts[info.call] = machine->image->Faults().CallCount(info.call);
+      // The disk calls are made only over a disk image file, which an example machine is not.
+      const bool diskCall = info.call == image::Call::kWriteDisk || info.call == image::Call::kFlushDisk;
+      if (info.changesMachine && !diskCall) {
+        callCounts[info.call] = machine->image->Faults().CallCount(info.call);
+      }
     }
   }
 

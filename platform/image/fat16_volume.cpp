@@ -1,0 +1,707 @@
+// FAT16 read and changed in place over a block device.
+#include "platform/image/fat16_volume.h"
+
+#include <algorithm>
+#include <array>
+#include <ctime>
+#include <map>
+
+namespace halshift::image {
+
+namespace {
+
+constexpr std::size_t kEntryLength = 32;
+constexpr std::size_t kEntryAttributes = 11;
+constexpr std::size_t kEntryTime = 22;
+constexpr std::size_t kEntryDate = 24;
+constexpr std::size_t kEntryCluster = 26;
+constexpr std::size_t kEntrySize = 28;
+constexpr std::uint8_t kLongNameAttributes = 0x0F;
+constexpr std::uint8_t kDeleted = 0xE5;
+constexpr std::uint16_t kEndOfChain = 0xFFFF;
+constexpr std::uint16_t kBadCluster = 0xFFF7;
+constexpr std::uint16_t kCleanShutdown = 0x8000;
+
+using Entry = std::array<std::uint8_t, kEntryLength>;
+using Patches = std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>;
+
+std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+}
+void PutWord(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+std::uint32_t Dword(std::span<const std::uint8_t> b, std::size_t at) {
+  return Word(b, at) | (static_cast<std::uint32_t>(Word(b, at + 2)) << 16);
+}
+void PutDword(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
+  PutWord(b, at, static_cast<std::uint16_t>(v));
+  PutWord(b, at + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Upper(a[i]) != Upper(b[i])) return false;
+  }
+  return true;
+}
+
+std::string ShortNameOf(std::span<const std::uint8_t> e) {
+  std::string base(e.begin(), e.begin() + 8);
+  std::string ext(e.begin() + 8, e.begin() + 11);
+  if (!base.empty() && static_cast<std::uint8_t>(base[0]) == 0x05) base[0] = static_cast<char>(0xE5);
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  while (!ext.empty() && ext.back() == ' ') ext.pop_back();
+  return ext.empty() ? base : base + "." + ext;
+}
+
+// The 11 bytes of a valid short name, blank-padded.
+std::array<std::uint8_t, 11> PackedName(std::string_view name) {
+  std::array<std::uint8_t, 11> packed;
+  packed.fill(' ');
+  const std::size_t dot = name.find('.');
+  const std::string_view base = name.substr(0, dot);
+  const std::string_view ext = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+  std::copy(base.begin(), base.end(), packed.begin());
+  std::copy(ext.begin(), ext.end(), packed.begin() + 8);
+  return packed;
+}
+
+std::uint8_t LongNameChecksum(std::span<const std::uint8_t> shortEntry) {
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < 11; ++i) {
+    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + shortEntry[i]);
+  }
+  return sum;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The UTF-16 units of one long-name entry, up to its terminating zero.
+void LongNameUnits(std::span<const std::uint8_t> e, std::vector<std::uint16_t>& units, bool& ended) {
+  static constexpr std::array<std::size_t, 13> kUnitOffsets = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  for (std::size_t at : kUnitOffsets) {
+    const std::uint16_t unit = Word(e, at);
+    if (unit == 0) {
+      ended = true;
+      return;
+    }
+    units.push_back(unit);
+  }
+}
+
+std::string Utf8Of(const std::vector<std::uint16_t>& units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+      continue;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::vector<std::string_view> PartsOf(std::string_view path) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+void StampNow(std::span<std::uint8_t> e) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr || local.tm_year < 80) return;
+  PutWord(e, kEntryTime, static_cast<std::uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2)));
+  PutWord(e, kEntryDate, static_cast<std::uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday));
+}
+
+}  // namespace
+
+bool IsValidShortName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  const std::size_t dot = name.find('.');
+  const std::string_view base = name.substr(0, dot);
+  if (base.empty() || base.size() > 8) return false;
+  if (dot != std::string_view::npos) {
+    const std::string_view ext = name.substr(dot + 1);
+    if (ext.empty() || ext.size() > 3) return false;
+  }
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (i == dot) continue;
+    if (c <= 0x20 || c == 0x7F || (c >= 'a' && c <= 'z')) return false;
+    if (std::string_view("*?<>|\"/\\:+,;=[].").find(static_cast<char>(c)) != std::string_view::npos) return false;
+    if (i == 0 && c == kDeleted) return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Fat16Volume> Fat16Volume::Mount(BlockDevice& device, std::string& error) {
+  std::array<std::uint8_t, fat::kBootSectorLength> boot{};
+  if (!device.Read(0, boot)) {
+    error = "its boot sector cannot be read";
+    return nullptr;
+  }
+  std::string reason;
+  const std::optional<fat::Geometry> geometry = fat::ParseBootSector(boot, reason);
+  if (!geometry) {
+    error = "it holds no FAT file system: " + reason;
+    return nullptr;
+  }
+  if (geometry->type == fat::FatType::kFat32) {
+    error = "it is a FAT32 volume, which Windows NT 4.0 cannot start from";
+    return nullptr;
+  }
+  if (geometry->type == fat::FatType::kFat12) {
+    error = "it is a FAT12 volume; halshift changes FAT16 volumes only";
+    return nullptr;
+  }
+  if (boot[fat::kSignature] != 0x55 || boot[fat::kSignature + 1] != 0xAA) {
+    error = "its boot sector has no signature";
+    return nullptr;
+  }
+  const fat::Geometry& g = *geometry;
+  if (std::uint64_t{g.totalSectors} * g.bytesPerSector > device.Size()) {
+    error = "the volume is larger than its partition";
+    return nullptr;
+  }
+  const std::uint64_t entries = std::uint64_t{g.ClusterCount()} + 2;
+  const std::uint64_t fatBytes = entries * 2;
+  if (fatBytes > std::uint64_t{g.sectorsPerFat} * g.bytesPerSector) {
+    error = "its FAT is too small for its clusters";
+    return nullptr;
+  }
+  std::unique_ptr<Fat16Volume> volume(new Fat16Volume(device, g));
+  const std::uint64_t fatSectors = (fatBytes + g.bytesPerSector - 1) / g.bytesPerSector;
+  volume->fat_.resize(fatSectors * g.bytesPerSector);
+  if (!device.Read(std::uint64_t{g.FirstFatSector()} * g.bytesPerSector, volume->fat_)) {
+    error = "its FAT cannot be read";
+    return nullptr;
+  }
+  if ((g.ntFlags & fat::kNtFlagDirty) != 0 || (Word(volume->fat_, 2) & kCleanShutdown) == 0) {
+    error = "the volume was not shut down cleanly (its dirty flag is set): let chkdsk check it first";
+    return nullptr;
+  }
+  return volume;
+}
+
+bool Fat16Volume::Fail(std::string reason) {
+  error_ = std::move(reason);
+  return false;
+}
+
+std::uint64_t Fat16Volume::ClusterOffset(std::uint16_t cluster) const {
+  return (std::uint64_t{geometry_.FirstDataSector()} +
+          std::uint64_t{cluster - 2u} * geometry_.sectorsPerCluster) *
+         geometry_.bytesPerSector;
+}
+
+std::optional<std::vector<std::uint16_t>> Fat16Volume::Chain(std::uint16_t first) {
+  std::vector<std::uint16_t> chain;
+  if (first == 0) return chain;
+  const std::uint32_t last = geometry_.ClusterCount() + 1;
+  std::uint32_t cluster = first;
+  while (true) {
+    if (cluster < 2 || cluster > last) {
+      Fail("a cluster chain leads outside the volume");
+      return std::nullopt;
+    }
+    if (chain.size() > geometry_.ClusterCount()) {
+      Fail("a cluster chain loops");
+      return std::nullopt;
+    }
+    chain.push_back(static_cast<std::uint16_t>(cluster));
+    const std::uint16_t next = Word(fat_, cluster * 2);
+    if (next >= 0xFFF8) return chain;
+    if (next == kBadCluster) {
+      Fail("a cluster chain holds a bad cluster");
+      return std::nullopt;
+    }
+    cluster = next;
+  }
+}
+
+std::optional<std::vector<std::uint64_t>> Fat16Volume::FolderSectors(const Folder& folder) {
+  std::vector<std::uint64_t> sectors;
+  const std::uint64_t bps = geometry_.bytesPerSector;
+  if (folder.root) {
+    for (std::uint32_t i = 0; i < geometry_.RootSectors(); ++i) {
+      sectors.push_back((std::uint64_t{geometry_.FirstRootSector()} + i) * bps);
+    }
+    return sectors;
+  }
+  const auto chain = Chain(folder.cluster);
+  if (!chain) return std::nullopt;
+  for (std::uint16_t cluster : *chain) {
+    for (std::uint32_t i = 0; i < geometry_.sectorsPerCluster; ++i) {
+      sectors.push_back(ClusterOffset(cluster) + i * bps);
+    }
+  }
+  return sectors;
+}
+
+std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder) {
+  const auto sectors = FolderSectors(folder);
+  if (!sectors) return std::nullopt;
+  Listing listing;
+  std::vector<std::uint8_t> sector(geometry_.bytesPerSector);
+  // The long-name entries seen since the last short entry.
+  std::vector<std::uint64_t> longOffsets;
+  std::vector<std::vector<std::uint16_t>> longParts;
+  int expectedOrder = 0;
+  std::uint8_t longChecksum = 0;
+  auto forgetLongName = [&] {
+    longOffsets.clear();
+    longParts.clear();
+    expectedOrder = 0;
+  };
+  for (std::uint64_t at : *sectors) {
+    if (!device_.Read(at, sector)) {
+      Fail("a folder cannot be read");
+      return std::nullopt;
+    }
+    for (std::size_t i = 0; i + kEntryLength <= sector.size(); i += kEntryLength) {
+      const std::uint64_t offset = at + i;
+      const std::span<const std::uint8_t> e(sector.data() + i, kEntryLength);
+      listing.lastSlot = offset;
+      if (listing.endSlot || e[0] == 0x00) {
+        if (!listing.endSlot) listing.endSlot = offset;
+        listing.freeSlots.push_back(offset);
+        continue;
+      }
+      if (e[0] == kDeleted) {
+        listing.freeSlots.push_back(offset);
+        forgetLongName();
+        continue;
+      }
+      const std::uint8_t attributes = e[kEntryAttributes];
+      if ((attributes & 0x3F) == kLongNameAttributes) {
+        const int order = e[0] & 0x1F;
+        if ((e[0] & 0x40) != 0) {
+          forgetLongName();
+          expectedOrder = order;
+          longChecksum = e[13];
+        } else if (expectedOrder == 0 || order != expectedOrder - 1 || e[13] != longChecksum) {
+          forgetLongName();
+          continue;
+        } else {
+          expectedOrder = order;
+        }
+        longOffsets.push_back(offset);
+        std::vector<std::uint16_t> units;
+        bool ended = false;
+        LongNameUnits(e, units, ended);
+        longParts.push_back(std::move(units));
+        continue;
+      }
+      if ((attributes & fat::kVolumeLabel) != 0) {
+        forgetLongName();
+        continue;
+      }
+      Located located;
+      located.offset = offset;
+      located.entry.name = ShortNameOf(e);
+      located.entry.attributes = attributes;
+      located.entry.firstCluster = Word(e, kEntryCluster);
+      located.entry.size = Dword(e, kEntrySize);
+      if (!longOffsets.empty() && expectedOrder == 1 && longChecksum == LongNameChecksum(e)) {
+        std::vector<std::uint16_t> units;
+        for (auto part = longParts.rbegin(); part != longParts.rend(); ++part) {
+          units.insert(units.end(), part->begin(), part->end());
+        }
+        located.entry.longName = Utf8Of(units);
+        located.longOffsets = longOffsets;
+      }
+      forgetLongName();
+      if (located.entry.name != "." && located.entry.name != "..") {
+        listing.entries.push_back(std::move(located));
+      }
+    }
+  }
+  return listing;
+}
+
+std::optional<Fat16Volume::Folder> Fat16Volume::FolderAt(std::string_view path) {
+  Folder folder;
+  for (std::string_view part : PartsOf(path)) {
+    const auto listing = ReadFolder(folder);
+    if (!listing) return std::nullopt;
+    const Located* next = nullptr;
+    for (const Located& l : listing->entries) {
+      if (SameIgnoringCase(l.entry.name, part) ||
+          (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, part))) {
+        next = &l;
+        break;
+      }
+    }
+    if (next == nullptr || !next->entry.IsDirectory() || next->entry.firstCluster == 0) {
+      Fail("no such folder");
+      return std::nullopt;
+    }
+    folder = Folder{false, next->entry.firstCluster};
+  }
+  return folder;
+}
+
+bool Fat16Volume::Locate(std::string_view path, Folder& parent, std::string& name,
+                         std::optional<Located>& found) {
+  const std::size_t split = path.find_last_of("\\/");
+  const std::string_view folderPath = split == std::string_view::npos ? std::string_view() : path.substr(0, split);
+  name = std::string(split == std::string_view::npos ? path : path.substr(split + 1));
+  if (name.empty() || name == "." || name == "..") return Fail("the path names no file");
+  const auto folder = FolderAt(folderPath);
+  if (!folder) return false;
+  parent = *folder;
+  const auto listing = ReadFolder(parent);
+  if (!listing) return false;
+  found.reset();
+  for (const Located& l : listing->entries) {
+    if (SameIgnoringCase(l.entry.name, name) ||
+        (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, name))) {
+      found = l;
+      break;
+    }
+  }
+  return true;
+}
+
+std::optional<std::vector<FatEntry>> Fat16Volume::List(std::string_view folder) {
+  const auto at = FolderAt(folder);
+  if (!at) return std::nullopt;
+  const auto listing = ReadFolder(*at);
+  if (!listing) return std::nullopt;
+  std::vector<FatEntry> entries;
+  for (const Located& l : listing->entries) entries.push_back(l.entry);
+  return entries;
+}
+
+std::optional<FatEntry> Fat16Volume::Find(std::string_view path) {
+  Folder parent;
+  std::string name;
+  std::optional<Located> found;
+  if (!Locate(path, parent, name, found)) return std::nullopt;
+  if (!found) {
+    Fail("no such file");
+    return std::nullopt;
+  }
+  return found->entry;
+}
+
+std::optional<std::vector<std::uint8_t>> Fat16Volume::ReadFile(std::string_view path) {
+  const auto entry = Find(path);
+  if (!entry) return std::nullopt;
+  if (entry->IsDirectory()) {
+    Fail("it is a folder");
+    return std::nullopt;
+  }
+  const auto chain = Chain(entry->firstCluster);
+  if (!chain) return std::nullopt;
+  const std::uint64_t bpc = geometry_.BytesPerCluster();
+  if (entry->size > chain->size() * bpc) {
+    Fail("the file is longer than its clusters");
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> data(entry->size);
+  for (std::size_t i = 0; i < chain->size() && i * bpc < data.size(); ++i) {
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bpc, data.size() - i * bpc));
+    if (!device_.Read(ClusterOffset((*chain)[i]), std::span(data).subspan(i * bpc, length))) {
+      Fail("the file cannot be read");
+      return std::nullopt;
+    }
+  }
+  return data;
+}
+
+bool Fat16Volume::CanChange() {
+  if (broken_) return Fail("an earlier write to the volume failed");
+  return true;
+}
+
+void Fat16Volume::SetFat(std::uint16_t cluster, std::uint16_t value) {
+  PutWord(fat_, std::size_t{cluster} * 2, value);
+  dirtyFatSectors_.insert(std::size_t{cluster} * 2 / geometry_.bytesPerSector);
+}
+
+bool Fat16Volume::CommitFat() {
+  const std::uint64_t bps = geometry_.bytesPerSector;
+  for (std::uint32_t copy = 0; copy < geometry_.fatCount; ++copy) {
+    const std::uint64_t base = (std::uint64_t{geometry_.FirstFatSector()} + std::uint64_t{copy} * geometry_.sectorsPerFat) * bps;
+    for (std::size_t sector : dirtyFatSectors_) {
+      if (!device_.Write(base + sector * bps, std::span(fat_).subspan(sector * bps, bps))) {
+        broken_ = true;
+        return Fail("the FAT cannot be written");
+      }
+    }
+  }
+  dirtyFatSectors_.clear();
+  return true;
+}
+
+std::optional<std::vector<std::uint16_t>> Fat16Volume::Allocate(std::size_t count) {
+  std::vector<std::uint16_t> clusters;
+  const std::uint32_t last = geometry_.ClusterCount() + 1;
+  for (std::uint32_t c = 2; c <= last && clusters.size() < count; ++c) {
+    if (Word(fat_, c * 2) == 0) clusters.push_back(static_cast<std::uint16_t>(c));
+  }
+  if (clusters.size() < count) {
+    Fail("the volume is full");
+    return std::nullopt;
+  }
+  return clusters;
+}
+
+bool Fat16Volume::PatchSector(std::uint64_t sector, const Patches& patches) {
+  std::vector<std::uint8_t> bytes(geometry_.bytesPerSector);
+  if (!device_.Read(sector, bytes)) return Fail("a folder cannot be read");
+  for (const auto& [offset, patch] : patches) {
+    std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset - sector));
+  }
+  if (!device_.Write(sector, bytes)) {
+    broken_ = true;
+    return Fail("a folder cannot be written");
+  }
+  return true;
+}
+
+// Marks the long-name entries of offsets deleted: those outside lastSector at once, sector by
+// sector, those inside it added to inLast for the caller's write of that sector.
+bool Fat16Volume::MarkDeleted(const std::vector<std::uint64_t>& offsets, std::uint64_t lastSector,
+                              Patches& inLast) {
+  std::map<std::uint64_t, Patches> bySector;
+  for (std::uint64_t offset : offsets) {
+    Patches& target = SectorOf(offset) == lastSector ? inLast : bySector[SectorOf(offset)];
+    target.emplace_back(offset, std::vector<std::uint8_t>{kDeleted});
+  }
+  for (const auto& [sector, patches] : bySector) {
+    if (!PatchSector(sector, patches)) return false;
+  }
+  return true;
+}
+
+bool Fat16Volume::FreeChain(std::uint16_t first) {
+  const auto chain = Chain(first);
+  if (!chain) return false;
+  for (std::uint16_t cluster : *chain) SetFat(cluster, 0);
+  return CommitFat();
+}
+
+bool Fat16Volume::WriteFile(std::string_view path, std::span<const std::uint8_t> data) {
+  if (!CanChange()) return false;
+  Folder parent;
+  std::string name;
+  std::optional<Located> found;
+  if (!Locate(path, parent, name, found)) return false;
+  if (found && found->entry.IsDirectory()) return Fail("it is a folder");
+  if (!found && !IsValidShortName(name)) return Fail("the name is not a valid upper-case 8.3 name");
+  if (data.size() > 0xFFFFFFFFu) return Fail("the file is too large");
+  std::optional<std::vector<std::uint16_t>> oldChain;
+  if (found) {
+    oldChain = Chain(found->entry.firstCluster);
+    if (!oldChain) return false;
+  }
+
+  // A slot for a new entry, the folder grown by a cluster when it has none.
+  std::uint64_t slot = 0;
+  std::optional<std::uint64_t> clearAfter;  // a slot to mark unused so that the folder still ends
+  if (!found) {
+    const auto listing = ReadFolder(parent);
+    if (!listing) return false;
+    if (!listing->freeSlots.empty()) {
+      slot = listing->freeSlots.front();
+      if (listing->endSlot && slot == *listing->endSlot && slot != listing->lastSlot) {
+        clearAfter = slot + kEntryLength;
+      }
+    } else {
+      if (parent.root) return Fail("the root folder is full");
+      const auto chain = Chain(parent.cluster);
+      const auto grown = Allocate(1);
+      if (!chain || !grown) return false;
+      const std::vector<std::uint8_t> zeros(geometry_.BytesPerCluster());
+      if (!device_.Write(ClusterOffset(grown->front()), zeros)) {
+        broken_ = true;
+        return Fail("a folder cannot be written");
+      }
+      SetFat(grown->front(), kEndOfChain);
+      SetFat(chain->back(), grown->front());
+      if (!CommitFat()) return false;
+      slot = ClusterOffset(grown->front());
+    }
+  }
+
+  // The data clusters, then the FAT.
+  const std::uint64_t bpc = geometry_.BytesPerCluster();
+  const std::size_t count = static_cast<std::size_t>((data.size() + bpc - 1) / bpc);
+  const auto clusters = Allocate(count);
+  if (!clusters) return false;
+  std::vector<std::uint8_t> buffer(bpc);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bpc, data.size() - i * bpc));
+    std::fill(buffer.begin(), buffer.end(), 0);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(i * bpc), length, buffer.begin());
+    if (!device_.Write(ClusterOffset((*clusters)[i]), buffer)) {
+      broken_ = true;
+      return Fail("the file cannot be written");
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    SetFat((*clusters)[i], i + 1 < count ? (*clusters)[i + 1] : kEndOfChain);
+  }
+  if (count > 0 && !CommitFat()) return false;
+
+  // The directory entry.
+  Entry e{};
+  std::uint64_t entryOffset = slot;
+  if (found) {
+    entryOffset = found->offset;
+    std::vector<std::uint8_t> sector(geometry_.bytesPerSector);
+    if (!device_.Read(SectorOf(entryOffset), sector)) return Fail("a folder cannot be read");
+    std::copy_n(sector.begin() + static_cast<std::ptrdiff_t>(entryOffset - SectorOf(entryOffset)), kEntryLength, e.begin());
+  } else {
+    const auto packed = PackedName(name);
+    std::copy(packed.begin(), packed.end(), e.begin());
+    e[kEntryAttributes] = fat::kArchive;
+  }
+  e[kEntryAttributes] |= fat::kArchive;
+  StampNow(e);
+  PutWord(e, kEntryCluster, count > 0 ? clusters->front() : 0);
+  PutDword(e, kEntrySize, static_cast<std::uint32_t>(data.size()));
+  Patches patches{{entryOffset, std::vector<std::uint8_t>(e.begin(), e.end())}};
+  if (clearAfter) {
+    if (SectorOf(*clearAfter) == SectorOf(entryOffset)) {
+      patches.emplace_back(*clearAfter, std::vector<std::uint8_t>{0x00});
+    } else if (!PatchSector(SectorOf(*clearAfter), {{*clearAfter, {0x00}}})) {
+      return false;
+    }
+  }
+  if (!PatchSector(SectorOf(entryOffset), patches)) return false;
+
+  // The replaced data last.
+  if (oldChain && !oldChain->empty()) return FreeChain(oldChain->front());
+  return true;
+}
+
+bool Fat16Volume::Rename(std::string_view path, std::string_view newName) {
+  if (!CanChange()) return false;
+  Folder parent;
+  std::string name;
+  std::optional<Located> source;
+  if (!Locate(path, parent, name, source)) return false;
+  if (!source) return Fail("no such file");
+  const auto listing = ReadFolder(parent);
+  if (!listing) return false;
+  const Located* target = nullptr;
+  for (const Located& l : listing->entries) {
+    if (SameIgnoringCase(l.entry.name, newName) ||
+        (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, newName))) {
+      target = &l;
+      break;
+    }
+  }
+  if (target != nullptr && target->offset == source->offset) return true;
+
+  if (target == nullptr) {
+    if (!IsValidShortName(newName)) return Fail("the name is not a valid upper-case 8.3 name");
+    const std::uint64_t sector = SectorOf(source->offset);
+    Patches patches;
+    if (!MarkDeleted(source->longOffsets, sector, patches)) return false;
+    const auto packed = PackedName(newName);
+    patches.emplace_back(source->offset, std::vector<std::uint8_t>(packed.begin(), packed.end()));
+    return PatchSector(sector, patches);
+  }
+
+  if (target->entry.IsDirectory() || source->entry.IsDirectory()) {
+    return Fail("a folder cannot replace or be replaced");
+  }
+  const auto oldChain = Chain(target->entry.firstCluster);
+  if (!oldChain) return false;
+  // The target entry: its own name bytes, the rest of the source's entry.
+  std::vector<std::uint8_t> sourceSector(geometry_.bytesPerSector);
+  if (!device_.Read(SectorOf(source->offset), sourceSector)) return Fail("a folder cannot be read");
+  const auto sourceAt = static_cast<std::ptrdiff_t>(source->offset - SectorOf(source->offset));
+  std::vector<std::uint8_t> rewritten(sourceSector.begin() + sourceAt + 11, sourceSector.begin() + sourceAt + kEntryLength);
+  const std::uint64_t targetRest = target->offset + 11;
+
+  const std::uint64_t sourceSectorAt = SectorOf(source->offset);
+  const std::uint64_t targetSectorAt = SectorOf(target->offset);
+  Patches inSource;
+  if (!MarkDeleted(source->longOffsets, sourceSectorAt, inSource)) return false;
+  inSource.emplace_back(source->offset, std::vector<std::uint8_t>{kDeleted});
+  if (sourceSectorAt == targetSectorAt) {
+    inSource.emplace_back(targetRest, rewritten);
+    if (!PatchSector(sourceSectorAt, inSource)) return false;
+  } else {
+    if (!PatchSector(sourceSectorAt, inSource)) return false;
+    if (!PatchSector(targetSectorAt, {{targetRest, rewritten}})) return false;
+  }
+  if (!oldChain->empty()) return FreeChain(oldChain->front());
+  return true;
+}
+
+bool Fat16Volume::Delete(std::string_view path) {
+  if (!CanChange()) return false;
+  Folder parent;
+  std::string name;
+  std::optional<Located> found;
+  if (!Locate(path, parent, name, found)) return false;
+  if (!found) return Fail("no such file");
+  if (found->entry.IsDirectory()) return Fail("it is a folder");
+  const auto chain = Chain(found->entry.firstCluster);
+  if (!chain) return false;
+  const std::uint64_t sector = SectorOf(found->offset);
+  Patches patches;
+  if (!MarkDeleted(found->longOffsets, sector, patches)) return false;
+  patches.emplace_back(found->offset, std::vector<std::uint8_t>{kDeleted});
+  if (!PatchSector(sector, patches)) return false;
+  if (!chain->empty()) return FreeChain(chain->front());
+  return true;
+}
+
+bool Fat16Volume::SetAttributes(std::string_view path, std::uint8_t attributes) {
+  if (!CanChange()) return false;
+  Folder parent;
+  std::string name;
+  std::optional<Located> found;
+  if (!Locate(path, parent, name, found)) return false;
+  if (!found) return Fail("no such file");
+  const std::uint8_t kept = found->entry.attributes & static_cast<std::uint8_t>(~fat::kChangeableAttributes);
+  const std::uint8_t wanted = kept | (attributes & fat::kChangeableAttributes);
+  if (wanted == found->entry.attributes) return true;
+  return PatchSector(SectorOf(found->offset), {{found->offset + kEntryAttributes, {wanted}}});
+}
+
+bool Fat16Volume::Flush() {
+  if (!device_.Flush()) {
+    broken_ = true;
+    return Fail("the disk cannot be flushed");
+  }
+  return true;
+}
+
+}  // namespace halshift::image

@@ -1,0 +1,205 @@
+// Container disks through a private qemu-nbd and libnbd.
+#include "platform/image/nbd_device.h"
+
+#include <fcntl.h>
+#include <libnbd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/image/machine_image.h"
+
+extern char** environ;
+
+namespace halshift::image {
+
+namespace {
+
+// NBD servers take requests of at least 32 MiB; this stays well below.
+constexpr std::size_t kRequestLength = 1024 * 1024;
+// How long the server may take to listen, in tries of kConnectPause.
+constexpr int kConnectTries = 1500;
+constexpr useconds_t kConnectPause = 20 * 1000;
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[512];
+  ssize_t got = 0;
+  while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+  return text;
+}
+
+// The first line of qemu-nbd's complaint, without its program name.
+std::string FirstLine(std::string text) {
+  text = text.substr(0, text.find('\n'));
+  const std::string prefix = "qemu-nbd: ";
+  if (text.rfind(prefix, 0) == 0) text = text.substr(prefix.size());
+  return text;
+}
+
+}  // namespace
+
+std::string QemuFormatName(DiskFormat format) {
+  switch (format) {
+    case DiskFormat::kQcow2: return "qcow2";
+    case DiskFormat::kVdi: return "vdi";
+    case DiskFormat::kVmdkSparse: return "vmdk";
+    case DiskFormat::kVhdDynamic: return "vpc";
+    case DiskFormat::kVhdx: return "vhdx";
+    default: return "";
+  }
+}
+
+std::string LockFilesInUse(const std::filesystem::path& disk) {
+  std::error_code error;
+  std::filesystem::path lock = disk;
+  lock += ".lck";
+  if (std::filesystem::exists(lock, error)) {
+    return "a VMware lock (" + lock.filename().string() + ") says a running virtual machine has it open";
+  }
+  return "";
+}
+
+std::unique_ptr<NbdDevice> NbdDevice::Open(const std::filesystem::path& path, DiskFormat format, bool writable,
+                                           FaultInjector* faults, std::string& error) {
+  const std::string qemuFormat = QemuFormatName(format);
+  if (qemuFormat.empty()) {
+    error = "is not a container that QEMU opens";
+    return nullptr;
+  }
+  if (std::string inUse = LockFilesInUse(path); !inUse.empty()) {
+    error = inUse;
+    return nullptr;
+  }
+  std::error_code ignored;
+  // An absolute path, so that QEMU never reads a "protocol:" prefix into the name.
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+  std::string folderTemplate = (std::filesystem::temp_directory_path(ignored) / "halshift-nbd.XXXXXX").string();
+  if (::mkdtemp(folderTemplate.data()) == nullptr) {
+    error = std::string("no private folder for the NBD socket: ") + std::strerror(errno);
+    return nullptr;
+  }
+  std::unique_ptr<NbdDevice> device(new NbdDevice());
+  device->folder_ = folderTemplate;
+  device->writable_ = writable;
+  device->faults_ = faults;
+  const std::string socket = (device->folder_ / "nbd.sock").string();
+
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  std::vector<std::string> arguments = {"qemu-nbd", "--socket=" + socket, "--format=" + qemuFormat,
+                                        "--shared=1"};
+  if (!writable) arguments.push_back("--read-only");
+  arguments.push_back(absolute.string());
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, "qemu-nbd", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  if (spawned != 0) {
+    ::close(pipeFds[0]);
+    error = std::string("qemu-nbd cannot be started: ") + std::strerror(spawned);
+    return nullptr;
+  }
+  device->server_ = pid;
+
+  for (int attempt = 0; attempt < kConnectTries; ++attempt) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      device->server_ = -1;
+      const std::string complaint = FirstLine(ReadAll(pipeFds[0]));
+      ::close(pipeFds[0]);
+      error = complaint.empty() ? "qemu-nbd ended without serving it" : complaint;
+      return nullptr;
+    }
+    struct stat socketStatus {};
+    if (::stat(socket.c_str(), &socketStatus) == 0) {
+      nbd_handle* handle = nbd_create();
+      if (handle != nullptr && nbd_connect_unix(handle, socket.c_str()) == 0) {
+        device->handle_ = handle;
+        break;
+      }
+      if (handle != nullptr) nbd_close(handle);
+    }
+    ::usleep(kConnectPause);
+  }
+  ::close(pipeFds[0]);
+  if (device->handle_ == nullptr) {
+    error = "qemu-nbd did not start serving it";
+    return nullptr;
+  }
+  const std::int64_t size = nbd_get_size(device->handle_);
+  if (size < 0) {
+    error = nbd_get_error() != nullptr ? nbd_get_error() : "its size is not known";
+    return nullptr;
+  }
+  device->size_ = static_cast<std::uint64_t>(size);
+  return device;
+}
+
+NbdDevice::~NbdDevice() {
+  if (handle_ != nullptr) {
+    nbd_shutdown(handle_, 0);
+    nbd_close(handle_);
+  }
+  if (server_ > 0) {
+    // Without --persistent the server ends when its one client goes; it is asked to if it
+    // has not.
+    int status = 0;
+    if (handle_ == nullptr) ::kill(server_, SIGTERM);
+    ::waitpid(server_, &status, 0);
+  }
+  std::error_code ignored;
+  if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+}
+
+bool NbdDevice::Read(std::uint64_t offset, std::span<std::uint8_t> destination) {
+  if (!RangeWithin(offset, destination.size(), size_)) return false;
+  for (std::size_t done = 0; done < destination.size(); done += kRequestLength) {
+    const std::size_t length = std::min(kRequestLength, destination.size() - done);
+    if (nbd_pread(handle_, destination.data() + done, length, offset + done, 0) != 0) return false;
+  }
+  return true;
+}
+
+bool NbdDevice::Write(std::uint64_t offset, std::span<const std::uint8_t> source) {
+  if (!writable_ || !RangeWithin(offset, source.size(), size_)) return false;
+  if (faults_ != nullptr) {
+    if (faults_->ShouldFail(Call::kWriteDisk)) return false;
+    faults_->Step();
+  }
+  for (std::size_t done = 0; done < source.size(); done += kRequestLength) {
+    const std::size_t length = std::min(kRequestLength, source.size() - done);
+    if (nbd_pwrite(handle_, source.data() + done, length, offset + done, 0) != 0) return false;
+  }
+  return true;
+}
+
+bool NbdDevice::Flush() {
+  if (!writable_) return true;
+  if (faults_ != nullptr) {
+    if (faults_->ShouldFail(Call::kFlushDisk)) return false;
+    faults_->Step();
+  }
+  return nbd_flush(handle_, 0) == 0;
+}
+
+}  // namespace halshift::image
