@@ -235,7 +235,7 @@ bool ReadMemoryRegions(MachineImage::State& state, std::string& error) {
       return false;
     }
     state.regions.push_back(
-        {start, static_cast<std::uint64_t>(st.st_size), it->path()});
+        {start, static_cast<std::uint64_t>(st.st_size), it->path(), {}});
   }
   if (ec) {
     error = "memory/: cannot be listed";
@@ -270,7 +270,10 @@ MachineImage::MachineImage(std::unique_ptr<State> state) : state_(std::move(stat
 MachineImage::~MachineImage() = default;
 
 platform::SystemInfo& MachineImage::System() { return state_->system; }
-platform::Registry& MachineImage::Registry() { return state_->registry; }
+platform::Registry& MachineImage::Registry() {
+  if (state_->otherRegistry) return *state_->otherRegistry;
+  return state_->registry;
+}
 platform::FileSystem& MachineImage::Files() { return state_->files; }
 platform::PhysicalMemory& MachineImage::Memory() { return state_->memory; }
 platform::NativeLinks& MachineImage::Links() { return state_->links; }
