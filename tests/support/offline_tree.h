@@ -1,0 +1,166 @@
+// Test helpers for the offline mode: an NT 4.0 installation as it sits on disk, made from the
+// typical example machine with its registry as NT 4.0 hives, the program run as a user starts
+// it, and whole-tree snapshots that prove nothing changed.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/example_machine.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/machine_checks.h"
+#include "tests/support/nt4_hive.h"
+
+namespace halshift::testing {
+
+inline constexpr const char* kSoftwareHive = "C:\\WINNT\\System32\\config\\SOFTWARE";
+inline constexpr const char* kSystemHive = "C:\\WINNT\\System32\\config\\SYSTEM";
+
+// Writes the two hives of a plain installation into the tree (the image's drives/C).
+inline void WriteHives(const TempImage& tree, const HiveKey& software = Nt4SoftwareHive(),
+                       const HiveKey& system = Nt4SystemHive(), HiveOptions softwareOptions = {}) {
+  std::filesystem::create_directories(tree.DrivePath("C:\\WINNT\\System32\\config"));
+  WriteNt4Hive(tree.DrivePath(kSoftwareHive), software, softwareOptions);
+  HiveOptions systemOptions;
+  systemOptions.fileName = std::string(kSystemHiveName);
+  WriteNt4Hive(tree.DrivePath(kSystemHive), system, systemOptions);
+}
+
+// The typical example machine as an installation on disk: drives/C is the system drive's
+// folder (with its hives, nothing in use), drives/D the Service Pack CD's folder. machine.ini,
+// registry.reg and memory/ stay beside them and are not read.
+inline void MakeOfflineTree(const TempImage& tree) {
+  CopyExample(tree, kTypicalExample);
+  WriteHives(tree);
+}
+
+// The same machine as a machine image with nothing in use, for comparing with.
+inline void MakeIdleImage(const TempImage& image) {
+  CopyExample(image, kTypicalExample);
+  std::string ini = image.ReadImageFile("machine.ini").value_or("");
+  ini = ini.substr(0, ini.find("[InUse]"));
+  image.WriteImageFile("machine.ini", ini);
+}
+
+inline std::string DriveFolder(const TempImage& tree, char letter) {
+  return (tree.Root() / "drives" / std::string(1, letter)).string();
+}
+
+struct ProgramRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Reads what a pipe delivers until it closes.
+inline std::string Drain(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return text;
+}
+
+// Runs the halshift program (HALSHIFT_BINARY) with the arguments, without a terminal (standard
+// input from /dev/null, output into pipes), and environment entries added to an empty one.
+inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
+                             const std::vector<std::string>& environment = {}) {
+  ProgramRun run;
+  const char* program = std::getenv("HALSHIFT_BINARY");
+  if (program == nullptr) {
+    ADD_FAILURE() << "HALSHIFT_BINARY is not set";
+    return run;
+  }
+  int out[2];
+  int err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) {
+    ADD_FAILURE() << "no pipe";
+    return run;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    const int nothing = open("/dev/null", O_RDONLY);
+    dup2(nothing, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    std::vector<char*> argv{const_cast<char*>("halshift")};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    execve(program, argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  // Standard error is small; read standard output first, then standard error.
+  run.out = Drain(out[0]);
+  run.err = Drain(err[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// Everything below a folder: each entry's relative path with its kind, permission bits,
+// user.DOSATTRIB and bytes (a link's target), so that any change shows.
+using TreeSnapshot = std::map<std::string, std::string>;
+
+inline TreeSnapshot SnapshotTree(const std::filesystem::path& root) {
+  TreeSnapshot snapshot;
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(root, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    struct stat st {};
+    if (lstat(it->path().c_str(), &st) != 0) continue;
+    std::string state = std::to_string(st.st_mode) + " ";
+    char attribute[64] = {};
+    const ssize_t length = lgetxattr(it->path().c_str(), "user.DOSATTRIB", attribute, sizeof attribute);
+    if (length > 0) state += std::string(attribute, static_cast<std::size_t>(length));
+    state += " ";
+    if (S_ISLNK(st.st_mode)) {
+      state += std::filesystem::read_symlink(it->path(), ec).string();
+    } else if (S_ISREG(st.st_mode)) {
+      std::ifstream in(it->path(), std::ios::binary);
+      state += std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    snapshot[it->path().lexically_relative(root).string()] = std::move(state);
+  }
+  return snapshot;
+}
+
+// The entries whose state differs between two snapshots, for a failure message.
+inline std::string Differences(const TreeSnapshot& before, const TreeSnapshot& after) {
+  std::string out;
+  for (const auto& [path, state] : before) {
+    const auto found = after.find(path);
+    if (found == after.end()) {
+      out += "  removed " + path + "\n";
+    } else if (found->second != state) {
+      out += "  changed " + path + "\n";
+    }
+  }
+  for (const auto& [path, state] : after) {
+    if (!before.contains(path)) out += "  added " + path + "\n";
+  }
+  return out;
+}
+
+}  // namespace halshift::testing
