@@ -350,7 +350,7 @@ bool SealHeader(int fd, FaultInjector& faults) {
   put(0x0C, static_cast<std::uint32_t>(now));
   put(0x10, static_cast<std::uint32_t>(now >> 32));
   put(hive::kChecksumOffset, hive::HeaderChecksum(block));
-  faults.Step();
+  if (faults.StepFails()) return false;
   return pwrite(fd, block.data(), block.size(), 0) == static_cast<ssize_t>(block.size());
 }
 
@@ -384,8 +384,7 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::filesystem::path& so
   // Only now, with both hives found good, the remains of a cut rewrite go.
   for (const auto* path : paths) {
     for (const auto& leftover : Leftovers(*path)) {
-      faults.Step();
-      unlink(leftover.c_str());
+      if (!faults.StepFails()) unlink(leftover.c_str());
     }
   }
   return std::unique_ptr<HiveRegistry>(
@@ -493,37 +492,42 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
   const std::string dosAttributes = host::ReadDosAttributes(hive->path);
   const std::filesystem::path folder = hive->path.parent_path();
   std::string temporary = host::PrivateTemplate(folder, FileName(hive->path));
-  faults_.Step();
+  // Each host step below counts as a step of the injector and can be made to fail there, as
+  // the host call itself can fail.
+  if (faults_.StepFails()) return kErrorRegistryIoFailed;
   FileCloser file{mkostemp(temporary.data(), O_CLOEXEC)};
   if (file.fd < 0) return kErrorRegistryIoFailed;
+  const auto remove = [&] {
+    if (!faults_.StepFails()) unlink(temporary.c_str());
+    return kErrorRegistryIoFailed;
+  };
   const auto discard = [&] {
+    faults_.StepFails();  // a close that fails still lets the descriptor go
     close(file.fd);
     file.fd = -1;
-    faults_.Step();
-    unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
+    return remove();
   };
   // hivex writes the file through the descriptor's own name, so that nothing can put another
   // file at the temporary name in between.
-  faults_.Step();
-  if (hivex_commit(writable.get(), ProcPath(file.fd).c_str(), 0) != 0) return discard();
+  if (faults_.StepFails() || hivex_commit(writable.get(), ProcPath(file.fd).c_str(), 0) != 0) {
+    return discard();
+  }
   if (!SealHeader(file.fd, faults_)) return discard();
-  faults_.Step();
-  if (fchmod(file.fd, old.st_mode & 07777) != 0) return discard();
+  if (faults_.StepFails() || fchmod(file.fd, old.st_mode & 07777) != 0) return discard();
   if (old.st_uid != geteuid() || old.st_gid != getegid()) {
     // Running as root over a tree of another owner: the hive keeps its owner.
-    faults_.Step();
-    if (fchown(file.fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) return discard();
-  }
-  if (!dosAttributes.empty()) {
-    faults_.Step();
-    if (fsetxattr(file.fd, "user.DOSATTRIB", dosAttributes.data(), dosAttributes.size(), 0) !=
-        0) {
+    if (faults_.StepFails() ||
+        (fchown(file.fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)) {
       return discard();
     }
   }
-  faults_.Step();
-  if (fsync(file.fd) != 0) return discard();
+  if (!dosAttributes.empty()) {
+    if (faults_.StepFails() || fsetxattr(file.fd, "user.DOSATTRIB", dosAttributes.data(),
+                                         dosAttributes.size(), 0) != 0) {
+      return discard();
+    }
+  }
+  if (faults_.StepFails() || fsync(file.fd) != 0) return discard();
 
   // Read the new file back as the next start would, and find the value as it was set.
   HiveHandle written = OpenChecked(file.fd, 0, problem);
@@ -532,37 +536,24 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
   const hive_value_h writtenValue =
       writtenNode == 0 ? 0 : hivex_node_get_value(written.get(), writtenNode, name.c_str());
   const auto readBack = writtenValue == 0 ? std::nullopt : ReadValue(written.get(), writtenValue);
-  const std::string expected = IsStringType(type) ? hive::AnsiFromUtf16(std::span(
-                                                        reinterpret_cast<const std::uint8_t*>(
-                                                            stored.data()),
-                                                        stored.size()))
-                                                  : stored;
+  const std::string expected =
+      IsStringType(type)
+          ? hive::AnsiFromUtf16(std::span(reinterpret_cast<const std::uint8_t*>(stored.data()),
+                                          stored.size()))
+          : stored;
   if (!readBack || readBack->type != type || readBack->bytes != expected) return discard();
 
-  faults_.Step();
-  const bool closed = close(file.fd) == 0;
+  const bool closeFails = faults_.StepFails();
+  const bool closed = close(file.fd) == 0 && !closeFails;
   file.fd = -1;
-  if (!closed) {
-    faults_.Step();
-    unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
-  }
-  if (faults_.ShouldFail(Call::kRenameTemporary)) {
-    faults_.Step();
-    unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
-  }
-  faults_.Step();
-  if (rename(temporary.c_str(), hive->path.c_str()) != 0) {
-    faults_.Step();
-    unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
-  }
+  if (!closed) return remove();
+  if (faults_.ShouldFail(Call::kRenameTemporary)) return remove();
+  if (faults_.StepFails() || rename(temporary.c_str(), hive->path.c_str()) != 0) return remove();
   hive->handle = std::move(written);
-  // The rename itself survives a power cut only once the folder is written out.
+  // The rename itself survives a power cut only once the folder is written out. The hive is
+  // the new one from here on, whatever the flush answers.
   FileCloser dir{open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-  faults_.Step();
-  if (dir.fd < 0 || fsync(dir.fd) != 0) return kErrorRegistryIoFailed;
+  if (faults_.StepFails() || dir.fd < 0 || fsync(dir.fd) != 0) return kErrorRegistryIoFailed;
   return platform::kErrorSuccess;
 }
 

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 #include <hivex.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 
 #include "tests/support/image_builder.h"
 #include "tests/support/nt4_hive.h"
@@ -292,10 +295,22 @@ TEST(HiveRegistryTest, CurrentControlSetIsTheSetThatSelectNames) {
   }
 }
 
+std::uint32_t Sequence(const std::string& hive, std::size_t offset) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) {
+    value = value << 8 | static_cast<std::uint8_t>(hive.at(offset + static_cast<std::size_t>(i)));
+  }
+  return value;
+}
+
 TEST(HiveRegistryTest, SettingCurrentTypeRewritesSoftwareAloneAndKeepsItAnNt4Hive) {
   HiveFolder folder;
   const std::string system = ReadBytes(folder.System());
-  const HiveWalk before = WalkHive(ReadBytes(folder.Software()));
+  const std::string old = ReadBytes(folder.Software());
+  const HiveWalk before = WalkHive(old);
+  ASSERT_EQ(chmod(folder.Software().c_str(), 0640), 0);
+  const bool attributes =
+      setxattr(folder.Software().c_str(), "user.DOSATTRIB", "0x6", 3, 0) == 0;
   {
     auto registry = folder.Open();
     ASSERT_NE(registry, nullptr);
@@ -307,7 +322,20 @@ TEST(HiveRegistryTest, SettingCurrentTypeRewritesSoftwareAloneAndKeepsItAnNt4Hiv
     EXPECT_EQ(Query(*registry, kCurrentVersion, "New Value").data, Text("x"));
   }
   ASSERT_TRUE(IsNt4Hive(folder.Software()));
-  const HiveWalk after = WalkHive(ReadBytes(folder.Software()));
+  const std::string now = ReadBytes(folder.Software());
+  // Two commits, each a whole write: the sequence numbers are equal and two further on.
+  EXPECT_EQ(Sequence(now, 4), Sequence(old, 4) + 2);
+  EXPECT_EQ(Sequence(now, 8), Sequence(now, 4));
+  EXPECT_NE(now.substr(0x0C, 8), old.substr(0x0C, 8));  // the time of the last write
+  struct stat st {};
+  ASSERT_EQ(stat(folder.Software().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (attributes) {
+    char value[16] = {};
+    EXPECT_EQ(getxattr(folder.Software().c_str(), "user.DOSATTRIB", value, sizeof(value)), 3);
+    EXPECT_STREQ(value, "0x6");
+  }
+  const HiveWalk after = WalkHive(now);
   EXPECT_EQ(after.subkeyLists, before.subkeyLists);  // every subkey list as it was
   EXPECT_EQ(after.keys, before.keys);
   EXPECT_EQ(after.values, before.values + 1);
@@ -453,6 +481,132 @@ TEST(HiveRegistryTest, OpenRemovesTheLeftoversOfACutRewriteOnly) {
   EXPECT_EQ(FolderNames(folder.Folder()),
             (std::vector<std::string>{".halshift~SAM.abc123", ".halshift~SOFTWARE", "SOFTWARE",
                                       "SOFTWARE.LOG", "SYSTEM", "SYSTEM.ALT"}));
+}
+
+// ---- the rewrite failed and stopped ----
+
+// After a failure or a stop: SOFTWARE is a whole NT 4.0 hive holding the old CurrentType or
+// the new one, SYSTEM is as it was, and the next open leaves nothing else in the folder.
+// Returns the CurrentType found.
+std::string ExpectWholeAfterwards(HiveFolder& folder, const std::string& system) {
+  EXPECT_TRUE(IsNt4Hive(folder.Software()));
+  EXPECT_EQ(ReadBytes(folder.System()), system);
+  folder.faults.Reset();
+  auto again = folder.Open();
+  if (!again) return "<refused>";
+  EXPECT_EQ(FolderNames(folder.Folder()), (std::vector<std::string>{"SOFTWARE", "SYSTEM"}));
+  const std::string type = Query(*again, kCurrentVersion, "CurrentType").data;
+  EXPECT_TRUE(type == Text("Uniprocessor Free") || type == Text("Multiprocessor Free")) << type;
+  EXPECT_EQ(Query(*again, kCurrentVersion, "SystemRoot").data, Text("C:\\WINNT"));
+  return type;
+}
+
+TEST(HiveRegistrySweepTest, AFailedCallOrStepOfTheRewriteLeavesTheHiveAsItWas) {
+  // The calls of the injector's table that the rewrite asks.
+  for (const image::Call call : {image::Call::kRegSetValue, image::Call::kRenameTemporary}) {
+    SCOPED_TRACE(std::string(image::NameOf(call)));
+    HiveFolder folder;
+    const std::string software = ReadBytes(folder.Software());
+    auto registry = folder.Open();
+    ASSERT_NE(registry, nullptr);
+    folder.faults.FailCall(call, 1);
+    EXPECT_NE(SetText(*registry, kCurrentVersion, "CurrentType", "Multiprocessor Free"),
+              platform::kErrorSuccess);
+    EXPECT_EQ(folder.faults.FailuresInjected(), 1);
+    EXPECT_EQ(ReadBytes(folder.Software()), software);
+    EXPECT_EQ(Query(*registry, kCurrentVersion, "CurrentType").data, Text("Uniprocessor Free"));
+    EXPECT_EQ(FolderNames(folder.Folder()), (std::vector<std::string>{"SOFTWARE", "SYSTEM"}));
+    // The same registry sets the value once nothing fails.
+    EXPECT_EQ(SetText(*registry, kCurrentVersion, "CurrentType", "Multiprocessor Free"),
+              platform::kErrorSuccess);
+  }
+
+  // Each host step in turn, with a leftover of an earlier cut rewrite to remove first.
+  int failed = 0;
+  int lastStep = 0;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE("failing step " + std::to_string(step));
+    HiveFolder folder;
+    WriteBytes(folder.Folder() / ".halshift~SOFTWARE.OLD123", "left");
+    const std::string software = ReadBytes(folder.Software());
+    const std::string system = ReadBytes(folder.System());
+    folder.faults.FailAtStep(step);
+    std::string error;
+    auto registry = folder.Open(error);
+    ASSERT_NE(registry, nullptr) << error;
+    const long status =
+        folder.faults.FailuresInjected() > 0
+            ? platform::kErrorSuccess
+            : SetText(*registry, kCurrentVersion, "CurrentType", "Multiprocessor Free");
+    if (folder.faults.FailuresInjected() == 0) {
+      EXPECT_EQ(status, platform::kErrorSuccess);
+      lastStep = folder.faults.StepCount();
+      break;
+    }
+    ++failed;
+    const std::string seen = Query(*registry, kCurrentVersion, "CurrentType").data;
+    if (ReadBytes(folder.Software()) == software) {
+      EXPECT_EQ(seen, Text("Uniprocessor Free"));
+    } else {
+      // Only the flush of the folder comes after the rename; the hive is then the new one,
+      // and the registry reads it so.
+      EXPECT_EQ(step, folder.faults.StepCount()) << "changed before its last step";
+      EXPECT_EQ(seen, Text("Multiprocessor Free"));
+    }
+    ExpectWholeAfterwards(folder, system);
+    if (HasFailure()) break;
+  }
+  // The leftover's removal, then mkstemp, commit, header, mode, flush, close, rename, folder.
+  std::cout << failed << " steps failed in turn\n";
+  EXPECT_EQ(failed, lastStep);
+  EXPECT_GE(failed, 9);
+}
+
+// Runs Open and the setting of CurrentType in a child ended before its step-th host step;
+// true when it was ended there, false when it ran to its end.
+bool SetStoppedAt(HiveFolder& folder, int step) {
+  const pid_t child = fork();
+  if (child == 0) {
+    std::string error;
+    folder.faults.StopAtStep(step);
+    auto registry = folder.Open(error);
+    if (!registry) _exit(2);
+    _exit(SetText(*registry, kCurrentVersion, "CurrentType", "Multiprocessor Free") ==
+                  platform::kErrorSuccess
+              ? 0
+              : 3);
+  }
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  const int code = WEXITSTATUS(status);
+  EXPECT_TRUE(code == 0 || code == FaultInjector::kStoppedExitCode) << "exit code " << code;
+  return code == FaultInjector::kStoppedExitCode;
+}
+
+TEST(HiveRegistrySweepTest, EveryStopOfTheRewriteLeavesTheOldHiveOrTheNewWhole) {
+  int stops = 0;
+  int oldSeen = 0;
+  int newSeen = 0;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE("stopped before step " + std::to_string(step));
+    HiveFolder folder;
+    WriteBytes(folder.Folder() / ".halshift~SOFTWARE.OLD123", "left");
+    const std::string system = ReadBytes(folder.System());
+    if (!SetStoppedAt(folder, step)) {
+      EXPECT_EQ(ExpectWholeAfterwards(folder, system), Text("Multiprocessor Free"));
+      break;
+    }
+    ++stops;
+    const std::string type = ExpectWholeAfterwards(folder, system);
+    if (type == Text("Uniprocessor Free")) ++oldSeen;
+    if (type == Text("Multiprocessor Free")) ++newSeen;
+    if (HasFailure()) break;
+  }
+  std::cout << stops << " stops, " << newSeen << " after the rename\n";
+  EXPECT_GE(stops, 9);
+  EXPECT_GE(oldSeen, 8);
+  EXPECT_EQ(newSeen, 1);  // stopped before the flush of the folder
 }
 
 }  // namespace
