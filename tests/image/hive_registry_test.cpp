@@ -52,11 +52,7 @@ std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
 class HiveFolder {
  public:
   HiveFolder(const HiveKey& software = Nt4SoftwareHive(), const HiveKey& system = Nt4SystemHive()) {
-    std::filesystem::create_directories(folder_);
-    WriteNt4Hive(Software(), software);
-    HiveOptions systemOptions;
-    systemOptions.fileName = std::string(kSystemHiveName);
-    WriteNt4Hive(System(), system, systemOptions);
+    WriteNt4Hives(folder_, software, system);
   }
   std::filesystem::path Software() const { return folder_ / "SOFTWARE"; }
   std::filesystem::path System() const { return folder_ / "SYSTEM"; }
@@ -117,28 +113,9 @@ struct HivexValue {
 
 HivexValue ReadThroughHivex(const std::filesystem::path& hive, std::string_view keyPath,
                             const char* valueName) {
-  HivexValue value;
-  hive_h* handle = hivex_open(hive.c_str(), 0);
-  if (handle == nullptr) return value;
-  hive_node_h node = hivex_root(handle);
-  std::string_view rest = keyPath;
-  while (node != 0 && !rest.empty()) {
-    const std::size_t slash = rest.find('\\');
-    node = hivex_node_get_child(handle, node, std::string(rest.substr(0, slash)).c_str());
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-  }
-  const hive_value_h found = node == 0 ? 0 : hivex_node_get_value(handle, node, valueName);
-  if (found != 0) {
-    hive_type type{};
-    std::size_t length = 0;
-    char* data = hivex_value_value(handle, found, &type, &length);
-    if (data != nullptr) {
-      value = {true, static_cast<std::uint32_t>(type), std::string(data, length)};
-      std::free(data);
-    }
-  }
-  hivex_close(handle);
-  return value;
+  const auto value = ReadHiveValue(hive, keyPath, valueName);
+  if (!value) return {};
+  return {true, value->type, value->data};
 }
 
 // ---- the generator, read back through hivex ----
@@ -346,6 +323,9 @@ TEST(HiveRegistryTest, SettingCurrentTypeRewritesSoftwareAloneAndKeepsItAnNt4Hiv
   EXPECT_TRUE(read.found);
   EXPECT_EQ(read.type, 1u);
   EXPECT_EQ(read.data, Utf16("Multiprocessor Free") + std::string(2, '\0'));
+  EXPECT_EQ(ReadHiveValue(folder.Software(), "Microsoft\\Windows NT\\CurrentVersion", "CURRENTTYPE")
+                ->name,
+            "CurrentType");
   const HiveWalk walk = WalkHive(ReadBytes(folder.Software()));
   EXPECT_TRUE(walk.problems.empty());
   auto again = folder.Open();
