@@ -292,13 +292,17 @@ struct ValueData {
   std::string bytes;
 };
 
+// A value's type is any 32-bit number, more than hivex's enumeration names: it is kept in
+// storage of the enumeration's size and never read as the enumeration.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+
 std::optional<ValueData> ReadValue(hive_h* handle, hive_value_h value) {
-  hive_type type{};
+  std::uint32_t type = 0;
   std::size_t length = 0;
-  char* raw = hivex_value_value(handle, value, &type, &length);
+  char* raw = hivex_value_value(handle, value, reinterpret_cast<hive_type*>(&type), &length);
   if (raw == nullptr) return std::nullopt;
   ValueData data;
-  data.type = static_cast<std::uint32_t>(type);
+  data.type = type;
   const std::span<const std::uint8_t> stored(reinterpret_cast<const std::uint8_t*>(raw), length);
   if (IsStringType(data.type)) {
     data.bytes = hive::AnsiFromUtf16(stored);
@@ -482,7 +486,7 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
                                                 : std::string(data.begin(), data.end());
   hive_set_value set{};
   set.key = name.data();
-  set.t = static_cast<hive_type>(type);
+  std::memcpy(&set.t, &type, sizeof(set.t));
   set.len = stored.size();
   set.value = const_cast<char*>(stored.data());
   if (hivex_node_set_value(writable.get(), node, &set, 0) != 0) return kErrorRegistryIoFailed;

@@ -353,6 +353,7 @@ TEST(HiveRegistryTest, SetsValuesOfEachTypeAndNeverKeysOrSystem) {
       {platform::kRegDword, std::string("\x04\x03\x02\x01", 4)},
       {platform::kRegBinary, "\x01"},
       {platform::kRegBinary, longData},
+      {0x80004004, "type"},  // a type no name is given to, stored as it comes
   };
   for (const auto& v : kValues) {
     SCOPED_TRACE(v.type);

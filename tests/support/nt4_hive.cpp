@@ -592,12 +592,11 @@ std::optional<HiveValue> ReadHiveValue(const std::filesystem::path& hive, std::s
   const hive_value_h found =
       node == 0 ? 0 : hivex_node_get_value(handle, node, std::string(valueName).c_str());
   if (found != 0) {
-    hive_type type{};
+    std::uint32_t type = 0;  // any number, not only those hivex's enumeration names
     std::size_t length = 0;
-    if (char* data = hivex_value_value(handle, found, &type, &length)) {
+    if (char* data = hivex_value_value(handle, found, reinterpret_cast<hive_type*>(&type), &length)) {
       char* name = hivex_value_key(handle, found);
-      value = HiveValue{name != nullptr ? name : "", static_cast<std::uint32_t>(type),
-                        std::string(data, length)};
+      value = HiveValue{name != nullptr ? name : "", type, std::string(data, length)};
       std::free(name);
       std::free(data);
     }
