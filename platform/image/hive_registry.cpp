@@ -70,12 +70,12 @@ HeaderProblem CheckHeader(std::span<const std::uint8_t> bytes, std::uint64_t fil
   }
   if (bytes.size() < kHeaderSize || fileSize < kHeaderSize) return HeaderProblem::kTruncated;
   Header read;
-  read.sequence1 = ReadLe32(bytes, 0x04);
-  read.sequence2 = ReadLe32(bytes, 0x08);
-  read.major = ReadLe32(bytes, 0x14);
-  read.minor = ReadLe32(bytes, 0x18);
-  read.fileType = ReadLe32(bytes, 0x1C);
-  read.binsSize = ReadLe32(bytes, 0x28);
+  read.sequence1 = ReadLe32(bytes, kSequence1Offset);
+  read.sequence2 = ReadLe32(bytes, kSequence2Offset);
+  read.major = ReadLe32(bytes, kMajorOffset);
+  read.minor = ReadLe32(bytes, kMinorOffset);
+  read.fileType = ReadLe32(bytes, kFileTypeOffset);
+  read.binsSize = ReadLe32(bytes, kBinsSizeOffset);
   read.checksum = ReadLe32(bytes, kChecksumOffset);
   if (header != nullptr) *header = read;
   if (read.fileType != 0) return HeaderProblem::kNotAHive;
@@ -344,15 +344,15 @@ bool SealHeader(int fd, FaultInjector& faults) {
   const auto put = [&](std::size_t offset, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) block[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
   };
-  const std::uint32_t sequence = std::max(hive::ReadLe32(block, 0x04),
-                                          hive::ReadLe32(block, 0x08));
-  put(0x04, sequence);
-  put(0x08, sequence);
+  const std::uint32_t sequence = std::max(hive::ReadLe32(block, hive::kSequence1Offset),
+                                          hive::ReadLe32(block, hive::kSequence2Offset));
+  put(hive::kSequence1Offset, sequence);
+  put(hive::kSequence2Offset, sequence);
   // FILETIME: 100 ns units since 1601.
   const std::uint64_t now =
       (static_cast<std::uint64_t>(std::time(nullptr)) + 11644473600ULL) * 10000000ULL;
-  put(0x0C, static_cast<std::uint32_t>(now));
-  put(0x10, static_cast<std::uint32_t>(now >> 32));
+  put(hive::kWriteTimeOffset, static_cast<std::uint32_t>(now));
+  put(hive::kWriteTimeOffset + 4, static_cast<std::uint32_t>(now >> 32));
   put(hive::kChecksumOffset, hive::HeaderChecksum(block));
   if (faults.StepFails()) return false;
   return pwrite(fd, block.data(), block.size(), 0) == static_cast<ssize_t>(block.size());

@@ -204,7 +204,67 @@ TEST(Nt4HiveTest, TheCheckFindsAnLhListAndDifferingSequenceNumbers) {
   EXPECT_NE(std::string(differing.message()).find("sequence"), std::string::npos);
 }
 
+// What hivex_commit itself does to the header, on which the rewrite builds: one more on both
+// sequence numbers, the checksum computed again, the time of the last write left alone (the
+// rewrite sets it), the format kept.
+TEST(Nt4HiveTest, HivexCommitKeepsTheHeaderWholeButNotItsTime) {
+  HiveFolder folder;
+  const std::string before = ReadBytes(folder.Software());
+  hive_h* handle = hivex_open(folder.Software().c_str(), HIVEX_OPEN_WRITE);
+  ASSERT_NE(handle, nullptr);
+  const auto committed = folder.Folder() / "committed";
+  ASSERT_EQ(hivex_commit(handle, committed.c_str(), 0), 0);
+  hivex_close(handle);
+  const std::string after = ReadBytes(committed);
+  const auto field = [](const std::string& hive, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+      value = value << 8 | static_cast<std::uint8_t>(hive.at(offset + static_cast<std::size_t>(i)));
+    }
+    return value;
+  };
+  EXPECT_EQ(field(after, 0x04), field(before, 0x04) + 1);
+  EXPECT_EQ(field(after, 0x08), field(after, 0x04));
+  EXPECT_EQ(after.substr(0x0C, 8), before.substr(0x0C, 8));
+  EXPECT_EQ(after.substr(0x14, 8), before.substr(0x14, 8));
+  EXPECT_EQ(image::hive::CheckHeader(
+                std::span(reinterpret_cast<const std::uint8_t*>(after.data()), after.size()),
+                after.size()),
+            image::hive::HeaderProblem::kNone);
+  EXPECT_TRUE(IsNt4Hive(committed));
+}
+
 // ---- reading and setting ----
+
+TEST(HiveRegistryTest, NamesTheControlSetAndConvertsTheCodePage) {
+  using image::hive::ControlSetName;
+  EXPECT_EQ(ControlSetName(0), std::nullopt);
+  EXPECT_EQ(ControlSetName(1), "ControlSet001");
+  EXPECT_EQ(ControlSetName(42), "ControlSet042");
+  EXPECT_EQ(ControlSetName(999), "ControlSet999");
+  EXPECT_EQ(ControlSetName(1000), std::nullopt);
+
+  const auto bytes = [](std::string_view text) {
+    return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  };
+  const struct {
+    std::string utf16;
+    std::string ansi;
+  } kCases[] = {
+      {std::string("A\0\xE9\0", 4), "A\xE9"},
+      {std::string("\xAC\x20\x78\x01", 4), "\x80\x9F"},  // euro sign, Y with diaeresis
+      {std::string("\x81\0", 2), "\x81"},                   // a byte 1252 leaves unused
+      {std::string("\x3B\x04", 2), "?"},                     // Cyrillic: no byte for it
+      {std::string("B\0C", 3), "B"},                         // an odd last byte
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(image::hive::AnsiFromUtf16(bytes(c.utf16)), c.ansi);
+    if (c.ansi != "?" && c.utf16.size() % 2 == 0) {
+      EXPECT_EQ(image::hive::Utf16FromAnsi(bytes(c.ansi)), c.utf16);
+    }
+  }
+  EXPECT_EQ(image::hive::Utf8FromAnsi("a\xE9\x80"), "a\xC3\xA9\xE2\x82\xAC");
+}
 
 TEST(HiveRegistryTest, ReadsTheValuesOfTheInstallation) {
   HiveFolder folder;
@@ -247,6 +307,24 @@ TEST(HiveRegistryTest, ReadsTheValuesOfTheInstallation) {
   const Read small = Query(*registry, kCurrentVersion, "CurrentType", 4);
   EXPECT_EQ(small.status, platform::kErrorMoreData);
   EXPECT_EQ(small.data, "18");
+}
+
+// Names beyond ASCII are the system's code page in the program and Latin-1 or UTF-16 in the
+// hive; they are found whatever the case of their ASCII letters.
+TEST(HiveRegistryTest, FindsKeysAndValuesNamedInTheCodePage) {
+  HiveKey software = Nt4SoftwareHive();
+  software.At("Caf\xE9\\Men\xFC").Set(SzValue("Na\xEFve", "cr\xE8me"));
+  HiveFolder folder(software);
+  auto registry = folder.Open();
+  ASSERT_NE(registry, nullptr);
+  const Read read = Query(*registry, "Software\\CAF\xE9\\men\xFC", "NA\xEFVE");
+  EXPECT_EQ(read.status, platform::kErrorSuccess);
+  EXPECT_EQ(read.data, Text("cr\xE8me"));
+  ASSERT_EQ(SetText(*registry, "Software\\Caf\xE9\\Men\xFC", "Na\xEFve", "\x80"),
+            platform::kErrorSuccess);
+  EXPECT_EQ(ReadThroughHivex(folder.Software(), "Caf\xC3\xA9\\Men\xC3\xBC", "Na\xC3\xAFve").data,
+            std::string("\xAC\x20\0\0", 4));
+  EXPECT_TRUE(IsNt4Hive(folder.Software()));
 }
 
 TEST(HiveRegistryTest, CurrentControlSetIsTheSetThatSelectNames) {
