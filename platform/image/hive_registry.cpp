@@ -261,9 +261,10 @@ HiveHandle OpenChecked(int fd, int flags, std::string& problem) {
   return handle;
 }
 
-// Opens a hive file by its host path, not following a symbolic link in its last component.
+// Opens a hive file by its host path, not following a symbolic link in its last component
+// (and not waiting for a writer when it is a pipe: only a regular file passes).
 HiveHandle OpenHivePath(const std::filesystem::path& path, int flags, std::string& problem) {
-  FileCloser file{open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY)};
+  FileCloser file{open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
   if (file.fd < 0) {
     if (errno == ELOOP) {
       problem = "is a symbolic link; give the installation's own hive";

@@ -110,9 +110,8 @@ class HiveRegistry final : public platform::Registry {
   long SetValue(std::string_view keyPath, std::string_view valueName, std::uint32_t type,
                 std::span<const std::uint8_t> data) override;
 
-  struct Hive;
-
  private:
+  struct Hive;
   HiveRegistry(std::unique_ptr<Hive> software, std::unique_ptr<Hive> system,
                FaultInjector& faults);
   // The hive of a key path and the path's components below its root (UTF-8, with

@@ -526,6 +526,10 @@ TEST(HiveRegistryTest, RefusesMissingHivesAndSymbolicLinks) {
   std::filesystem::create_directory(folder.Software());
   EXPECT_EQ(folder.Open(error), nullptr);
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  std::filesystem::remove(folder.Software());
+  ASSERT_EQ(mkfifo(folder.Software().c_str(), 0644), 0);  // opened without waiting for a writer
+  EXPECT_EQ(folder.Open(error), nullptr);
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 TEST(HiveRegistryTest, OpenRemovesTheLeftoversOfACutRewriteOnly) {
