@@ -455,7 +455,6 @@ platform::Registry::QueryResult HiveRegistry::QueryValue(std::string_view keyPat
   return result;
 }
 
-
 long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName,
                             std::uint32_t type, std::span<const std::uint8_t> data) {
   if (faults_.ShouldFail(Call::kRegSetValue)) return platform::kErrorAccessDenied;
@@ -463,9 +462,10 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
   Hive* hive = Locate(keyPath, components);
   if (hive == nullptr) return platform::kErrorFileNotFound;
   if (FindNode(hive->handle.get(), components) == 0) return platform::kErrorFileNotFound;
-  // The SYSTEM hive is never written: NT 4.0 keeps SYSTEM.ALT, its mirror for a cut write,
-  // in step with it, and a SYSTEM that no longer matches its .ALT is what NT replaces at the
-  // next start. Offline, nothing needs a value there (no file is in use, so no rename waits).
+  // The SYSTEM hive is never written: NT 4.0 writes SYSTEM.ALT, the copy its loader falls
+  // back to when SYSTEM cannot be loaded, in step with every write of SYSTEM, and a write of
+  // SYSTEM alone would leave the two apart. Offline, nothing needs a value there: no file is
+  // in use, so no rename waits for the next start.
   if (hive == system_.get()) return platform::kErrorAccessDenied;
 
   // A fresh writable copy of the hive as it is on the disk, so that a failure below leaves
