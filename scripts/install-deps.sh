@@ -9,6 +9,8 @@ set -euo pipefail
 # windres, checksummed with python3 and compressed with mscompress.
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
                 libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress)
+# hivex reads and writes the registry hives of an offline installation.
+linux_packages+=(libhivex-dev)
 # Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
 # the private X server; DejaVu Sans Mono draws the terminal's picture.
 test_packages=(gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32

@@ -70,12 +70,12 @@ HeaderProblem CheckHeader(std::span<const std::uint8_t> bytes, std::uint64_t fil
   }
   if (bytes.size() < kHeaderSize || fileSize < kHeaderSize) return HeaderProblem::kTruncated;
   Header read;
-  read.sequence1 = ReadLe32(bytes, 0x04);
-  read.sequence2 = ReadLe32(bytes, 0x08);
-  read.major = ReadLe32(bytes, 0x14);
-  read.minor = ReadLe32(bytes, 0x18);
-  read.fileType = ReadLe32(bytes, 0x1C);
-  read.binsSize = ReadLe32(bytes, 0x28);
+  read.sequence1 = ReadLe32(bytes, kSequence1Offset);
+  read.sequence2 = ReadLe32(bytes, kSequence2Offset);
+  read.major = ReadLe32(bytes, kMajorOffset);
+  read.minor = ReadLe32(bytes, kMinorOffset);
+  read.fileType = ReadLe32(bytes, kFileTypeOffset);
+  read.binsSize = ReadLe32(bytes, kBinsSizeOffset);
   read.checksum = ReadLe32(bytes, kChecksumOffset);
   if (header != nullptr) *header = read;
   if (read.fileType != 0) return HeaderProblem::kNotAHive;
@@ -261,9 +261,10 @@ HiveHandle OpenChecked(int fd, int flags, std::string& problem) {
   return handle;
 }
 
-// Opens a hive file by its host path, not following a symbolic link in its last component.
+// Opens a hive file by its host path, not following a symbolic link in its last component
+// (and not waiting for a writer when it is a pipe: only a regular file passes).
 HiveHandle OpenHivePath(const std::filesystem::path& path, int flags, std::string& problem) {
-  FileCloser file{open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY)};
+  FileCloser file{open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
   if (file.fd < 0) {
     if (errno == ELOOP) {
       problem = "is a symbolic link; give the installation's own hive";
@@ -292,13 +293,17 @@ struct ValueData {
   std::string bytes;
 };
 
+// A value's type is any 32-bit number, more than hivex's enumeration names: it is kept in
+// storage of the enumeration's size and never read as the enumeration.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+
 std::optional<ValueData> ReadValue(hive_h* handle, hive_value_h value) {
-  hive_type type{};
+  std::uint32_t type = 0;
   std::size_t length = 0;
-  char* raw = hivex_value_value(handle, value, &type, &length);
+  char* raw = hivex_value_value(handle, value, reinterpret_cast<hive_type*>(&type), &length);
   if (raw == nullptr) return std::nullopt;
   ValueData data;
-  data.type = static_cast<std::uint32_t>(type);
+  data.type = type;
   const std::span<const std::uint8_t> stored(reinterpret_cast<const std::uint8_t*>(raw), length);
   if (IsStringType(data.type)) {
     data.bytes = hive::AnsiFromUtf16(stored);
@@ -340,17 +345,17 @@ bool SealHeader(int fd, FaultInjector& faults) {
   const auto put = [&](std::size_t offset, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) block[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
   };
-  const std::uint32_t sequence = std::max(hive::ReadLe32(block, 0x04),
-                                          hive::ReadLe32(block, 0x08));
-  put(0x04, sequence);
-  put(0x08, sequence);
+  const std::uint32_t sequence = std::max(hive::ReadLe32(block, hive::kSequence1Offset),
+                                          hive::ReadLe32(block, hive::kSequence2Offset));
+  put(hive::kSequence1Offset, sequence);
+  put(hive::kSequence2Offset, sequence);
   // FILETIME: 100 ns units since 1601.
   const std::uint64_t now =
       (static_cast<std::uint64_t>(std::time(nullptr)) + 11644473600ULL) * 10000000ULL;
-  put(0x0C, static_cast<std::uint32_t>(now));
-  put(0x10, static_cast<std::uint32_t>(now >> 32));
+  put(hive::kWriteTimeOffset, static_cast<std::uint32_t>(now));
+  put(hive::kWriteTimeOffset + 4, static_cast<std::uint32_t>(now >> 32));
   put(hive::kChecksumOffset, hive::HeaderChecksum(block));
-  faults.Step();
+  if (faults.StepFails()) return false;
   return pwrite(fd, block.data(), block.size(), 0) == static_cast<ssize_t>(block.size());
 }
 
@@ -384,8 +389,7 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::filesystem::path& so
   // Only now, with both hives found good, the remains of a cut rewrite go.
   for (const auto* path : paths) {
     for (const auto& leftover : Leftovers(*path)) {
-      faults.Step();
-      unlink(leftover.c_str());
+      if (!faults.StepFails()) unlink(leftover.c_str());
     }
   }
   return std::unique_ptr<HiveRegistry>(
@@ -451,7 +455,6 @@ platform::Registry::QueryResult HiveRegistry::QueryValue(std::string_view keyPat
   return result;
 }
 
-
 long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName,
                             std::uint32_t type, std::span<const std::uint8_t> data) {
   if (faults_.ShouldFail(Call::kRegSetValue)) return platform::kErrorAccessDenied;
@@ -459,9 +462,10 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
   Hive* hive = Locate(keyPath, components);
   if (hive == nullptr) return platform::kErrorFileNotFound;
   if (FindNode(hive->handle.get(), components) == 0) return platform::kErrorFileNotFound;
-  // The SYSTEM hive is never written: NT 4.0 keeps SYSTEM.ALT, its mirror for a cut write,
-  // in step with it, and a SYSTEM that no longer matches its .ALT is what NT replaces at the
-  // next start. Offline, nothing needs a value there (no file is in use, so no rename waits).
+  // The SYSTEM hive is never written: NT 4.0 writes SYSTEM.ALT, the copy its loader falls
+  // back to when SYSTEM cannot be loaded, in step with every write of SYSTEM, and a write of
+  // SYSTEM alone would leave the two apart. Offline, nothing needs a value there: no file is
+  // in use, so no rename waits for the next start.
   if (hive == system_.get()) return platform::kErrorAccessDenied;
 
   // A fresh writable copy of the hive as it is on the disk, so that a failure below leaves
@@ -483,7 +487,7 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
                                                 : std::string(data.begin(), data.end());
   hive_set_value set{};
   set.key = name.data();
-  set.t = static_cast<hive_type>(type);
+  std::memcpy(&set.t, &type, sizeof(set.t));
   set.len = stored.size();
   set.value = const_cast<char*>(stored.data());
   if (hivex_node_set_value(writable.get(), node, &set, 0) != 0) return kErrorRegistryIoFailed;
@@ -493,37 +497,42 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
   const std::string dosAttributes = host::ReadDosAttributes(hive->path);
   const std::filesystem::path folder = hive->path.parent_path();
   std::string temporary = host::PrivateTemplate(folder, FileName(hive->path));
-  faults_.Step();
+  // Each host step below counts as a step of the injector and can be made to fail there, as
+  // the host call itself can fail.
+  if (faults_.StepFails()) return kErrorRegistryIoFailed;
   FileCloser file{mkostemp(temporary.data(), O_CLOEXEC)};
   if (file.fd < 0) return kErrorRegistryIoFailed;
+  const auto remove = [&] {
+    if (!faults_.StepFails()) unlink(temporary.c_str());
+    return kErrorRegistryIoFailed;
+  };
   const auto discard = [&] {
+    faults_.StepFails();  // a close that fails still lets the descriptor go
     close(file.fd);
     file.fd = -1;
-    faults_.Step();
-    unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
+    return remove();
   };
   // hivex writes the file through the descriptor's own name, so that nothing can put another
   // file at the temporary name in between.
-  faults_.Step();
-  if (hivex_commit(writable.get(), ProcPath(file.fd).c_str(), 0) != 0) return discard();
+  if (faults_.StepFails() || hivex_commit(writable.get(), ProcPath(file.fd).c_str(), 0) != 0) {
+    return discard();
+  }
   if (!SealHeader(file.fd, faults_)) return discard();
-  faults_.Step();
-  if (fchmod(file.fd, old.st_mode & 07777) != 0) return discard();
+  if (faults_.StepFails() || fchmod(file.fd, old.st_mode & 07777) != 0) return discard();
   if (old.st_uid != geteuid() || old.st_gid != getegid()) {
     // Running as root over a tree of another owner: the hive keeps its owner.
-    faults_.Step();
-    if (fchown(file.fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) return discard();
-  }
-  if (!dosAttributes.empty()) {
-    faults_.Step();
-    if (fsetxattr(file.fd, "user.DOSATTRIB", dosAttributes.data(), dosAttributes.size(), 0) !=
-        0) {
+    if (faults_.StepFails() ||
+        (fchown(file.fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)) {
       return discard();
     }
   }
-  faults_.Step();
-  if (fsync(file.fd) != 0) return discard();
+  if (!dosAttributes.empty()) {
+    if (faults_.StepFails() || fsetxattr(file.fd, "user.DOSATTRIB", dosAttributes.data(),
+                                         dosAttributes.size(), 0) != 0) {
+      return discard();
+    }
+  }
+  if (faults_.StepFails() || fsync(file.fd) != 0) return discard();
 
   // Read the new file back as the next start would, and find the value as it was set.
   HiveHandle written = OpenChecked(file.fd, 0, problem);
@@ -532,37 +541,24 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
   const hive_value_h writtenValue =
       writtenNode == 0 ? 0 : hivex_node_get_value(written.get(), writtenNode, name.c_str());
   const auto readBack = writtenValue == 0 ? std::nullopt : ReadValue(written.get(), writtenValue);
-  const std::string expected = IsStringType(type) ? hive::AnsiFromUtf16(std::span(
-                                                        reinterpret_cast<const std::uint8_t*>(
-                                                            stored.data()),
-                                                        stored.size()))
-                                                  : stored;
+  const std::string expected =
+      IsStringType(type)
+          ? hive::AnsiFromUtf16(std::span(reinterpret_cast<const std::uint8_t*>(stored.data()),
+                                          stored.size()))
+          : stored;
   if (!readBack || readBack->type != type || readBack->bytes != expected) return discard();
 
-  faults_.Step();
-  const bool closed = close(file.fd) == 0;
+  const bool closeFails = faults_.StepFails();
+  const bool closed = close(file.fd) == 0 && !closeFails;
   file.fd = -1;
-  if (!closed) {
-    faults_.Step();
-    unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
-  }
-  if (faults_.ShouldFail(Call::kRenameTemporary)) {
-    faults_.Step();
-    unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
-  }
-  faults_.Step();
-  if (rename(temporary.c_str(), hive->path.c_str()) != 0) {
-    faults_.Step();
-    unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
-  }
+  if (!closed) return remove();
+  if (faults_.ShouldFail(Call::kRenameTemporary)) return remove();
+  if (faults_.StepFails() || rename(temporary.c_str(), hive->path.c_str()) != 0) return remove();
   hive->handle = std::move(written);
-  // The rename itself survives a power cut only once the folder is written out.
+  // The rename itself survives a power cut only once the folder is written out. The hive is
+  // the new one from here on, whatever the flush answers.
   FileCloser dir{open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-  faults_.Step();
-  if (dir.fd < 0 || fsync(dir.fd) != 0) return kErrorRegistryIoFailed;
+  if (faults_.StepFails() || dir.fd < 0 || fsync(dir.fd) != 0) return kErrorRegistryIoFailed;
   return platform::kErrorSuccess;
 }
 

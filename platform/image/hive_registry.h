@@ -24,7 +24,14 @@ namespace hive {
 // The fields of a hive file's header block (its first 4096 bytes) that decide whether it may
 // be read and rewritten.
 inline constexpr std::size_t kHeaderSize = 4096;
-inline constexpr std::size_t kChecksumOffset = 0x1FC;
+inline constexpr std::size_t kSequence1Offset = 0x04;   // set before a write of the hive
+inline constexpr std::size_t kSequence2Offset = 0x08;   // set after it: equal when whole
+inline constexpr std::size_t kWriteTimeOffset = 0x0C;   // FILETIME of the last write
+inline constexpr std::size_t kMajorOffset = 0x14;
+inline constexpr std::size_t kMinorOffset = 0x18;
+inline constexpr std::size_t kFileTypeOffset = 0x1C;
+inline constexpr std::size_t kBinsSizeOffset = 0x28;
+inline constexpr std::size_t kChecksumOffset = 0x1FC;   // over the 127 double words before it
 inline constexpr std::uint32_t kNewestMinor = 3;  // format 1.3: NT 3.51 and NT 4.0
 
 struct Header {
@@ -103,9 +110,8 @@ class HiveRegistry final : public platform::Registry {
   long SetValue(std::string_view keyPath, std::string_view valueName, std::uint32_t type,
                 std::span<const std::uint8_t> data) override;
 
-  struct Hive;
-
  private:
+  struct Hive;
   HiveRegistry(std::unique_ptr<Hive> software, std::unique_ptr<Hive> system,
                FaultInjector& faults);
   // The hive of a key path and the path's components below its root (UTF-8, with

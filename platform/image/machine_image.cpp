@@ -32,12 +32,20 @@ void FaultInjector::Step() {
   if (++steps_ == stopAtStep_) _exit(kStoppedExitCode);
 }
 
+bool FaultInjector::StepFails() {
+  Step();
+  if (steps_ != failAtStep_) return false;
+  ++failuresInjected_;
+  return true;
+}
+
 void FaultInjector::Reset() {
   calls_.fill(0);
   rules_.fill(std::nullopt);
   failuresInjected_ = 0;
   steps_ = 0;
   stopAtStep_ = 0;
+  failAtStep_ = 0;
 }
 
 bool MachineImage::State::IsInUse(const WindowsPath& path) const {

@@ -45,6 +45,11 @@ class FaultInjector {
   // Counts one step; ends the process when it is the one asked for.
   void Step();
   int StepCount() const { return steps_; }
+  // For a sequence whose every host step can fail on its own (the hive rewrite): makes the
+  // nth step fail as its host call would, and StepFails counts a step as Step does and tells
+  // whether it must fail.
+  void FailAtStep(int nth) { failAtStep_ = nth; }
+  bool StepFails();
 
   void Reset();
 
@@ -58,6 +63,7 @@ class FaultInjector {
   int failuresInjected_ = 0;
   int steps_ = 0;
   int stopAtStep_ = 0;
+  int failAtStep_ = 0;
 };
 
 // Where Windows leaves room, the image answers as follows. GetModuleFileName is

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 #include <hivex.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 
 #include "tests/support/image_builder.h"
 #include "tests/support/nt4_hive.h"
@@ -49,11 +52,7 @@ std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
 class HiveFolder {
  public:
   HiveFolder(const HiveKey& software = Nt4SoftwareHive(), const HiveKey& system = Nt4SystemHive()) {
-    std::filesystem::create_directories(folder_);
-    WriteNt4Hive(Software(), software);
-    HiveOptions systemOptions;
-    systemOptions.fileName = std::string(kSystemHiveName);
-    WriteNt4Hive(System(), system, systemOptions);
+    WriteNt4Hives(folder_, software, system);
   }
   std::filesystem::path Software() const { return folder_ / "SOFTWARE"; }
   std::filesystem::path System() const { return folder_ / "SYSTEM"; }
@@ -114,28 +113,9 @@ struct HivexValue {
 
 HivexValue ReadThroughHivex(const std::filesystem::path& hive, std::string_view keyPath,
                             const char* valueName) {
-  HivexValue value;
-  hive_h* handle = hivex_open(hive.c_str(), 0);
-  if (handle == nullptr) return value;
-  hive_node_h node = hivex_root(handle);
-  std::string_view rest = keyPath;
-  while (node != 0 && !rest.empty()) {
-    const std::size_t slash = rest.find('\\');
-    node = hivex_node_get_child(handle, node, std::string(rest.substr(0, slash)).c_str());
-    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-  }
-  const hive_value_h found = node == 0 ? 0 : hivex_node_get_value(handle, node, valueName);
-  if (found != 0) {
-    hive_type type{};
-    std::size_t length = 0;
-    char* data = hivex_value_value(handle, found, &type, &length);
-    if (data != nullptr) {
-      value = {true, static_cast<std::uint32_t>(type), std::string(data, length)};
-      std::free(data);
-    }
-  }
-  hivex_close(handle);
-  return value;
+  const auto value = ReadHiveValue(hive, keyPath, valueName);
+  if (!value) return {};
+  return {true, value->type, value->data};
 }
 
 // ---- the generator, read back through hivex ----
@@ -224,7 +204,67 @@ TEST(Nt4HiveTest, TheCheckFindsAnLhListAndDifferingSequenceNumbers) {
   EXPECT_NE(std::string(differing.message()).find("sequence"), std::string::npos);
 }
 
+// What hivex_commit itself does to the header, on which the rewrite builds: one more on both
+// sequence numbers, the checksum computed again, the time of the last write left alone (the
+// rewrite sets it), the format kept.
+TEST(Nt4HiveTest, HivexCommitKeepsTheHeaderWholeButNotItsTime) {
+  HiveFolder folder;
+  const std::string before = ReadBytes(folder.Software());
+  hive_h* handle = hivex_open(folder.Software().c_str(), HIVEX_OPEN_WRITE);
+  ASSERT_NE(handle, nullptr);
+  const auto committed = folder.Folder() / "committed";
+  ASSERT_EQ(hivex_commit(handle, committed.c_str(), 0), 0);
+  hivex_close(handle);
+  const std::string after = ReadBytes(committed);
+  const auto field = [](const std::string& hive, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+      value = value << 8 | static_cast<std::uint8_t>(hive.at(offset + static_cast<std::size_t>(i)));
+    }
+    return value;
+  };
+  EXPECT_EQ(field(after, 0x04), field(before, 0x04) + 1);
+  EXPECT_EQ(field(after, 0x08), field(after, 0x04));
+  EXPECT_EQ(after.substr(0x0C, 8), before.substr(0x0C, 8));
+  EXPECT_EQ(after.substr(0x14, 8), before.substr(0x14, 8));
+  EXPECT_EQ(image::hive::CheckHeader(
+                std::span(reinterpret_cast<const std::uint8_t*>(after.data()), after.size()),
+                after.size()),
+            image::hive::HeaderProblem::kNone);
+  EXPECT_TRUE(IsNt4Hive(committed));
+}
+
 // ---- reading and setting ----
+
+TEST(HiveRegistryTest, NamesTheControlSetAndConvertsTheCodePage) {
+  using image::hive::ControlSetName;
+  EXPECT_EQ(ControlSetName(0), std::nullopt);
+  EXPECT_EQ(ControlSetName(1), "ControlSet001");
+  EXPECT_EQ(ControlSetName(42), "ControlSet042");
+  EXPECT_EQ(ControlSetName(999), "ControlSet999");
+  EXPECT_EQ(ControlSetName(1000), std::nullopt);
+
+  const auto bytes = [](std::string_view text) {
+    return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  };
+  const struct {
+    std::string utf16;
+    std::string ansi;
+  } kCases[] = {
+      {std::string("A\0\xE9\0", 4), "A\xE9"},
+      {std::string("\xAC\x20\x78\x01", 4), "\x80\x9F"},  // euro sign, Y with diaeresis
+      {std::string("\x81\0", 2), "\x81"},                   // a byte 1252 leaves unused
+      {std::string("\x3B\x04", 2), "?"},                     // Cyrillic: no byte for it
+      {std::string("B\0C", 3), "B"},                         // an odd last byte
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(image::hive::AnsiFromUtf16(bytes(c.utf16)), c.ansi);
+    if (c.ansi != "?" && c.utf16.size() % 2 == 0) {
+      EXPECT_EQ(image::hive::Utf16FromAnsi(bytes(c.ansi)), c.utf16);
+    }
+  }
+  EXPECT_EQ(image::hive::Utf8FromAnsi("a\xE9\x80"), "a\xC3\xA9\xE2\x82\xAC");
+}
 
 TEST(HiveRegistryTest, ReadsTheValuesOfTheInstallation) {
   HiveFolder folder;
@@ -269,6 +309,24 @@ TEST(HiveRegistryTest, ReadsTheValuesOfTheInstallation) {
   EXPECT_EQ(small.data, "18");
 }
 
+// Names beyond ASCII are the system's code page in the program and Latin-1 or UTF-16 in the
+// hive; they are found whatever the case of their ASCII letters.
+TEST(HiveRegistryTest, FindsKeysAndValuesNamedInTheCodePage) {
+  HiveKey software = Nt4SoftwareHive();
+  software.At("Caf\xE9\\Men\xFC").Set(SzValue("Na\xEFve", "cr\xE8me"));
+  HiveFolder folder(software);
+  auto registry = folder.Open();
+  ASSERT_NE(registry, nullptr);
+  const Read read = Query(*registry, "Software\\CAF\xE9\\men\xFC", "NA\xEFVE");
+  EXPECT_EQ(read.status, platform::kErrorSuccess);
+  EXPECT_EQ(read.data, Text("cr\xE8me"));
+  ASSERT_EQ(SetText(*registry, "Software\\Caf\xE9\\Men\xFC", "Na\xEFve", "\x80"),
+            platform::kErrorSuccess);
+  EXPECT_EQ(ReadThroughHivex(folder.Software(), "Caf\xC3\xA9\\Men\xC3\xBC", "Na\xC3\xAFve").data,
+            std::string("\xAC\x20\0\0", 4));
+  EXPECT_TRUE(IsNt4Hive(folder.Software()));
+}
+
 TEST(HiveRegistryTest, CurrentControlSetIsTheSetThatSelectNames) {
   HiveKey system = Nt4SystemHive();
   system.At("Select").Set(DwordValue("Current", 2));
@@ -292,10 +350,22 @@ TEST(HiveRegistryTest, CurrentControlSetIsTheSetThatSelectNames) {
   }
 }
 
+std::uint32_t Sequence(const std::string& hive, std::size_t offset) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) {
+    value = value << 8 | static_cast<std::uint8_t>(hive.at(offset + static_cast<std::size_t>(i)));
+  }
+  return value;
+}
+
 TEST(HiveRegistryTest, SettingCurrentTypeRewritesSoftwareAloneAndKeepsItAnNt4Hive) {
   HiveFolder folder;
   const std::string system = ReadBytes(folder.System());
-  const HiveWalk before = WalkHive(ReadBytes(folder.Software()));
+  const std::string old = ReadBytes(folder.Software());
+  const HiveWalk before = WalkHive(old);
+  ASSERT_EQ(chmod(folder.Software().c_str(), 0640), 0);
+  const bool attributes =
+      setxattr(folder.Software().c_str(), "user.DOSATTRIB", "0x6", 3, 0) == 0;
   {
     auto registry = folder.Open();
     ASSERT_NE(registry, nullptr);
@@ -307,7 +377,20 @@ TEST(HiveRegistryTest, SettingCurrentTypeRewritesSoftwareAloneAndKeepsItAnNt4Hiv
     EXPECT_EQ(Query(*registry, kCurrentVersion, "New Value").data, Text("x"));
   }
   ASSERT_TRUE(IsNt4Hive(folder.Software()));
-  const HiveWalk after = WalkHive(ReadBytes(folder.Software()));
+  const std::string now = ReadBytes(folder.Software());
+  // Two commits, each a whole write: the sequence numbers are equal and two further on.
+  EXPECT_EQ(Sequence(now, 4), Sequence(old, 4) + 2);
+  EXPECT_EQ(Sequence(now, 8), Sequence(now, 4));
+  EXPECT_NE(now.substr(0x0C, 8), old.substr(0x0C, 8));  // the time of the last write
+  struct stat st {};
+  ASSERT_EQ(stat(folder.Software().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (attributes) {
+    char value[16] = {};
+    EXPECT_EQ(getxattr(folder.Software().c_str(), "user.DOSATTRIB", value, sizeof(value)), 3);
+    EXPECT_STREQ(value, "0x6");
+  }
+  const HiveWalk after = WalkHive(now);
   EXPECT_EQ(after.subkeyLists, before.subkeyLists);  // every subkey list as it was
   EXPECT_EQ(after.keys, before.keys);
   EXPECT_EQ(after.values, before.values + 1);
@@ -318,6 +401,9 @@ TEST(HiveRegistryTest, SettingCurrentTypeRewritesSoftwareAloneAndKeepsItAnNt4Hiv
   EXPECT_TRUE(read.found);
   EXPECT_EQ(read.type, 1u);
   EXPECT_EQ(read.data, Utf16("Multiprocessor Free") + std::string(2, '\0'));
+  EXPECT_EQ(ReadHiveValue(folder.Software(), "Microsoft\\Windows NT\\CurrentVersion", "CURRENTTYPE")
+                ->name,
+            "CurrentType");
   const HiveWalk walk = WalkHive(ReadBytes(folder.Software()));
   EXPECT_TRUE(walk.problems.empty());
   auto again = folder.Open();
@@ -345,6 +431,7 @@ TEST(HiveRegistryTest, SetsValuesOfEachTypeAndNeverKeysOrSystem) {
       {platform::kRegDword, std::string("\x04\x03\x02\x01", 4)},
       {platform::kRegBinary, "\x01"},
       {platform::kRegBinary, longData},
+      {0x80004004, "type"},  // a type no name is given to, stored as it comes
   };
   for (const auto& v : kValues) {
     SCOPED_TRACE(v.type);
@@ -439,6 +526,10 @@ TEST(HiveRegistryTest, RefusesMissingHivesAndSymbolicLinks) {
   std::filesystem::create_directory(folder.Software());
   EXPECT_EQ(folder.Open(error), nullptr);
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  std::filesystem::remove(folder.Software());
+  ASSERT_EQ(mkfifo(folder.Software().c_str(), 0644), 0);  // opened without waiting for a writer
+  EXPECT_EQ(folder.Open(error), nullptr);
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 TEST(HiveRegistryTest, OpenRemovesTheLeftoversOfACutRewriteOnly) {
@@ -453,6 +544,132 @@ TEST(HiveRegistryTest, OpenRemovesTheLeftoversOfACutRewriteOnly) {
   EXPECT_EQ(FolderNames(folder.Folder()),
             (std::vector<std::string>{".halshift~SAM.abc123", ".halshift~SOFTWARE", "SOFTWARE",
                                       "SOFTWARE.LOG", "SYSTEM", "SYSTEM.ALT"}));
+}
+
+// ---- the rewrite failed and stopped ----
+
+// After a failure or a stop: SOFTWARE is a whole NT 4.0 hive holding the old CurrentType or
+// the new one, SYSTEM is as it was, and the next open leaves nothing else in the folder.
+// Returns the CurrentType found.
+std::string ExpectWholeAfterwards(HiveFolder& folder, const std::string& system) {
+  EXPECT_TRUE(IsNt4Hive(folder.Software()));
+  EXPECT_EQ(ReadBytes(folder.System()), system);
+  folder.faults.Reset();
+  auto again = folder.Open();
+  if (!again) return "<refused>";
+  EXPECT_EQ(FolderNames(folder.Folder()), (std::vector<std::string>{"SOFTWARE", "SYSTEM"}));
+  const std::string type = Query(*again, kCurrentVersion, "CurrentType").data;
+  EXPECT_TRUE(type == Text("Uniprocessor Free") || type == Text("Multiprocessor Free")) << type;
+  EXPECT_EQ(Query(*again, kCurrentVersion, "SystemRoot").data, Text("C:\\WINNT"));
+  return type;
+}
+
+TEST(HiveRegistrySweepTest, AFailedCallOrStepOfTheRewriteLeavesTheHiveAsItWas) {
+  // The calls of the injector's table that the rewrite asks.
+  for (const image::Call call : {image::Call::kRegSetValue, image::Call::kRenameTemporary}) {
+    SCOPED_TRACE(std::string(image::NameOf(call)));
+    HiveFolder folder;
+    const std::string software = ReadBytes(folder.Software());
+    auto registry = folder.Open();
+    ASSERT_NE(registry, nullptr);
+    folder.faults.FailCall(call, 1);
+    EXPECT_NE(SetText(*registry, kCurrentVersion, "CurrentType", "Multiprocessor Free"),
+              platform::kErrorSuccess);
+    EXPECT_EQ(folder.faults.FailuresInjected(), 1);
+    EXPECT_EQ(ReadBytes(folder.Software()), software);
+    EXPECT_EQ(Query(*registry, kCurrentVersion, "CurrentType").data, Text("Uniprocessor Free"));
+    EXPECT_EQ(FolderNames(folder.Folder()), (std::vector<std::string>{"SOFTWARE", "SYSTEM"}));
+    // The same registry sets the value once nothing fails.
+    EXPECT_EQ(SetText(*registry, kCurrentVersion, "CurrentType", "Multiprocessor Free"),
+              platform::kErrorSuccess);
+  }
+
+  // Each host step in turn, with a leftover of an earlier cut rewrite to remove first.
+  int failed = 0;
+  int lastStep = 0;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE("failing step " + std::to_string(step));
+    HiveFolder folder;
+    WriteBytes(folder.Folder() / ".halshift~SOFTWARE.OLD123", "left");
+    const std::string software = ReadBytes(folder.Software());
+    const std::string system = ReadBytes(folder.System());
+    folder.faults.FailAtStep(step);
+    std::string error;
+    auto registry = folder.Open(error);
+    ASSERT_NE(registry, nullptr) << error;
+    const long status =
+        folder.faults.FailuresInjected() > 0
+            ? platform::kErrorSuccess
+            : SetText(*registry, kCurrentVersion, "CurrentType", "Multiprocessor Free");
+    if (folder.faults.FailuresInjected() == 0) {
+      EXPECT_EQ(status, platform::kErrorSuccess);
+      lastStep = folder.faults.StepCount();
+      break;
+    }
+    ++failed;
+    const std::string seen = Query(*registry, kCurrentVersion, "CurrentType").data;
+    if (ReadBytes(folder.Software()) == software) {
+      EXPECT_EQ(seen, Text("Uniprocessor Free"));
+    } else {
+      // Only the flush of the folder comes after the rename; the hive is then the new one,
+      // and the registry reads it so.
+      EXPECT_EQ(step, folder.faults.StepCount()) << "changed before its last step";
+      EXPECT_EQ(seen, Text("Multiprocessor Free"));
+    }
+    ExpectWholeAfterwards(folder, system);
+    if (HasFailure()) break;
+  }
+  // The leftover's removal, then mkstemp, commit, header, mode, flush, close, rename, folder.
+  std::cout << failed << " steps failed in turn\n";
+  EXPECT_EQ(failed, lastStep);
+  EXPECT_GE(failed, 9);
+}
+
+// Runs Open and the setting of CurrentType in a child ended before its step-th host step;
+// true when it was ended there, false when it ran to its end.
+bool SetStoppedAt(HiveFolder& folder, int step) {
+  const pid_t child = fork();
+  if (child == 0) {
+    std::string error;
+    folder.faults.StopAtStep(step);
+    auto registry = folder.Open(error);
+    if (!registry) _exit(2);
+    _exit(SetText(*registry, kCurrentVersion, "CurrentType", "Multiprocessor Free") ==
+                  platform::kErrorSuccess
+              ? 0
+              : 3);
+  }
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  const int code = WEXITSTATUS(status);
+  EXPECT_TRUE(code == 0 || code == FaultInjector::kStoppedExitCode) << "exit code " << code;
+  return code == FaultInjector::kStoppedExitCode;
+}
+
+TEST(HiveRegistrySweepTest, EveryStopOfTheRewriteLeavesTheOldHiveOrTheNewWhole) {
+  int stops = 0;
+  int oldSeen = 0;
+  int newSeen = 0;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE("stopped before step " + std::to_string(step));
+    HiveFolder folder;
+    WriteBytes(folder.Folder() / ".halshift~SOFTWARE.OLD123", "left");
+    const std::string system = ReadBytes(folder.System());
+    if (!SetStoppedAt(folder, step)) {
+      EXPECT_EQ(ExpectWholeAfterwards(folder, system), Text("Multiprocessor Free"));
+      break;
+    }
+    ++stops;
+    const std::string type = ExpectWholeAfterwards(folder, system);
+    if (type == Text("Uniprocessor Free")) ++oldSeen;
+    if (type == Text("Multiprocessor Free")) ++newSeen;
+    if (HasFailure()) break;
+  }
+  std::cout << stops << " stops, " << newSeen << " after the rename\n";
+  EXPECT_GE(stops, 9);
+  EXPECT_GE(oldSeen, 8);
+  EXPECT_EQ(newSeen, 1);  // stopped before the flush of the folder
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // NT 4.0 registry hives for the tests, written and walked cell by cell.
 #include "tests/support/nt4_hive.h"
 
+#include <hivex.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cctype>
 #include <fstream>
 #include <set>
@@ -561,6 +564,45 @@ HiveKey Nt4SystemHive() {
     root.At(std::string(set) + "\\Services\\Disk").Set(DwordValue("Start", 0));
   }
   return root;
+}
+
+void WriteNt4Hives(const std::filesystem::path& configFolder, const HiveKey& software,
+                   const HiveKey& system, HiveOptions options) {
+  std::error_code ec;
+  std::filesystem::create_directories(configFolder, ec);
+  ASSERT_FALSE(ec) << "cannot create " << configFolder;
+  options.fileName = std::string(kSoftwareHiveName);
+  WriteNt4Hive(configFolder / "SOFTWARE", software, options);
+  options.fileName = std::string(kSystemHiveName);
+  WriteNt4Hive(configFolder / "SYSTEM", system, options);
+}
+
+std::optional<HiveValue> ReadHiveValue(const std::filesystem::path& hive, std::string_view keyPath,
+                                       std::string_view valueName) {
+  hive_h* handle = hivex_open(hive.c_str(), 0);
+  if (handle == nullptr) return std::nullopt;
+  hive_node_h node = hivex_root(handle);
+  std::string_view rest = keyPath;
+  while (node != 0 && !rest.empty()) {
+    const std::size_t slash = rest.find('\\');
+    node = hivex_node_get_child(handle, node, std::string(rest.substr(0, slash)).c_str());
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+  }
+  std::optional<HiveValue> value;
+  const hive_value_h found =
+      node == 0 ? 0 : hivex_node_get_value(handle, node, std::string(valueName).c_str());
+  if (found != 0) {
+    std::uint32_t type = 0;  // any number, not only those hivex's enumeration names
+    std::size_t length = 0;
+    if (char* data = hivex_value_value(handle, found, reinterpret_cast<hive_type*>(&type), &length)) {
+      char* name = hivex_value_key(handle, found);
+      value = HiveValue{name != nullptr ? name : "", type, std::string(data, length)};
+      std::free(name);
+      std::free(data);
+    }
+  }
+  hivex_close(handle);
+  return value;
 }
 
 HiveWalk WalkHive(std::string_view bytes) { return Walker(bytes).Run(); }

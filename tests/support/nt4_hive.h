@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,6 +66,17 @@ HiveKey Nt4SoftwareHive();
 HiveKey Nt4SystemHive();
 inline constexpr std::string_view kSoftwareHiveName = "\\SystemRoot\\System32\\Config\\SOFTWARE";
 inline constexpr std::string_view kSystemHiveName = "\\SystemRoot\\System32\\Config\\SYSTEM";
+// Writes configFolder/SOFTWARE and configFolder/SYSTEM (the folder is created), each with the
+// options given but its own name in the header.
+void WriteNt4Hives(const std::filesystem::path& configFolder,
+                   const HiveKey& software = Nt4SoftwareHive(),
+                   const HiveKey& system = Nt4SystemHive(), HiveOptions options = {});
+
+// A value read straight through hivex from a hive file, by a backslash-separated key path
+// below the root ("Microsoft\\Windows NT\\CurrentVersion") and the value's name, with its data
+// as stored (strings in UTF-16LE); nothing when the file, the key or the value is missing.
+std::optional<HiveValue> ReadHiveValue(const std::filesystem::path& hive, std::string_view keyPath,
+                                       std::string_view valueName);
 
 // What a bounded walk of a hive's cells from its root finds.
 struct HiveWalk {
