@@ -6,14 +6,16 @@
 set -euo pipefail
 
 # The example machine images get stand-in system files built with mingw-w64's C compiler and
-# windres, checksummed with python3 and compressed with mscompress.
-linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
+# windres, checksummed with python3 and compressed with mscompress. libiso9660 reads media
+# kept as ISO images.
+linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libiso9660-dev libncurses-dev libgtest-dev
                 libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress)
 # hivex reads and writes the registry hives of an offline installation.
 linux_packages+=(libhivex-dev)
 # Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
-# the private X server; DejaVu Sans Mono draws the terminal's picture.
-test_packages=(gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
+# the private X server; DejaVu Sans Mono draws the terminal's picture. genisoimage and xorriso
+# make the ISO images of the tests.
+test_packages=(gcab tmux genisoimage xorriso clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
                wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
                openbox fonts-dejavu-core)
 

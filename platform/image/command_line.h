@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/image/vm_config.h"
+
 namespace halshift::image {
 
 // The arguments after the program name, separated by one blank. An empty argument, or one with
@@ -17,9 +19,6 @@ namespace halshift::image {
 // and the backslashes just before it, or before the closing quote, are doubled, as
 // CommandLineToArgvW reads them back.
 std::string JoinCommandLine(std::span<const char* const> arguments);
-
-// The processors of the machine that will start an offline installation: --cpus N.
-inline constexpr unsigned kMaxProcessors = 32;
 
 // The Linux build's own options. Each takes its value as the next argument or after "="
 // ("--cpus 2", "--cpus=2").
@@ -30,7 +29,7 @@ struct LinuxOptions {
     std::string folder;
   };
   std::vector<Drive> drives;           // --drive L=PATH, each letter once
-  std::optional<unsigned> cpus;        // --cpus N, 1 to kMaxProcessors
+  std::optional<unsigned> cpus;        // --cpus N, 1 to kMaxProcessors (vm_config.h)
   bool noApic = false;                 // --no-apic
   std::optional<std::string> vmConfig;  // --vm-config FILE
   std::optional<std::string> firmware;  // --firmware FILE

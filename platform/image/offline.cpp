@@ -17,8 +17,10 @@
 #include "hal/pe_file.h"
 #include "hal/setup_log.h"
 #include "hal/upgrade.h"
+#include "platform/image/firmware_area.h"
 #include "platform/image/hive_registry.h"
 #include "platform/image/image_state.h"
+#include "platform/image/iso_volume.h"
 
 namespace halshift::image {
 namespace {
@@ -27,11 +29,56 @@ constexpr std::string_view kKernelName = "NTOSKRNL.EXE";
 constexpr std::string_view kBootLoaderSection = "boot loader";
 constexpr std::string_view kCdromDevice = "\\Device\\CdRom0";
 constexpr std::string_view kArcNamePrefix = "\\ArcName\\";
-constexpr std::uint64_t kFirmwareAreaStart = 0xF0000;
 
+// An ISO 9660 image as a drive's volume.
+class IsoDrive final : public Volume {
+ public:
+  explicit IsoDrive(std::unique_ptr<IsoVolume> iso) : iso_(std::move(iso)) {}
+  std::optional<Entry> Find(std::span<const std::string> components) const override {
+    const auto found = iso_->Find(components);
+    if (!found) return std::nullopt;
+    return Entry{found->name, found->directory, found->size};
+  }
+  std::vector<Entry> List(std::span<const std::string> components) const override {
+    std::vector<Entry> entries;
+    for (const IsoVolume::Entry& entry : iso_->List(components)) {
+      entries.push_back({entry.name, entry.directory, entry.size});
+    }
+    return entries;
+  }
+  std::optional<std::string> Read(std::span<const std::string> components) const override {
+    return iso_->Read(components);
+  }
+
+ private:
+  std::unique_ptr<IsoVolume> iso_;
+};
+
+// The media named by --media when it is not a folder: an ISO 9660 image.
 std::unique_ptr<Volume> OpenMediaImage(const std::filesystem::path& path, std::string& error) {
-  error = path.string() + ": not a folder";
-  return nullptr;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "--media " + path.string() + ": neither a folder nor an ISO 9660 image file";
+    return nullptr;
+  }
+  std::string reason;
+  auto iso = IsoVolume::Open(path, reason);
+  if (!iso) {
+    error = "--media " + path.string() + ": " + reason +
+            "; give the CD's folder or an ISO 9660 image of it";
+    return nullptr;
+  }
+  return std::make_unique<IsoDrive>(std::move(iso));
+}
+
+// A file the command line names, read whole; nothing with error set when it cannot be.
+std::optional<std::string> ReadNamedFile(std::string_view option, const std::string& path,
+                                         std::string& error) {
+  auto bytes = host::ReadWhole(path);
+  if (!bytes) {
+    error = std::string(option) + " " + path + ": missing or unreadable; give a readable file";
+  }
+  return bytes;
 }
 
 // The real folder of a path a person named; nothing when it names no folder.
@@ -274,16 +321,37 @@ std::optional<OfflineMachine> DescribeOfflineMachine(const LinuxOptions& options
   machine.drives = options.drives;
   if (options.media) machine.media = *options.media;
   if (options.firmware) {
-    const auto bytes = host::ReadWhole(*options.firmware);
-    if (!bytes || bytes->size() != 0x10000) {
-      error = *options.firmware + ": not a 64 KiB firmware dump";
+    const auto bytes = ReadNamedFile("--firmware", *options.firmware, error);
+    if (!bytes) return std::nullopt;
+    std::string reason;
+    auto area = ReadFirmwareDump(
+        {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, reason);
+    if (!area) {
+      error = "--firmware " + *options.firmware + ": " + reason +
+              "; give a dump of the firmware area 0xF0000-0xFFFFF or of memory from 0";
       return std::nullopt;
     }
-    machine.firmwareArea.assign(bytes->begin(), bytes->end());
+    machine.firmwareArea = std::move(*area);
     return machine;
   }
-  error = "--cpus and --vm-config are not ready";
-  return std::nullopt;
+  MachineDescription description;
+  if (options.vmConfig) {
+    const auto text = ReadNamedFile("--vm-config", *options.vmConfig, error);
+    if (!text) return std::nullopt;
+    std::string reason;
+    const auto read = ReadVmConfig(*text, reason);
+    if (!read) {
+      error = "--vm-config " + *options.vmConfig + ": " + reason +
+              "; give a VirtualBox .vbox, a VMware .vmx or a libvirt domain XML file";
+      return std::nullopt;
+    }
+    description = *read;
+  } else {
+    description.processors = options.cpus.value_or(1);
+  }
+  if (options.noApic) description.apic = false;
+  machine.firmwareArea = BuildFirmwareArea(description);
+  return machine;
 }
 
 std::vector<std::string> NeededPaths(std::string_view systemRoot, std::string_view bootDrive) {
@@ -407,7 +475,7 @@ std::unique_ptr<MachineImage> MachineImage::OpenOffline(const OfflineMachine& ma
     state->readOnlyDrives[index] = true;
     state->volumes[index] = std::move(mediaVolume);
   }
-  state->regions.push_back({kFirmwareAreaStart, machine.firmwareArea.size(), {},
+  state->regions.push_back({kFirmwareAreaBase, machine.firmwareArea.size(), {},
                             machine.firmwareArea});
 
   // No path that the program reads or changes may lead out of the folders.
