@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -45,7 +46,7 @@ inline void MakeOfflineTree(const TempImage& tree) {
 }
 
 // The same machine as a machine image with nothing in use, for comparing with.
-inline void MakeIdleImage(const TempImage& image) {
+inline void MakeIdleImage(TempImage& image) {
   CopyExample(image, kTypicalExample);
   std::string ini = image.ReadImageFile("machine.ini").value_or("");
   ini = ini.substr(0, ini.find("[InUse]"));
