@@ -43,7 +43,7 @@ std::string CurrentType(const TempImage& tree) {
                   "CurrentType");
 }
 
-[[maybe_unused]] std::string Firmware(const char* machine) {
+std::string Firmware(const char* machine) {
   return std::string(HALSHIFT_FIRMWARE_FIXTURES) + "/" + machine;
 }
 
@@ -142,6 +142,77 @@ TEST(OfflineRunTest, UpgradeAndEnableLeaveWhatTheImageRunLeaves) {
   ExpectSameOutcome(OutcomeOf(tree, CurrentType(tree)), expected);
   EXPECT_TRUE(IsNt4Hive(tree.DrivePath(kSoftwareHive)));
   EXPECT_EQ(tree.ReadDriveFile(kSystemHive).value_or(""), system);
+}
+
+// Each way of describing the machine that will start the tree, and the media as a folder or an
+// ISO image: the same upgrade, with two processors seen.
+TEST(OfflineRunTest, EveryMachineSourceAndBothMediaKinds) {
+  const Outcome expected = ImageOutcome("upgrade_hal enable_recovery");
+  TempImage configs;
+  configs.WriteImageFile("nt4.vbox",
+                         "<?xml version=\"1.0\"?>\n<VirtualBox xmlns=\"http://www.virtualbox.org/\" "
+                         "version=\"1.16-linux\">\n<Machine name=\"nt4\" OSType=\"WindowsNT4\">\n"
+                         "<Hardware><CPU count=\"2\"/><BIOS><IOAPIC enabled=\"true\"/></BIOS>"
+                         "</Hardware>\n</Machine>\n</VirtualBox>\n");
+  configs.WriteImageFile("nt4.vmx", ".encoding = \"UTF-8\"\nconfig.version = \"8\"\n"
+                                    "virtualHW.version = \"4\"\nnumvcpus = \"2\"\nguestOS = \"winnt\"\n");
+  configs.WriteImageFile("nt4.xml", "<domain type='kvm'>\n  <name>nt4</name>\n  <memory unit='MiB'>128"
+                                    "</memory>\n  <vcpu placement='static'>2</vcpu>\n  <os><type "
+                                    "arch='i686'>hvm</type></os>\n</domain>\n");
+  const std::string folder = configs.Root().string() + "/";
+  struct Case {
+    const char* name;
+    std::vector<std::string> machine;
+    bool isoMedia;
+  };
+  const Case cases[] = {
+      {"--cpus", {"--cpus", "2"}, false},
+      {"--cpus=", {"--cpus=2"}, false},
+      {"VirtualBox", {"--vm-config", folder + "nt4.vbox"}, false},
+      {"VMware", {"--vm-config", folder + "nt4.vmx"}, false},
+      {"libvirt", {"--vm-config", folder + "nt4.xml"}, false},
+      {"a QEMU firmware dump", {"--firmware", Firmware("pc-128m-smp4-s2c2/000F0000.bin")}, false},
+      {"an ISO image", {"--cpus", "2"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempImage tree;
+    MakeOfflineTree(tree);
+    std::vector<std::string> arguments = OfflineArguments(tree, c.machine, {"upgrade_hal", "enable_recovery"});
+    if (c.isoMedia) {
+      const std::string iso = (tree.Root() / "sp6.iso").string();
+      const ProgramRun made = RunCommand({"genisoimage", "-quiet", "-J", "-R", "-o", iso, DriveFolder(tree, 'D')});
+      ASSERT_EQ(made.exitCode, 0) << made.err;
+      std::filesystem::remove_all(DriveFolder(tree, 'D'));
+      arguments[3] = iso;
+    }
+    const ProgramRun run = RunProgram(arguments);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::optional<std::string> log = ReadLog(tree);
+    EXPECT_NE(log.value_or("").find("Installed Processors:       2\r\n"), std::string::npos)
+        << log.value_or("");
+    ExpectSameOutcome(OutcomeOf(tree, CurrentType(tree)), expected);
+  }
+}
+
+// Without a keyword and without a terminal: the session inspects the tree, logs its state and
+// ends as a session whose window could not open, changing nothing but the log.
+TEST(OfflineRunTest, InspectionLogsTheStateOfTheTree) {
+  TempImage tree;
+  MakeOfflineTree(tree);
+  const TreeSnapshot before = SnapshotTree(tree.Root() / "drives");
+  const ProgramRun run = RunProgram(OfflineArguments(tree, {"--cpus", "4", "--no-apic"}, {}));
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  const std::string log = ReadLog(tree).value_or("");
+  EXPECT_NE(log.find("Current State:\r\nHAL:                        Uniprocessor HAL\r\n"
+                     "Installed Processors:       4\r\nHAL Recovery:               Not Present\r\n"),
+            std::string::npos)
+      << log;
+  TreeSnapshot after = SnapshotTree(tree.Root() / "drives");
+  for (auto it = after.begin(); it != after.end();) {
+    it = it->first.rfind("C/ORVSYSTEM", 0) == 0 ? after.erase(it) : std::next(it);
+  }
+  EXPECT_EQ(after, before) << Differences(before, after);
 }
 
 }  // namespace

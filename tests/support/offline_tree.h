@@ -76,16 +76,12 @@ inline std::string Drain(int fd) {
   return text;
 }
 
-// Runs the halshift program (HALSHIFT_BINARY) with the arguments, without a terminal (standard
-// input from /dev/null, output into pipes), and environment entries added to an empty one.
-inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
-                             const std::vector<std::string>& environment = {}) {
+// Runs a program with the arguments (argv[0] included), without a terminal (standard input
+// from /dev/null, output into pipes); with environment, in an environment of just those
+// entries, else in this process's own.
+inline ProgramRun RunExecutable(const char* program, const std::vector<std::string>& arguments,
+                                const std::vector<std::string>* environment) {
   ProgramRun run;
-  const char* program = std::getenv("HALSHIFT_BINARY");
-  if (program == nullptr) {
-    ADD_FAILURE() << "HALSHIFT_BINARY is not set";
-    return run;
-  }
   int out[2];
   int err[2];
   if (pipe(out) != 0 || pipe(err) != 0) {
@@ -100,11 +96,15 @@ inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
     dup2(err[1], 2);
     close(out[0]);
     close(err[0]);
-    std::vector<char*> argv{const_cast<char*>("halshift")};
+    std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    if (environment == nullptr) {
+      execvp(program, argv.data());
+      _exit(127);
+    }
     std::vector<char*> envp;
-    for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+    for (const std::string& entry : *environment) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
     execve(program, argv.data(), envp.data());
     _exit(127);
@@ -118,6 +118,25 @@ inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
   waitpid(child, &status, 0);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+// The halshift program (HALSHIFT_BINARY) with the arguments after its name, in an environment
+// of just the entries given.
+inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
+                             const std::vector<std::string>& environment = {}) {
+  const char* program = std::getenv("HALSHIFT_BINARY");
+  if (program == nullptr) {
+    ADD_FAILURE() << "HALSHIFT_BINARY is not set";
+    return {};
+  }
+  std::vector<std::string> argv = {"halshift"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return RunExecutable(program, argv, &environment);
+}
+
+// A tool of the system (genisoimage, ...) found on PATH, with its name first in arguments.
+inline ProgramRun RunCommand(const std::vector<std::string>& arguments) {
+  return RunExecutable(arguments.at(0).c_str(), arguments, nullptr);
 }
 
 // Everything below a folder: each entry's relative path with its kind, permission bits,
