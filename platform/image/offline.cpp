@@ -327,8 +327,7 @@ std::optional<OfflineMachine> DescribeOfflineMachine(const LinuxOptions& options
     auto area = ReadFirmwareDump(
         {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()}, reason);
     if (!area) {
-      error = "--firmware " + *options.firmware + ": " + reason +
-              "; give a dump of the firmware area 0xF0000-0xFFFFF or of memory from 0";
+      error = "--firmware " + *options.firmware + ": " + reason;
       return std::nullopt;
     }
     machine.firmwareArea = std::move(*area);
@@ -341,8 +340,7 @@ std::optional<OfflineMachine> DescribeOfflineMachine(const LinuxOptions& options
     std::string reason;
     const auto read = ReadVmConfig(*text, reason);
     if (!read) {
-      error = "--vm-config " + *options.vmConfig + ": " + reason +
-              "; give a VirtualBox .vbox, a VMware .vmx or a libvirt domain XML file";
+      error = "--vm-config " + *options.vmConfig + ": " + reason;
       return std::nullopt;
     }
     description = *read;
