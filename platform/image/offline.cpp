@@ -293,7 +293,43 @@ void DescribeDevices(MachineImage::State& state, const std::string& systemRoot,
   if (mediaLetter) state.dosDevices.emplace_back(std::string(1, *mediaLetter) + ":", kCdromDevice);
 }
 
-// The version GetVersion answers, from the installed kernel's version resource.
+// A decimal number of at most five digits, the whole text.
+std::optional<unsigned> ParseNumber(std::string_view digits) {
+  if (digits.empty() || digits.size() > 5) return std::nullopt;
+  unsigned number = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + static_cast<unsigned>(c - '0');
+  }
+  return number;
+}
+
+// The version the installation's registry records: CurrentVersion ("4.0") and
+// CurrentBuildNumber ("1381") under the CurrentVersion key.
+bool ReadRecordedVersion(MachineImage::State& state) {
+  std::array<std::uint8_t, record::kTextBufferSize> buffer{};
+  const auto text = [&](std::string_view value) -> std::string {
+    buffer.fill(0);
+    const auto result = state.otherRegistry->QueryValue(record::kCurrentVersionKey, value, buffer);
+    if (result.status != platform::kErrorSuccess) return {};
+    const auto* begin = reinterpret_cast<const char*>(buffer.data());
+    return std::string(begin, std::find(begin, begin + buffer.size(), '\0'));
+  };
+  const std::string version = text("CurrentVersion");
+  const auto dot = version.find('.');
+  const auto major = ParseNumber(std::string_view(version).substr(0, dot));
+  const auto minor = dot == std::string::npos ? std::nullopt : ParseNumber(version.substr(dot + 1));
+  const auto build = ParseNumber(text("CurrentBuildNumber"));
+  if (!major || !minor || !build || *major > 0xFF || *minor > 0xFF || *build > 0x7FFF) return false;
+  state.versionMajor = *major;
+  state.versionMinor = *minor;
+  state.build = *build;
+  return true;
+}
+
+// The version GetVersion answers, from the installed kernel's version resource. While a change
+// of system files that a cut ended is not finished, the kernel may be under another name; the
+// version the registry records then stands in, so that the session can finish the change.
 bool ReadKernelVersion(MachineImage::State& state, std::string& error) {
   const std::string kernel = winpath::Append(state.systemDirectory, kKernelName);
   const auto bytes = state.files.ReadFile(kernel);
@@ -301,15 +337,19 @@ bool ReadKernelVersion(MachineImage::State& state, std::string& error) {
       bytes ? hal::pe::ReadVersionResource(
                   {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()})
             : hal::pe::VersionResource{};
-  if (!bytes || version.state != hal::pe::VersionState::kPresent || !version.fileVersion) {
-    error = kernel + (bytes ? " has no version resource" : " is missing or unreadable") +
-            ": the folder holds no complete Windows NT installation";
-    return false;
+  if (bytes && version.state == hal::pe::VersionState::kPresent && version.fileVersion) {
+    state.versionMajor = version.fileVersion->major & 0xFFu;
+    state.versionMinor = version.fileVersion->minor & 0xFFu;
+    state.build = version.fileVersion->build & 0x7FFFu;
+    return true;
   }
-  state.versionMajor = version.fileVersion->major & 0xFFu;
-  state.versionMinor = version.fileVersion->minor & 0xFFu;
-  state.build = version.fileVersion->build & 0x7FFFu;
-  return true;
+  const std::string drive(1, state.systemDrive);
+  if (state.files.FindFirstFile(locations::IntentRecordPath(drive + ":")) && ReadRecordedVersion(state)) {
+    return true;
+  }
+  error = kernel + (bytes ? " has no version resource" : " is missing or unreadable") +
+          ": the folder holds no complete Windows NT installation";
+  return false;
 }
 
 }  // namespace

@@ -17,10 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/image/offline.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/machine_checks.h"
 #include "tests/support/nt4_hive.h"
+#include "platform/image/hive_registry.h"
 
 namespace halshift::testing {
 
@@ -137,6 +139,87 @@ inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
 // A tool of the system (genisoimage, ...) found on PATH, with its name first in arguments.
 inline ProgramRun RunCommand(const std::vector<std::string>& arguments) {
   return RunExecutable(arguments.at(0).c_str(), arguments, nullptr);
+}
+
+// The tree opened in this process as the program opens it, with recording stand-ins of the
+// services that talk to a person; fails the current test when it does not open.
+inline std::unique_ptr<OpenedMachine> OpenOfflineTree(const TempImage& tree,
+                                                      std::vector<std::string> machine = {"--cpus", "2"}) {
+  std::vector<std::string> words = {"--offline", DriveFolder(tree, 'C'), "--media", DriveFolder(tree, 'D')};
+  words.insert(words.end(), machine.begin(), machine.end());
+  std::vector<const char*> arguments;
+  for (const std::string& word : words) arguments.push_back(word.c_str());
+  std::string error;
+  const auto options = image::ParseLinuxOptions(arguments, error);
+  const auto offline = options ? image::DescribeOfflineMachine(*options, error) : std::nullopt;
+  auto opened = std::make_unique<OpenedMachine>();
+  if (offline) opened->image = image::MachineImage::OpenOffline(*offline, error);
+  if (!opened->image) {
+    ADD_FAILURE() << "the offline tree does not open: " << error;
+    return nullptr;
+  }
+  opened->platform = std::make_unique<platform::Platform>(platform::Platform{
+      opened->image->System(), opened->image->Registry(), opened->image->Files(),
+      opened->image->Memory(), opened->image->Links(), opened->ui, opened->out, opened->clock});
+  return opened;
+}
+
+// The end state of an offline tree, as machine_checks.h compares it: nothing is scheduled for
+// a restart, and "opens" means that both hives are still NT 4.0 hives and SYSTEM is the one
+// the tree was made with.
+inline EndState ReadOfflineEndState(const TempImage& tree) {
+  EndState state;
+  state.raw = SnapshotFolder(tree, kSystem32);
+  state.systemDirectory = state.raw;
+  state.bootDrive = SnapshotFolder(tree, "C:");
+  state.setupLog = tree.ReadDriveFile(kSetupLog).value_or("<missing>");
+  state.setupLogBackup = tree.ReadDriveFile(kSetupLogBackup).value_or("<missing>");
+  HiveOptions systemOptions;
+  systemOptions.fileName = std::string(kSystemHiveName);
+  state.opens = IsNt4Hive(tree.DrivePath(kSoftwareHive)) && IsNt4Hive(tree.DrivePath(kSystemHive)) &&
+                tree.ReadDriveFile(kSystemHive) == Nt4HiveBytes(Nt4SystemHive(), systemOptions);
+  image::FaultInjector faults;
+  std::string error;
+  const auto hives =
+      image::HiveRegistry::Open(tree.DrivePath(kSoftwareHive), tree.DrivePath(kSystemHive), faults, error);
+  state.currentType = hives ? ReadRegistryText(*hives, kCurrentVersionKeyPath, "CurrentType").text
+                            : "<hives do not open: " + error + ">";
+  return state;
+}
+
+// The typical run on a fresh tree, before and after, for comparing with.
+inline TypicalRun CleanOfflineRun() {
+  TypicalRun run;
+  TempImage original;
+  MakeOfflineTree(original);
+  run.before = ReadOfflineEndState(original);
+  TempImage clean;
+  MakeOfflineTree(clean);
+  {
+    auto machine = OpenOfflineTree(clean);
+    if (!machine) return run;
+    HalUtilityApp app(machine->Platform());
+    app.Startup(kTypicalCommandLine);
+    EXPECT_EQ(app.Shutdown(), 1);
+  }
+  run.after = ReadOfflineEndState(clean);
+  for (const auto& [name, file] : run.before.raw) run.knownContents.insert(file.bytes);
+  for (const auto& [name, file] : run.after.raw) run.knownContents.insert(file.bytes);
+  return run;
+}
+
+// One more offline start with no keyword; returns its session's log.
+inline std::string StartOfflineAgain(const TempImage& tree) {
+  const std::string earlier = ReadLog(tree).value_or("");
+  {
+    auto machine = OpenOfflineTree(tree);
+    if (!machine) return {};
+    HalUtilityApp app(machine->Platform());
+    app.Startup("");
+    app.Shutdown();
+  }
+  const std::string log = ReadLog(tree).value_or("");
+  return log.size() >= earlier.size() ? log.substr(earlier.size()) : log;
 }
 
 // Everything below a folder: each entry's relative path with its kind, permission bits,
