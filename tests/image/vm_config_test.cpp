@@ -99,6 +99,8 @@ TEST(VmConfigTest, EachFormat) {
       {"LibvirtVcpuText", Libvirt("<vcpu>\n  3\n</vcpu>"), 3, true},
       {"LibvirtCurrentZero", Libvirt("<vcpu current='0'>2</vcpu>"), 0, false, "<vcpu current> \"0\""},
       {"LibvirtVcpuEmpty", Libvirt("<vcpu/>"), 0, false, "<vcpu> \"\""},
+      // A value over two lines is shown on one.
+      {"LibvirtVcpuTwoLines", Libvirt("<vcpu>1\n2</vcpu>"), 0, false, "<vcpu> \"1?2\""},
       {"LibvirtTopologyTooLarge", Libvirt("<cpu><topology sockets='64' cores='64' threads='2'/></cpu>"), 0, false,
        "more than 254"},
       {"LibvirtTopologyBad", Libvirt("<cpu><topology sockets='x' cores='2' threads='1'/></cpu>"), 0, false,
@@ -190,6 +192,7 @@ TEST(XmlDocumentTest, RefusesBadDocuments) {
       {"LessThanInAttribute", "<a x='<'/>", "'<' in an attribute value"},
       {"UnknownEntity", "<a>&nbsp;</a>", "unknown entity &nbsp;"},
       {"BareAmpersand", "<a>fish & chips</a>", "bare '&'"},
+      {"AmpersandBeforeALaterSemicolon", "<a>&x\ny;</a>", "bare '&'"},
       {"ReferenceZero", "<a>&#0;</a>", "out of range"},
       {"ReferenceTooLarge", "<a>&#x110000;</a>", "out of range"},
       {"ReferenceSurrogate", "<a>&#xD800;</a>", "out of range"},
