@@ -308,12 +308,4 @@ std::optional<std::vector<std::uint8_t>> ReadFirmwareDump(std::span<const std::u
   return std::vector<std::uint8_t>(area.begin(), area.end());
 }
 
-bool FirmwareAreaMemory::ReadPhysical(std::uint32_t physicalAddress, std::span<std::uint8_t> destination) {
-  if (physicalAddress < kFirmwareAreaBase) return false;
-  const std::uint64_t offset = physicalAddress - kFirmwareAreaBase;
-  if (offset > area_.size() || destination.size() > area_.size() - offset) return false;
-  std::copy_n(area_.begin() + static_cast<std::ptrdiff_t>(offset), destination.size(), destination.begin());
-  return true;
-}
-
 }  // namespace halshift::image

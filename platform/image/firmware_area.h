@@ -1,8 +1,8 @@
 // The firmware area (0xF0000-0xFFFFF) of the machine that will start an offline installation:
 // built from its description, or taken from a dump of a real machine's memory.
 //
-// May contain: the C++ standard library, the platform interfaces and the firmware table readers
-// of inspect/. No file access: callers hand in the dump's bytes.
+// May contain: the C++ standard library and the firmware table readers of inspect/. No file
+// access: callers hand in the dump's bytes.
 #pragma once
 
 #include <cstddef>
@@ -10,11 +10,9 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/image/vm_config.h"
-#include "platform/platform.h"
 
 namespace halshift::image {
 
@@ -52,19 +50,5 @@ std::vector<std::uint8_t> BuildFirmwareArea(const MachineDescription& machine);
 // a machine without tables. Nothing with error set to a one-line reason otherwise.
 std::optional<std::vector<std::uint8_t>> ReadFirmwareDump(std::span<const std::uint8_t> file,
                                                           std::string& error);
-
-// The physical memory of a machine of which only the firmware area can be read: a read
-// succeeds when every byte of its range lies in kFirmwareAreaBase + [0, area size), and
-// otherwise fails and copies nothing, as a machine image's memory without other regions.
-class FirmwareAreaMemory : public platform::PhysicalMemory {
- public:
-  explicit FirmwareAreaMemory(std::vector<std::uint8_t> area) : area_(std::move(area)) {}
-  bool ReadPhysical(std::uint32_t physicalAddress, std::span<std::uint8_t> destination) override;
-  void Lock(std::span<std::uint8_t>) override {}
-  void Unlock(std::span<std::uint8_t>) override {}
-
- private:
-  std::vector<std::uint8_t> area_;
-};
 
 }  // namespace halshift::image

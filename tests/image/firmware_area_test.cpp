@@ -208,63 +208,6 @@ TEST(FirmwareAreaTest, MpTableAndSmbiosAgree) {
   }
 }
 
-// The survey over the area alone reads what it reads from a machine image's memory region.
-TEST(FirmwareAreaTest, AreaMemoryServesTheSurvey) {
-  for (const MachineDescription machine : {MachineDescription{1, true}, MachineDescription{2, true},
-                                           MachineDescription{8, true}, MachineDescription{3, false}}) {
-    SCOPED_TRACE(machine.processors);
-    const Bytes area = BuildFirmwareArea(machine);
-    testing::TempImage image;
-    image.WriteMinimalMachine();
-    const auto opened = testing::OpenMachine(image);
-    ASSERT_TRUE(opened);
-    FirmwareAreaMemory memory(area);
-    platform::Platform platform{opened->image->System(), opened->image->Registry(), opened->image->Files(),
-                                memory, opened->image->Links(), opened->ui, opened->out, opened->clock};
-    SystemSurvey survey(platform);
-    inspect::RunSystemSurvey(survey);
-    const Surveyed fromImage = SurveyOf(area);
-    EXPECT_EQ(survey.installedProcessors, fromImage.processors);
-    EXPECT_EQ(static_cast<std::int32_t>(survey.apicPresent), fromImage.apic);
-    EXPECT_EQ(survey.installedProcessors, static_cast<std::int32_t>(machine.processors));
-  }
-}
-
-TEST(FirmwareAreaTest, AreaMemoryReadsOnlyTheArea) {
-  Bytes area(kFirmwareAreaSize);
-  for (std::size_t i = 0; i < area.size(); ++i) area[i] = static_cast<std::uint8_t>(i * 13 + i / 256);
-  FirmwareAreaMemory memory(area);
-  struct Case {
-    const char* name;
-    std::uint32_t address;
-    std::size_t size;
-    bool reads;
-  };
-  const std::vector<Case> cases = {
-      {"WholeArea", 0xF0000, 0x10000, true},
-      {"LastByte", 0xFFFFF, 1, true},
-      {"Middle", 0xF5A00, 31, true},
-      {"Nothing", 0xF0000, 0, true},
-      {"NothingAtTheEnd", 0x100000, 0, true},
-      {"OneByteBefore", 0xEFFFF, 2, false},
-      {"OneBytePast", 0xFFFFF, 2, false},
-      {"BiosDataArea", 0x40E, 2, false},
-      {"Above", 0x100000, 1, false},
-      {"FarAbove", 0xFFFFFFFF, 1, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Bytes destination(c.size, 0xEE);
-    EXPECT_EQ(memory.ReadPhysical(c.address, destination), c.reads);
-    if (c.reads) {
-      EXPECT_TRUE(std::equal(destination.begin(), destination.end(),
-                             area.begin() + static_cast<std::ptrdiff_t>(c.address - kFirmwareAreaBase)));
-    } else {
-      EXPECT_EQ(destination, Bytes(c.size, 0xEE)) << "nothing is copied";
-    }
-  }
-}
-
 TEST(FirmwareAreaTest, NoApicMeansNoMpTable) {
   const Bytes area = BuildFirmwareArea({4, false});
   EXPECT_TRUE(MpPointers(area).empty());
