@@ -96,6 +96,17 @@ std::optional<MachineDescription> ReadVirtualBox(const XmlDocument& document, st
     }
     description.apic = *value;
   }
+  // VirtualBox 5.1 and later can also switch the local APICs off, and then the BIOS writes
+  // no MP table either.
+  if (const XmlElement* apic = DescendantWithAttribute(document, *hardware, "APIC", "mode")) {
+    const std::string_view mode = Trim(*XmlDocument::Attribute(*apic, "mode"));
+    if (mode == "Disabled") {
+      description.apic = false;
+    } else if (mode != "APIC" && mode != "X2APIC") {
+      error = "the VirtualBox <APIC mode> \"" + Shown(mode) + "\" is none of Disabled, APIC and X2APIC";
+      return std::nullopt;
+    }
+  }
   return description;
 }
 

@@ -68,6 +68,12 @@ TEST(VmConfigTest, EachFormat) {
       {"VboxCountTooLarge", Vbox("<CPU count=\"255\"/>"), 0, false, "from 1 to 254"},
       {"VboxCountNotNumber", Vbox("<CPU count=\"two\"/>"), 0, false, "\"two\""},
       {"VboxCountNegative", Vbox("<CPU count=\"-2\"/>"), 0, false, "\"-2\""},
+      {"VboxApicModeDisabled", Vbox("<BIOS><IOAPIC enabled='true'/><APIC mode='Disabled'/></BIOS>"), 1, false},
+      {"VboxApicModeX2apic", Vbox("<CPU count='2'/><BIOS><IOAPIC enabled='true'/><APIC mode='X2APIC'/></BIOS>"), 2, true},
+      {"VboxApicModeNoIoApic", Vbox("<BIOS><APIC mode='APIC'/></BIOS>"), 1, false},
+      {"VboxApicModeBad", Vbox("<BIOS><APIC mode='On'/></BIOS>"), 0, false, "<APIC mode> \"On\""},
+      // The processor's own x2APIC switch is not the firmware's APIC mode.
+      {"VboxX2apicCpuFeature", Vbox("<CPU count='2'><X2APIC enabled='false'/></CPU><BIOS><IOAPIC enabled='true'/></BIOS>"), 2, true},
       {"VboxIoApicNotBoolean", Vbox("<BIOS><IOAPIC enabled=\"yes\"/></BIOS>"), 0, false, "neither true nor false"},
       {"VboxNoHardware", "<VirtualBox><Machine name=\"x\"/></VirtualBox>", 0, false, "<Machine><Hardware>"},
       // The global VirtualBox.xml has a <Global> element, no machine.
