@@ -30,8 +30,18 @@ std::optional<unsigned> ParseCount(std::string_view text) {
   return value;
 }
 
+// At most 40 bytes of a value from the file, with line breaks and other control characters
+// shown as '?', so that a reason stays one line.
+std::string Shown(std::string_view value) {
+  std::string shown(Trim(value).substr(0, 40));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return shown;
+}
+
 std::string CountProblem(std::string_view what, std::string_view value) {
-  return std::string(what) + " \"" + std::string(Trim(value).substr(0, 40)) +
+  return std::string(what) + " \"" + Shown(value) +
          "\" is not a processor count from 1 to " + std::to_string(kMaxProcessors);
 }
 
@@ -80,11 +90,22 @@ std::optional<MachineDescription> ReadVirtualBox(const XmlDocument& document, st
     const std::string_view enabled = *XmlDocument::Attribute(*ioapic, "enabled");
     const auto value = ParseXmlBoolean(enabled);
     if (!value) {
-      error = "the VirtualBox <IOAPIC enabled> \"" + std::string(Trim(enabled).substr(0, 40)) +
+      error = "the VirtualBox <IOAPIC enabled> \"" + Shown(enabled) +
               "\" is neither true nor false";
       return std::nullopt;
     }
     description.apic = *value;
+  }
+  // VirtualBox 5.1 and later can also switch the local APICs off, and then the BIOS writes
+  // no MP table either.
+  if (const XmlElement* apic = DescendantWithAttribute(document, *hardware, "APIC", "mode")) {
+    const std::string_view mode = Trim(*XmlDocument::Attribute(*apic, "mode"));
+    if (mode == "Disabled") {
+      description.apic = false;
+    } else if (mode != "APIC" && mode != "X2APIC") {
+      error = "the VirtualBox <APIC mode> \"" + Shown(mode) + "\" is none of Disabled, APIC and X2APIC";
+      return std::nullopt;
+    }
   }
   return description;
 }
@@ -139,7 +160,7 @@ std::optional<MachineDescription> ReadXml(std::string_view text, std::string& er
   const std::string& root = document->Root().name;
   if (root == "VirtualBox") return ReadVirtualBox(*document, error);
   if (root == "domain") return ReadLibvirt(*document, error);
-  error = "the XML file (root element <" + root.substr(0, 40) +
+  error = "the XML file (root element <" + Shown(root) +
           ">) is neither a VirtualBox .vbox nor a libvirt domain";
   return std::nullopt;
 }

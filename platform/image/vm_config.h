@@ -25,7 +25,8 @@ struct MachineDescription {
 // - VirtualBox (root element <VirtualBox>): the count attribute of <CPU> under the machine's
 //   <Hardware> (VirtualBox's default 1), and the enabled attribute of <IOAPIC> under it
 //   (<BIOS><IOAPIC>; VirtualBox's default false). VirtualBox's BIOS writes an MP table only
-//   with the I/O APIC, so that setting is the APIC flag.
+//   with the I/O APIC, so that setting is the APIC flag; <APIC mode="Disabled"> (VirtualBox
+//   5.1 and later; "APIC" and "X2APIC" keep them) takes the APICs away as well.
 // - VMware (lines `key = "value"` with config.version, virtualHW.version or numvcpus among
 //   the keys, matched without regard to case): numvcpus (VMware's default 1); a VMware
 //   machine always has its APICs.

@@ -127,6 +127,9 @@ class Parser {
     const std::size_t end = text_.find(';', pos_);
     if (end == std::string_view::npos || end - pos_ > 12) return Fail("a bare '&'");
     const std::string_view name = text_.substr(pos_, end - pos_);
+    if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return IsNameChar(c) || c == '#'; })) {
+      return Fail("a bare '&'");
+    }
     if (name == "lt") {
       out += '<';
     } else if (name == "gt") {

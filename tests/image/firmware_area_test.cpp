@@ -185,16 +185,26 @@ TEST(FirmwareAreaTest, MpTableAndSmbiosAgree) {
     EXPECT_EQ(inspect::firmware::CountSmbiosProcessors(table4, fields.structureCount),
               static_cast<std::int32_t>(processors));
     // The last structure is the end marker, and the walk over the count ends at the length.
+    // Each socket holds one enabled core, so that SMBIOS reports no more cores than the MP
+    // table lists processors.
     std::size_t at = 0;
     std::uint8_t lastType = 0;
+    unsigned enabledCores = 0;
     for (unsigned i = 0; i < fields.structureCount; ++i) {
       lastType = table4[at];
+      if (lastType == 4) {
+        EXPECT_GE(table4[at + 1], 0x28);
+        EXPECT_EQ(table4[at + 0x23], 1) << "core count";
+        EXPECT_EQ(table4[at + 0x25], 1) << "thread count";
+        enabledCores += table4[at + 0x24];
+      }
       at += table4[at + 1];
       while (at + 1 < table4.size() && (table4[at] != 0 || table4[at + 1] != 0)) ++at;
       at += 2;
     }
     EXPECT_EQ(lastType, 127);
     EXPECT_EQ(at, fields.length);
+    EXPECT_EQ(enabledCores, processors);
   }
 }
 

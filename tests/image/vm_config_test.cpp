@@ -68,6 +68,12 @@ TEST(VmConfigTest, EachFormat) {
       {"VboxCountTooLarge", Vbox("<CPU count=\"255\"/>"), 0, false, "from 1 to 254"},
       {"VboxCountNotNumber", Vbox("<CPU count=\"two\"/>"), 0, false, "\"two\""},
       {"VboxCountNegative", Vbox("<CPU count=\"-2\"/>"), 0, false, "\"-2\""},
+      {"VboxApicModeDisabled", Vbox("<BIOS><IOAPIC enabled='true'/><APIC mode='Disabled'/></BIOS>"), 1, false},
+      {"VboxApicModeX2apic", Vbox("<CPU count='2'/><BIOS><IOAPIC enabled='true'/><APIC mode='X2APIC'/></BIOS>"), 2, true},
+      {"VboxApicModeNoIoApic", Vbox("<BIOS><APIC mode='APIC'/></BIOS>"), 1, false},
+      {"VboxApicModeBad", Vbox("<BIOS><APIC mode='On'/></BIOS>"), 0, false, "<APIC mode> \"On\""},
+      // The processor's own x2APIC switch is not the firmware's APIC mode.
+      {"VboxX2apicCpuFeature", Vbox("<CPU count='2'><X2APIC enabled='false'/></CPU><BIOS><IOAPIC enabled='true'/></BIOS>"), 2, true},
       {"VboxIoApicNotBoolean", Vbox("<BIOS><IOAPIC enabled=\"yes\"/></BIOS>"), 0, false, "neither true nor false"},
       {"VboxNoHardware", "<VirtualBox><Machine name=\"x\"/></VirtualBox>", 0, false, "<Machine><Hardware>"},
       // The global VirtualBox.xml has a <Global> element, no machine.
@@ -99,6 +105,8 @@ TEST(VmConfigTest, EachFormat) {
       {"LibvirtVcpuText", Libvirt("<vcpu>\n  3\n</vcpu>"), 3, true},
       {"LibvirtCurrentZero", Libvirt("<vcpu current='0'>2</vcpu>"), 0, false, "<vcpu current> \"0\""},
       {"LibvirtVcpuEmpty", Libvirt("<vcpu/>"), 0, false, "<vcpu> \"\""},
+      // A value over two lines is shown on one.
+      {"LibvirtVcpuTwoLines", Libvirt("<vcpu>1\n2</vcpu>"), 0, false, "<vcpu> \"1?2\""},
       {"LibvirtTopologyTooLarge", Libvirt("<cpu><topology sockets='64' cores='64' threads='2'/></cpu>"), 0, false,
        "more than 254"},
       {"LibvirtTopologyBad", Libvirt("<cpu><topology sockets='x' cores='2' threads='1'/></cpu>"), 0, false,
@@ -190,6 +198,7 @@ TEST(XmlDocumentTest, RefusesBadDocuments) {
       {"LessThanInAttribute", "<a x='<'/>", "'<' in an attribute value"},
       {"UnknownEntity", "<a>&nbsp;</a>", "unknown entity &nbsp;"},
       {"BareAmpersand", "<a>fish & chips</a>", "bare '&'"},
+      {"AmpersandBeforeALaterSemicolon", "<a>&x\ny;</a>", "bare '&'"},
       {"ReferenceZero", "<a>&#0;</a>", "out of range"},
       {"ReferenceTooLarge", "<a>&#x110000;</a>", "out of range"},
       {"ReferenceSurrogate", "<a>&#xD800;</a>", "out of range"},
