@@ -15,6 +15,8 @@
 #include <fstream>
 #include <iostream>
 
+#include "app/registry_record.h"
+#include "inspect/survey.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/nt4_hive.h"
 
@@ -455,6 +457,26 @@ TEST(HiveRegistryTest, SetsValuesOfEachTypeAndNeverKeysOrSystem) {
   EXPECT_EQ(SetText(*registry, "System\\Select", "Current", "x"), platform::kErrorAccessDenied);
   EXPECT_EQ(SetText(*registry, "Hardware\\Description", "x", "x"), platform::kErrorFileNotFound);
   EXPECT_EQ(ReadBytes(folder.Software()), before);
+  EXPECT_EQ(ReadBytes(folder.System()), system);
+}
+
+// The program's own readers and writer of the registry record and the survey, over the hives.
+TEST(HiveRegistryTest, TheProgramReadsAndWritesItsRecordThroughTheHives) {
+  HiveFolder folder;
+  const std::string system = ReadBytes(folder.System());
+  {
+    auto registry = folder.Open();
+    ASSERT_NE(registry, nullptr);
+    EXPECT_EQ(record::ReadCurrentType(*registry), "Uniprocessor Free");
+    EXPECT_EQ(record::ReadSystemRoot(*registry), "C:\\WINNT");
+    EXPECT_EQ(record::ReadSystemDirectory(*registry), "C:\\WINNT\\System32");
+    EXPECT_EQ(inspect::ReadServicePack(*registry), 6);
+    EXPECT_EQ(record::WriteCurrentType(*registry, "Multiprocessor Free"), platform::kErrorSuccess);
+  }
+  auto again = folder.Open();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(record::ReadCurrentType(*again), "Multiprocessor Free");
+  EXPECT_TRUE(IsNt4Hive(folder.Software()));
   EXPECT_EQ(ReadBytes(folder.System()), system);
 }
 
