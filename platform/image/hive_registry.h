@@ -95,9 +95,13 @@ class HiveRegistry final : public platform::Registry {
   // in the middle of (the hive folders' private temporary files named after the hives).
   // faults: the image's injector; the rewrite's host steps are counted through it and it is
   // asked about kRegSetValue and kRenameTemporary as the image's own writes are.
+  // With Leftovers::kKeep (a look at the hives before the installation is accepted), Open
+  // changes nothing at all and the leftovers wait for the next Open that removes them.
+  enum class Leftovers { kRemove, kKeep };
   static std::unique_ptr<HiveRegistry> Open(const std::filesystem::path& softwareHive,
                                             const std::filesystem::path& systemHive,
-                                            FaultInjector& faults, std::string& error);
+                                            FaultInjector& faults, std::string& error,
+                                            Leftovers leftovers = Leftovers::kRemove);
   ~HiveRegistry() override;
   HiveRegistry(const HiveRegistry&) = delete;
   HiveRegistry& operator=(const HiveRegistry&) = delete;

@@ -561,11 +561,22 @@ TEST(HiveRegistryTest, OpenRemovesTheLeftoversOfACutRewriteOnly) {
                            "SYSTEM.ALT"}) {
     WriteBytes(folder.Folder() / name, "x");
   }
+  const std::vector<std::string> all = FolderNames(folder.Folder());
+  // A look that keeps them changes nothing.
+  std::string error;
+  EXPECT_NE(HiveRegistry::Open(folder.Software(), folder.System(), folder.faults, error,
+                               HiveRegistry::Leftovers::kKeep),
+            nullptr)
+      << error;
+  EXPECT_EQ(FolderNames(folder.Folder()), all);
+  EXPECT_EQ(folder.faults.StepCount(), 0);
+
   auto registry = folder.Open();
   ASSERT_NE(registry, nullptr);
   EXPECT_EQ(FolderNames(folder.Folder()),
             (std::vector<std::string>{".halshift~SAM.abc123", ".halshift~SOFTWARE", "SOFTWARE",
                                       "SOFTWARE.LOG", "SYSTEM", "SYSTEM.ALT"}));
+  EXPECT_EQ(folder.faults.StepCount(), 2);
 }
 
 // ---- the rewrite failed and stopped ----
