@@ -317,7 +317,7 @@ std::optional<ValueData> ReadValue(hive_h* handle, hive_value_h value) {
 std::string FileName(const std::filesystem::path& path) { return path.filename().string(); }
 
 // The leftovers of a rewrite of this hive: private temporary files named after it.
-std::vector<std::filesystem::path> Leftovers(const std::filesystem::path& hivePath) {
+std::vector<std::filesystem::path> LeftoversOf(const std::filesystem::path& hivePath) {
   std::vector<std::filesystem::path> found;
   const std::filesystem::path folder = hivePath.parent_path();
   const std::string prefix = std::string(host::kPrivatePrefix) + FileName(hivePath) + ".";
@@ -374,7 +374,8 @@ HiveRegistry::~HiveRegistry() = default;
 
 std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::filesystem::path& softwareHive,
                                                  const std::filesystem::path& systemHive,
-                                                 FaultInjector& faults, std::string& error) {
+                                                 FaultInjector& faults, std::string& error,
+                                                 Leftovers leftovers) {
   std::unique_ptr<Hive> opened[2];
   const std::filesystem::path* paths[2] = {&softwareHive, &systemHive};
   for (int i = 0; i < 2; ++i) {
@@ -388,7 +389,8 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::filesystem::path& so
   }
   // Only now, with both hives found good, the remains of a cut rewrite go.
   for (const auto* path : paths) {
-    for (const auto& leftover : Leftovers(*path)) {
+    if (leftovers == Leftovers::kKeep) break;
+    for (const auto& leftover : LeftoversOf(*path)) {
       if (!faults.StepFails()) unlink(leftover.c_str());
     }
   }

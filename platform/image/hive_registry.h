@@ -32,14 +32,14 @@ inline constexpr std::size_t kMinorOffset = 0x18;
 inline constexpr std::size_t kFileTypeOffset = 0x1C;
 inline constexpr std::size_t kBinsSizeOffset = 0x28;
 inline constexpr std::size_t kChecksumOffset = 0x1FC;   // over the 127 double words before it
-inline constexpr std::uint32_t kNewestMinor = 3;  // format 1.3: NT 3.51 and NT 4.0
+inline constexpr std::uint32_t kNewestMinor = 3;  // format 1.3, the one NT 4.0 writes
 
 struct Header {
   std::uint32_t sequence1 = 0;
   std::uint32_t sequence2 = 0;
   std::uint32_t major = 0;
   std::uint32_t minor = 0;
-  std::uint32_t fileType = 0;   // 0: a primary hive (1 is a .LOG, 2 an .ALT)
+  std::uint32_t fileType = 0;   // 0: a primary hive (a log file has another)
   std::uint32_t binsSize = 0;   // bytes of hive bins after the header block
   std::uint32_t checksum = 0;
 };
@@ -53,6 +53,7 @@ enum class HeaderProblem {
   kChecksum,    // the header's checksum does not match
 };
 
+// The little-endian double word at offset; the caller checks that it lies in bytes.
 std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t offset);
 // The XOR of the header block's first 127 double words.
 std::uint32_t HeaderChecksum(std::span<const std::uint8_t> header);
@@ -94,9 +95,13 @@ class HiveRegistry final : public platform::Registry {
   // in the middle of (the hive folders' private temporary files named after the hives).
   // faults: the image's injector; the rewrite's host steps are counted through it and it is
   // asked about kRegSetValue and kRenameTemporary as the image's own writes are.
+  // With Leftovers::kKeep (a look at the hives before the installation is accepted), Open
+  // changes nothing at all and the leftovers wait for the next Open that removes them.
+  enum class Leftovers { kRemove, kKeep };
   static std::unique_ptr<HiveRegistry> Open(const std::filesystem::path& softwareHive,
                                             const std::filesystem::path& systemHive,
-                                            FaultInjector& faults, std::string& error);
+                                            FaultInjector& faults, std::string& error,
+                                            Leftovers leftovers = Leftovers::kRemove);
   ~HiveRegistry() override;
   HiveRegistry(const HiveRegistry&) = delete;
   HiveRegistry& operator=(const HiveRegistry&) = delete;

@@ -15,6 +15,8 @@
 #include <fstream>
 #include <iostream>
 
+#include "app/registry_record.h"
+#include "inspect/survey.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/nt4_hive.h"
 
@@ -458,6 +460,26 @@ TEST(HiveRegistryTest, SetsValuesOfEachTypeAndNeverKeysOrSystem) {
   EXPECT_EQ(ReadBytes(folder.System()), system);
 }
 
+// The program's own readers and writer of the registry record and the survey, over the hives.
+TEST(HiveRegistryTest, TheProgramReadsAndWritesItsRecordThroughTheHives) {
+  HiveFolder folder;
+  const std::string system = ReadBytes(folder.System());
+  {
+    auto registry = folder.Open();
+    ASSERT_NE(registry, nullptr);
+    EXPECT_EQ(record::ReadCurrentType(*registry), "Uniprocessor Free");
+    EXPECT_EQ(record::ReadSystemRoot(*registry), "C:\\WINNT");
+    EXPECT_EQ(record::ReadSystemDirectory(*registry), "C:\\WINNT\\System32");
+    EXPECT_EQ(inspect::ReadServicePack(*registry), 6);
+    EXPECT_EQ(record::WriteCurrentType(*registry, "Multiprocessor Free"), platform::kErrorSuccess);
+  }
+  auto again = folder.Open();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(record::ReadCurrentType(*again), "Multiprocessor Free");
+  EXPECT_TRUE(IsNt4Hive(folder.Software()));
+  EXPECT_EQ(ReadBytes(folder.System()), system);
+}
+
 // ---- refused hives ----
 
 TEST(HiveRegistryTest, RefusesAHiveThatCannotBeChangedSafelyAndChangesNothing) {
@@ -539,11 +561,22 @@ TEST(HiveRegistryTest, OpenRemovesTheLeftoversOfACutRewriteOnly) {
                            "SYSTEM.ALT"}) {
     WriteBytes(folder.Folder() / name, "x");
   }
+  const std::vector<std::string> all = FolderNames(folder.Folder());
+  // A look that keeps them changes nothing.
+  std::string error;
+  EXPECT_NE(HiveRegistry::Open(folder.Software(), folder.System(), folder.faults, error,
+                               HiveRegistry::Leftovers::kKeep),
+            nullptr)
+      << error;
+  EXPECT_EQ(FolderNames(folder.Folder()), all);
+  EXPECT_EQ(folder.faults.StepCount(), 0);
+
   auto registry = folder.Open();
   ASSERT_NE(registry, nullptr);
   EXPECT_EQ(FolderNames(folder.Folder()),
             (std::vector<std::string>{".halshift~SAM.abc123", ".halshift~SOFTWARE", "SOFTWARE",
                                       "SOFTWARE.LOG", "SYSTEM", "SYSTEM.ALT"}));
+  EXPECT_EQ(folder.faults.StepCount(), 2);
 }
 
 // ---- the rewrite failed and stopped ----
