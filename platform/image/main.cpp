@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     
     namespace terminal = halshift::terminal;
     std::unique_ptr<terminal::Terminal> screen = terminal::MakeCursesTerminal();
-    terminal::ImageBrowseSource browse(*image, image->Files());
+    terminal::ImageBrowseSource browse(image->Files());
     int exitCode = 0;
     {
       // The face restores the terminal when it goes, before the exit code is returned.
