@@ -80,9 +80,10 @@ inline std::string Drain(int fd) {
 
 // Runs a program with the arguments (argv[0] included), without a terminal (standard input
 // from /dev/null, output into pipes); with environment, in an environment of just those
-// entries, else in this process's own.
+// entries, else in this process's own. Without capture, its output goes to /dev/null (for a
+// program that leaves a server behind that would hold the pipes open).
 inline ProgramRun RunExecutable(const char* program, const std::vector<std::string>& arguments,
-                                const std::vector<std::string>* environment) {
+                                const std::vector<std::string>* environment, bool capture = true) {
   ProgramRun run;
   int out[2];
   int err[2];
@@ -92,10 +93,12 @@ inline ProgramRun RunExecutable(const char* program, const std::vector<std::stri
   }
   const pid_t child = fork();
   if (child == 0) {
-    const int nothing = open("/dev/null", O_RDONLY);
+    const int nothing = open("/dev/null", O_RDWR);
     dup2(nothing, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
+    dup2(capture ? out[1] : nothing, 1);
+    dup2(capture ? err[1] : nothing, 2);
+    close(out[1]);
+    close(err[1]);
     close(out[0]);
     close(err[0]);
     std::vector<char*> argv;
@@ -137,8 +140,8 @@ inline ProgramRun RunProgram(const std::vector<std::string>& arguments,
 }
 
 // A tool of the system (genisoimage, ...) found on PATH, with its name first in arguments.
-inline ProgramRun RunCommand(const std::vector<std::string>& arguments) {
-  return RunExecutable(arguments.at(0).c_str(), arguments, nullptr);
+inline ProgramRun RunCommand(const std::vector<std::string>& arguments, bool capture = true) {
+  return RunExecutable(arguments.at(0).c_str(), arguments, nullptr, capture);
 }
 
 // The tree opened in this process as the program opens it, with recording stand-ins of the
