@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -419,6 +420,12 @@ std::unique_ptr<MachineImage> MachineImage::OpenOffline(const OfflineMachine& ma
   if (!systemFolder) {
     error = machine.systemDrive.string() +
             ": not a folder; give --offline the root folder of the installation's system drive";
+    return nullptr;
+  }
+
+  if (access(systemFolder->c_str(), W_OK) != 0) {
+    error = systemFolder->string() +
+            ": cannot be changed (a read-only mount or folder); mount the system drive read-write";
     return nullptr;
   }
 

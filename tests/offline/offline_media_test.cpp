@@ -70,6 +70,25 @@ TEST(OfflineMediaTest, AnIsoImageReadsAsTheCdsFolderAndRefusesEveryChange) {
   EXPECT_EQ(files.GetFileAttributes("C:\\WINNT\\Y.DLL"), platform::kFileAttributeReadOnly);
 }
 
+// ".." stops at a drive's root: the files beside the drive folders (the example's machine.ini
+// and registry.reg) are out of reach, and a folder made "above" the root is made in it.
+TEST(OfflineMediaTest, DotDotStopsAtTheDrivesRoot) {
+  TempImage tree;
+  MakeOfflineTree(tree);
+  auto machine = OpenOfflineTree(tree);
+  ASSERT_TRUE(machine);
+  platform::FileSystem& files = machine->Platform().files;
+  ASSERT_TRUE(std::filesystem::exists(tree.Root() / "registry.reg"));
+  for (const char* path : {"C:\\..\\..\\registry.reg", "C:\\WINNT\\..\\..\\..\\machine.ini",
+                           "D:\\..\\..\\registry.reg", "\\..\\drives\\C\\BOOT.INI"}) {
+    EXPECT_FALSE(files.ReadFile(path)) << path;
+    EXPECT_FALSE(files.FindFirstFile(path)) << path;
+  }
+  EXPECT_TRUE(files.CreateDirectory("C:\\..\\..\\ABOVE"));
+  EXPECT_TRUE(std::filesystem::is_directory(tree.DrivePath("C:\\ABOVE")));
+  EXPECT_FALSE(std::filesystem::exists(tree.Root() / "ABOVE"));
+}
+
 TEST(OfflineMediaTest, TheCdsFolderIsReadOnlyToo) {
   TempImage tree;
   MakeOfflineTree(tree);

@@ -195,6 +195,36 @@ TEST(OfflineRunTest, EveryMachineSourceAndBothMediaKinds) {
   }
 }
 
+// The running entry found without setup.log (from the boot menu entry of the system root's
+// directory), and on a boot partition of its own given with --drive.
+TEST(OfflineRunTest, TheRunningEntryWithoutSetupLogAndOnABootPartitionOfItsOwn) {
+  const Outcome expected = ImageOutcome("upgrade_hal enable_recovery");
+  for (const bool separateBoot : {false, true}) {
+    SCOPED_TRACE(separateBoot ? "a boot partition of its own" : "no setup.log");
+    TempImage tree;
+    MakeOfflineTree(tree);
+    std::vector<std::string> arguments = OfflineArguments(tree, {"--cpus", "2"}, {"upgrade_hal", "enable_recovery"});
+    const std::filesystem::path boot = tree.Root() / "drives" / "E";
+    if (separateBoot) {
+      std::filesystem::create_directories(boot);
+      for (const char* name : {"BOOT.INI", "NTLDR", "NTDETECT.COM"}) {
+        std::filesystem::rename(tree.DrivePath(std::string("C:\\") + name), boot / name);
+      }
+      arguments.insert(arguments.begin(), {"--drive", "E=" + boot.string()});
+    } else {
+      std::filesystem::remove(tree.DrivePath(kSetupLog));
+    }
+    const ProgramRun run = RunProgram(arguments);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.out, std::string(kRunningEntry) + "\n");
+    EXPECT_EQ(CurrentType(tree), "Multiprocessor Free");
+    EXPECT_EQ(SnapshotFolder(tree, kSystem32), expected.systemDirectory);
+    const std::string menu = separateBoot ? tree.ReadImageFile("drives/E/BOOT.INI").value_or("")
+                                          : tree.ReadDriveFile("C:\\BOOT.INI").value_or("");
+    EXPECT_EQ(menu, expected.bootMenu);
+  }
+}
+
 // Without a keyword and without a terminal: the session inspects the tree, logs its state and
 // ends as a session whose window could not open, changing nothing but the log.
 TEST(OfflineRunTest, InspectionLogsTheStateOfTheTree) {
