@@ -42,6 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const XmlElement& element = elements[index];
     Check(!element.name.empty());
     if (index > 0) Check(element.parent < index);
+    Check(element.end > index && element.end <= elements.size());
+    // The subtree ends inside the parent's, and the element's parent chain reaches every
+    // element of it.
+    if (index > 0) Check(element.end <= elements[element.parent].end);
+    for (std::size_t inside = index + 1; inside < element.end && inside < index + 64; ++inside) {
+      std::size_t up = elements[inside].parent;
+      while (up > index) up = elements[up].parent;
+      Check(up == index);
+    }
+    if (element.end < elements.size()) {
+      std::size_t up = elements[element.end].parent;
+      while (up > index) up = elements[up].parent;
+      Check(up != index);
+    }
     for (std::size_t child : element.children) {
       Check(child > index && child < elements.size() && elements[child].parent == index);
     }

@@ -118,7 +118,7 @@ void AppendStrings(Bytes& out, std::initializer_list<std::string_view> strings) 
   out.push_back(0);
 }
 
-// The MP configuration table's entries, in the order the MP specification asks for.
+// The MP configuration table's entries, ordered by entry type as the table format requires.
 Bytes MpTableEntries(unsigned processors, std::uint16_t& count) {
   Bytes entries;
   count = 0;

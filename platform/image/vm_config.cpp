@@ -57,10 +57,7 @@ const XmlElement* DescendantWithAttribute(const XmlDocument& document, const Xml
                                           std::string_view name, std::string_view attribute) {
   const auto& elements = document.Elements();
   const auto first = static_cast<std::size_t>(&ancestor - elements.data());
-  for (std::size_t index = first + 1; index < elements.size(); ++index) {
-    std::size_t up = elements[index].parent;
-    while (up > first) up = elements[up].parent;
-    if (up != first) break;
+  for (std::size_t index = first + 1; index < ancestor.end; ++index) {
     if (elements[index].name == name && XmlDocument::Attribute(elements[index], attribute)) {
       return &elements[index];
     }

@@ -222,6 +222,7 @@ class Parser {
     }
     const std::size_t index = elements_.size();
     element.parent = elements_.empty() ? 0 : parent;
+    element.end = index + 1;  // grows as descendants close
     elements_.push_back(std::move(element));
     if (index != 0) elements_[parent].children.push_back(index);
     return true;
@@ -267,6 +268,7 @@ class Parser {
         if (name != current.name) {
           return Fail("end tag </" + name + "> does not match <" + current.name + ">");
         }
+        current.end = elements_.size();
         open.pop_back();
       } else {
         ++pos_;
@@ -304,13 +306,9 @@ const XmlElement* XmlDocument::Child(const XmlElement& parent, std::string_view 
 }
 
 const XmlElement* XmlDocument::Descendant(const XmlElement& ancestor, std::string_view name) const {
-  // Elements are stored in document order, and an element's descendants follow it directly:
-  // they end where the next element comes whose parent chain does not reach the ancestor.
+  // Elements are stored in document order, so an element's descendants follow it directly.
   const auto first = static_cast<std::size_t>(&ancestor - elements_.data());
-  for (std::size_t index = first + 1; index < elements_.size(); ++index) {
-    std::size_t up = elements_[index].parent;
-    while (up > first) up = elements_[up].parent;
-    if (up != first) return nullptr;
+  for (std::size_t index = first + 1; index < ancestor.end; ++index) {
     if (elements_[index].name == name) return &elements_[index];
   }
   return nullptr;

@@ -24,6 +24,7 @@ struct XmlElement {
   std::string text;                 // the element's own character data, concatenated
   std::vector<std::size_t> children;  // indexes into XmlDocument::Elements()
   std::size_t parent = 0;           // the root is its own parent
+  std::size_t end = 0;              // one past the index of its last descendant
 };
 
 class XmlDocument {

@@ -179,6 +179,26 @@ TEST(XmlDocumentTest, ReadsWhatTheFilesUse) {
   EXPECT_FALSE(document->Descendant(*deeper, "deeper"));
 }
 
+// A search below one element ends with its subtree: a later sibling, or a sibling's child, is
+// not its descendant.
+TEST(XmlDocumentTest, DescendantsEndWithTheSubtree) {
+  std::string error;
+  const auto document = XmlDocument::Parse("<r><a><b><x n='1'/></b></a><c><x n='2'/></c><x n='3'/></r>", error);
+  ASSERT_TRUE(document) << error;
+  const XmlElement& root = document->Root();
+  const XmlElement* a = document->Child(root, "a");
+  const XmlElement* c = document->Child(root, "c");
+  ASSERT_TRUE(a && c);
+  EXPECT_EQ(XmlDocument::Attribute(*document->Descendant(*a, "x"), "n"), "1");
+  EXPECT_EQ(XmlDocument::Attribute(*document->Descendant(*c, "x"), "n"), "2");
+  EXPECT_EQ(XmlDocument::Attribute(*document->Child(root, "x"), "n"), "3");
+  EXPECT_FALSE(document->Descendant(*a, "c"));
+  const XmlElement* b = document->Child(*a, "b");
+  ASSERT_TRUE(b);
+  EXPECT_FALSE(document->Descendant(*b, "b"));
+  EXPECT_EQ(root.end, document->Elements().size());
+}
+
 TEST(XmlDocumentTest, RefusesBadDocuments) {
   struct Bad {
     const char* name;
