@@ -147,8 +147,17 @@ bool Store(LinuxOptions& options, const OptionName& option, std::string_view val
 
 }  // namespace
 
-std::optional<LinuxOptions> ParseLinuxOptions(std::span<const char* const> arguments,
-                                              std::string& error) {
+std::string OneLine(std::string_view message) {
+  std::string line(message);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return line;
+}
+
+namespace {
+
+std::optional<LinuxOptions> ParseOptions(std::span<const char* const> arguments, std::string& error) {
   LinuxOptions options;
   std::size_t index = 0;
   for (; index < arguments.size(); ++index) {
@@ -197,6 +206,15 @@ std::optional<LinuxOptions> ParseLinuxOptions(std::span<const char* const> argum
     error = "--no-apic does not go with --firmware: the firmware dump tells whether there is an APIC";
     return std::nullopt;
   }
+  return options;
+}
+
+}  // namespace
+
+std::optional<LinuxOptions> ParseLinuxOptions(std::span<const char* const> arguments,
+                                              std::string& error) {
+  auto options = ParseOptions(arguments, error);
+  if (!options) error = OneLine(error);
   return options;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/image/vm_config.h"
@@ -38,6 +39,9 @@ struct LinuxOptions {
   // these options (the count of arguments when there is none).
   std::size_t windowsStart = 0;
 };
+
+// A message as one line: control characters (a line feed in a path a person typed) shown as '?'.
+std::string OneLine(std::string_view message);
 
 // Reads the options from the arguments after the program name, up to the first argument that
 // is not one of them; every argument from there on belongs to the Windows command line, so

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     const auto offline = halshift::image::DescribeOfflineMachine(*options, error);
     if (offline) image = halshift::image::MachineImage::OpenOffline(*offline, error);
     if (!image) {
-      std::cerr << "halshift: " << error << "\n";
+      std::cerr << "halshift: " << halshift::image::OneLine(error) << "\n";
       return kRefusedExitCode;
     }
   } else {
