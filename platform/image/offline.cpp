@@ -444,7 +444,8 @@ std::unique_ptr<MachineImage> MachineImage::OpenOffline(const OfflineMachine& ma
   const Installation* installation = nullptr;
   for (const Installation& candidate : installations) {
     FaultInjector unused;
-    const auto hives = HiveRegistry::Open(candidate.software, candidate.system, unused, error);
+    const auto hives = HiveRegistry::Open(candidate.software, candidate.system, unused, error,
+                                          HiveRegistry::Leftovers::kKeep);
     if (!hives) return nullptr;
     const std::string root = record::ReadSystemRoot(*hives);
     const auto parsed = ParseWindowsPath(root, 'C');
@@ -538,7 +539,9 @@ std::unique_ptr<MachineImage> MachineImage::OpenOffline(const OfflineMachine& ma
     return nullptr;
   }
   // The hives again, now through this machine's own drive map and fault injector.
-  state->otherRegistry = HiveRegistry::Open(*software, *system, state->faults, error);
+  // Their leftovers go with the image's own below, once nothing refuses the tree.
+  state->otherRegistry = HiveRegistry::Open(*software, *system, state->faults, error,
+                                            HiveRegistry::Leftovers::kKeep);
   if (!state->otherRegistry) return nullptr;
   if (!ReadKernelVersion(*state, error)) return nullptr;
 

@@ -103,6 +103,13 @@ TEST(OfflineRefusalTest, NothingChangesAndOneLineSaysWhy) {
          return Typical(t);
        },
        "NTOSKRNL.EXE is missing or unreadable"},
+      {"a refused tree keeps what a cut rewrite of its hive left",
+       [](TempImage& t) {
+         t.WriteDriveFile("C:\\WINNT\\System32\\config\\.halshift~SOFTWARE.a1b2c3", "half a hive");
+         std::filesystem::remove(t.DrivePath("C:\\WINNT\\System32\\NTOSKRNL.EXE"));
+         return Typical(t);
+       },
+       "NTOSKRNL.EXE is missing or unreadable"},
       {"System32 linked out of the tree",
        [](TempImage& t) {
          LinkOut(t, "C:\\WINNT\\System32");

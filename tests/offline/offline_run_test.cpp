@@ -113,6 +113,8 @@ TEST(OfflineRunTest, UpgradeAndEnableLeaveWhatTheImageRunLeaves) {
   TempImage tree;
   MakeOfflineTree(tree);
   const std::string system = tree.ReadDriveFile(kSystemHive).value_or("");
+  // What a cut rewrite of the hive left goes once the tree is accepted.
+  tree.WriteDriveFile("C:\\WINNT\\System32\\config\\.halshift~SOFTWARE.a1b2c3", "half a hive");
   const ProgramRun run = RunProgram(
       OfflineArguments(tree, {"--cpus", "2"}, {"upgrade_hal", "enable_recovery"}));
   EXPECT_EQ(run.exitCode, 1) << run.err;
@@ -130,6 +132,7 @@ TEST(OfflineRunTest, UpgradeAndEnableLeaveWhatTheImageRunLeaves) {
     EXPECT_FALSE(name.rfind("DEL", 0) == 0 || name.rfind("HSN", 0) == 0) << name;
   }
   EXPECT_FALSE(tree.ReadDriveFile(kIntentRecord).has_value());
+  EXPECT_FALSE(tree.ReadDriveFile("C:\\WINNT\\System32\\config\\.halshift~SOFTWARE.a1b2c3"));
 
   // And back: the downgrade and the removal of the entry, from the state the first run left.
   const TempImage& upgraded = tree;
