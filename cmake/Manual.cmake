@@ -12,7 +12,7 @@ endif()
 set(HALSHIFT_MANUAL_DIR ${PROJECT_SOURCE_DIR}/docs/manual)
 # The manual page and the terminal's Help.
 set(HALSHIFT_MANUAL_PAGE_SOURCES man overview description interactive terminal silent options
-    exit-status files environment diagnostics examples linux-examples notes)
+    exit-status files offline environment diagnostics examples linux-examples notes)
 # The Windows help file: the same without the Linux build's own pages.
 set(HALSHIFT_HELP_FILE_SOURCES help overview description interactive silent options exit-status
     files diagnostics examples notes)

@@ -1,5 +1,5 @@
 // Fuzzes the setup.log model over arbitrary bytes: the rewrite of the HAL and kernel lines and
-// of the first key the input holds, and the finder over what it wrote.
+// of the first key the input holds, the finder over what it wrote, and the [Paths] reader.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -45,6 +45,11 @@ std::string FirstKey(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace halshift::hal;
   const std::string text(reinterpret_cast<const char*>(data), size);
+  // Each path comes from within one line of the input.
+  const SetupLogPaths paths = ReadSetupLogPaths(text);
+  for (const std::string* field : {&paths.targetDirectory, &paths.targetDevice, &paths.systemPartition}) {
+    Check(field->find('\n') == std::string::npos && field->size() <= text.size());
+  }
   const std::vector<SetupLogChange> changes = {
       {"\\WINNT\\system32\\hal.dll", "HALMPS.DLL", 0x1a01c},
       {"\\WINNT\\system32\\ntoskrnl.exe", "NTKRNLMP.EXE", static_cast<std::uint32_t>(size)},

@@ -1,4 +1,5 @@
-// The setup.log model: finding and rewriting the [Files.WinNt] lines of system files.
+// The setup.log model: finding and rewriting the [Files.WinNt] lines of system files, and
+// reading where setup put the installation ([Paths]).
 #include "hal/setup_log.h"
 
 #include <algorithm>
@@ -173,6 +174,41 @@ SetupLogRewrite RewriteSetupLog(std::string_view text, std::span<const SetupLogC
     result.text += lines[i].end;
   }
   return result;
+}
+
+SetupLogPaths ReadSetupLogPaths(std::string_view text) {
+  SetupLogPaths paths;
+  if (text.size() > kMaxSetupLogBytes) return paths;
+  struct Key {
+    std::string_view name;
+    std::string* field;
+    bool found = false;
+  };
+  Key keys[] = {{"TargetDirectory", &paths.targetDirectory},
+                {"TargetDevice", &paths.targetDevice},
+                {"SystemPartition", &paths.systemPartition}};
+  bool inside = false;
+  for (const Line& line : SplitLines(text)) {
+    const std::string_view trimmed = Trim(line.content);
+    if (!trimmed.empty() && trimmed.front() == '[') {
+      if (inside) break;  // only the first [Paths] section counts
+      const auto close = trimmed.find(']');
+      if (close != std::string_view::npos &&
+          EqualsIgnoreCase(trimmed.substr(1, close - 1), kSetupLogPathsSection)) {
+        inside = true;
+      }
+      continue;
+    }
+    if (!inside) continue;
+    const auto key = LineKey(line.content);
+    if (!key) continue;
+    for (Key& wanted : keys) {
+      if (wanted.found || !EqualsIgnoreCase(*key, wanted.name)) continue;
+      wanted.found = true;
+      *wanted.field = SplitFields(line.content.substr(line.content.find('=') + 1)).front();
+    }
+  }
+  return paths;
 }
 
 std::string SystemFilePath(std::string_view systemRoot, std::string_view fileName) {

@@ -73,6 +73,26 @@ std::string FormatSetupLogValue(std::string_view mediaName, std::uint32_t checkS
 // byte; when two changes name the same path, the first wins.
 SetupLogRewrite RewriteSetupLog(std::string_view text, std::span<const SetupLogChange> changes);
 
+// Where setup put the installation, from the section [Paths]:
+//
+//   TargetDirectory = "\WINNT"
+//   TargetDevice = "\Device\Harddisk0\partition1"
+//   SystemPartition = "\Device\Harddisk0\partition1"
+//
+// the system root's directory on its partition, the NT device of that partition, and the NT
+// device of the partition the machine starts from (the one with BOOT.INI).
+inline constexpr std::string_view kSetupLogPathsSection = "Paths";
+struct SetupLogPaths {
+  std::string targetDirectory;
+  std::string targetDevice;
+  std::string systemPartition;
+  friend bool operator==(const SetupLogPaths&, const SetupLogPaths&) = default;
+};
+// The first field of the first line of each key in the first [Paths] section (header and keys
+// compared without regard to case), without its quotes; empty for a key that is not there, and
+// all empty for a file larger than kMaxSetupLogBytes.
+SetupLogPaths ReadSetupLogPaths(std::string_view text);
+
 // The path setup.log uses for a file of the system directory: systemRoot ("C:\WINNT") without
 // its drive, then "\system32\" and the file name: "\WINNT\system32\hal.dll".
 std::string SystemFilePath(std::string_view systemRoot, std::string_view fileName);

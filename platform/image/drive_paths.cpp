@@ -137,6 +137,11 @@ struct DriveMap::Indexes {
 DriveMap::DriveMap(std::filesystem::path drivesFolder)
     : drives_(std::move(drivesFolder)), indexes_(std::make_unique<Indexes>()) {}
 
+DriveMap::DriveMap(std::vector<DriveFolder> driveFolders, std::filesystem::path scratchFolder)
+    : drives_(std::move(scratchFolder)),
+      table_(std::move(driveFolders)),
+      indexes_(std::make_unique<Indexes>()) {}
+
 DriveMap::~DriveMap() = default;
 
 const DriveMap::FolderIndex* DriveMap::CurrentIndex(const std::filesystem::path& folder,
@@ -253,9 +258,18 @@ void DriveMap::EntryRenamed(const std::filesystem::path& from, const std::filesy
   }
 }
 
-std::optional<std::filesystem::path> DriveMap::DriveFolder(char drive) const {
-  const std::string letter(1, drive);
+std::optional<std::filesystem::path> DriveMap::FolderOf(char drive) const {
   struct stat st {};
+  if (table_) {
+    const char upper = text::ToUpper(std::string_view(&drive, 1))[0];
+    for (const DriveFolder& entry : *table_) {
+      if (entry.letter != upper) continue;
+      if (lstat(entry.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+      return entry.folder;
+    }
+    return std::nullopt;
+  }
+  const std::string letter(1, drive);
   if (lstat((drives_ / letter).c_str(), &st) != 0) {
     const auto entry = FindEntry(drives_, letter);
     if (!entry || lstat((drives_ / *entry).c_str(), &st) != 0) return std::nullopt;
@@ -267,7 +281,7 @@ std::optional<std::filesystem::path> DriveMap::DriveFolder(char drive) const {
 }
 
 std::optional<std::filesystem::path> DriveMap::Map(const WindowsPath& path) const {
-  auto host = DriveFolder(path.drive);
+  auto host = FolderOf(path.drive);
   if (!host) return std::nullopt;
   bool exists = true;  // whether host names an existing folder so far
   for (const auto& component : path.components) {

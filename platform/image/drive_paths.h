@@ -1,5 +1,5 @@
-// Windows paths on the machine image: mapping them onto the image's drives/<letter> folders
-// without regard to case.
+// Windows paths on the machine image: mapping them onto the folders of its drives (the image's
+// drives/<letter> folders, or folders named one by one) without regard to case.
 //
 // May contain: POSIX and C++ standard library calls.
 #pragma once
@@ -21,7 +21,8 @@ using winpath::MatchesWildcard;
 using winpath::ParseWindowsPath;
 using winpath::WindowsPath;
 
-// The drives/ folder of an image.
+// The drives of an image: the folders below its drives/ folder, or a table of drive letters
+// and the folders that hold their root directories.
 //
 // A name of another case is found through an index of each folder's entries by upper-cased
 // name, made at the first lookup that needs it, so that no call lists a folder again. The image
@@ -36,12 +37,20 @@ using winpath::WindowsPath;
 class DriveMap {
  public:
   explicit DriveMap(std::filesystem::path drivesFolder);
+  // Drives whose roots are the given folders, each an existing directory that is not itself
+  // a symbolic link (the caller resolves what a person named). The trial of the file system's
+  // times is made in scratchFolder, one of them.
+  struct DriveFolder {
+    char letter = 'C';  // upper case
+    std::filesystem::path folder;
+  };
+  DriveMap(std::vector<DriveFolder> driveFolders, std::filesystem::path scratchFolder);
   ~DriveMap();
   DriveMap(const DriveMap&) = delete;
   DriveMap& operator=(const DriveMap&) = delete;
 
   // The folder of a drive letter, found without regard to case; nothing when it has none.
-  std::optional<std::filesystem::path> DriveFolder(char drive) const;
+  std::optional<std::filesystem::path> FolderOf(char drive) const;
   // The host path of a Windows path: each component names the existing entry of any case, or,
   // when there is none, the name as given. Nothing when the drive has no folder or when a
   // component on the way is a symbolic link (which could lead out of the drive).
@@ -75,7 +84,8 @@ class DriveMap {
   void ApplyChange(const std::filesystem::path& folder, std::string_view removed,
                    std::string_view created);
 
-  std::filesystem::path drives_;
+  std::filesystem::path drives_;  // the drives/ folder, or the scratch folder of a table
+  std::optional<std::vector<DriveFolder>> table_;
   std::unique_ptr<Indexes> indexes_;
 };
 

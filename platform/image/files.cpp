@@ -1,5 +1,6 @@
-// FileSystem of the machine image: Windows file operations on the drives/<letter> folders,
-// with Wine's way of keeping attributes and the in-use rules of a running system.
+// FileSystem of the machine image: Windows file operations on the folders of its drives, with
+// Wine's way of keeping attributes and the in-use rules of a running system, and reads of the
+// drives served from a volume image (volume.h).
 //
 // Choices where Windows leaves room:
 // - GetFileAttributes reports FILE_ATTRIBUTE_NORMAL (0x80) for a file without read-only,
@@ -11,6 +12,9 @@
 //   destination gives VIF_WRITEPROT: callers reset the attributes first. The new file is
 //   read-only when the source is (a media file without write permission stands for a file on
 //   a CD, which NT copies read-only).
+// - A read-only drive (a CD-ROM drive, as a folder or a volume image) is read as any other;
+//   every operation that would change it fails, as the same call fails on a CD. Its files
+//   report FILE_ATTRIBUTE_READONLY on a volume image, and what the folder shows on a folder.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -153,6 +157,48 @@ std::optional<ImageFiles::Resolved> ImageFiles::Resolve(std::string_view path,
   return Resolved{std::move(*windows), std::move(*hostPath)};
 }
 
+std::optional<ImageFiles::Resolved> ImageFiles::ResolveForChange(std::string_view path) const {
+  auto resolved = Resolve(path);
+  if (!resolved || state_.IsReadOnlyDrive(resolved->windows.drive)) return std::nullopt;
+  return resolved;
+}
+
+std::optional<ImageFiles::Found> ImageFiles::Look(const WindowsPath& path) const {
+  if (const Volume* volume = state_.VolumeOf(path.drive)) {
+    const auto entry = volume->Find(path.components);
+    if (!entry) return std::nullopt;
+    // Everything on a CD is read-only.
+    return Found{entry->directory,
+                 platform::kFileAttributeReadOnly |
+                     (entry->directory ? platform::kFileAttributeDirectory : 0u),
+                 entry->directory ? 0 : entry->size};
+  }
+  const auto hostPath = state_.drives.Map(path);
+  if (!hostPath) return std::nullopt;
+  struct stat st {};
+  if (lstat(hostPath->c_str(), &st) != 0) return std::nullopt;
+  std::uint32_t attributes = host::ParseDosAttributes(host::ReadDosAttributes(*hostPath));
+  if ((st.st_mode & 0222) == 0) attributes |= platform::kFileAttributeReadOnly;
+  if (S_ISDIR(st.st_mode)) attributes |= platform::kFileAttributeDirectory;
+  return Found{S_ISDIR(st.st_mode),
+               attributes == 0 ? platform::kFileAttributeNormal : attributes,
+               S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0};
+}
+
+std::optional<std::string> ImageFiles::ReadBytes(std::string_view path) const {
+  const auto windows = ParseWindowsPath(path, state_.systemDrive);
+  if (!windows) return std::nullopt;
+  if (const Volume* volume = state_.VolumeOf(windows->drive)) {
+    for (const auto& component : windows->components) {
+      if (HasWildcard(component)) return std::nullopt;
+    }
+    return volume->Read(windows->components);
+  }
+  const auto resolved = Resolve(path);
+  if (!resolved) return std::nullopt;
+  return host::ReadWhole(resolved->host);
+}
+
 bool ImageFiles::FindFirstFile(std::string_view path) {
   if (state_.faults.ShouldFail(Call::kFindFirstFile)) return false;
   auto windows = ParseWindowsPath(path, state_.systemDrive);
@@ -162,11 +208,14 @@ bool ImageFiles::FindFirstFile(std::string_view path) {
   for (std::size_t i = 0; i + 1 < windows->components.size(); ++i) {
     if (HasWildcard(windows->components[i])) return false;
   }
-  if (!HasWildcard(pattern)) {
-    const auto hostPath = state_.drives.Map(*windows);
-    return hostPath && host::KindOf(*hostPath) != host::Kind::kMissing;
-  }
+  if (!HasWildcard(pattern)) return Look(*windows).has_value();
   windows->components.pop_back();
+  if (const Volume* volume = state_.VolumeOf(windows->drive)) {
+    const auto entries = volume->List(windows->components);
+    return std::any_of(entries.begin(), entries.end(), [&](const Volume::Entry& entry) {
+      return MatchesWildcard(pattern, entry.name);
+    });
+  }
   const auto folder = state_.drives.Map(*windows);
   if (!folder || host::KindOf(*folder) != host::Kind::kDirectory) return false;
   return state_.drives.AnyEntryMatches(*folder, pattern);
@@ -183,6 +232,14 @@ unsigned ImageFiles::GetDriveType(std::string_view root) {
 
 std::uint32_t ImageFiles::GetFileAttributes(std::string_view path) {
   if (state_.faults.ShouldFail(Call::kGetFileAttributes)) return platform::kInvalidFileAttributes;
+  if (const auto windows = ParseWindowsPath(path, state_.systemDrive);
+      windows && state_.VolumeOf(windows->drive) != nullptr) {
+    if (std::any_of(windows->components.begin(), windows->components.end(), HasWildcard)) {
+      return platform::kInvalidFileAttributes;
+    }
+    const auto found = Look(*windows);
+    return found ? found->attributes : platform::kInvalidFileAttributes;
+  }
   const auto resolved = Resolve(path);
   if (!resolved) return platform::kInvalidFileAttributes;
   const host::Kind kind = host::KindOf(resolved->host);
@@ -195,7 +252,7 @@ std::uint32_t ImageFiles::GetFileAttributes(std::string_view path) {
 
 bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attributes) {
   if (state_.faults.ShouldFail(Call::kSetFileAttributes)) return false;
-  const auto resolved = Resolve(path);
+  const auto resolved = ResolveForChange(path);
   if (!resolved || resolved->windows.IsRoot()) return false;
   if (host::KindOf(resolved->host) == host::Kind::kMissing) return false;
   const std::uint32_t hiddenSystem =
@@ -218,7 +275,7 @@ bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attribut
 
 bool ImageFiles::CreateDirectory(std::string_view path) {
   if (state_.faults.ShouldFail(Call::kCreateDirectory)) return false;
-  const auto resolved = Resolve(path);
+  const auto resolved = ResolveForChange(path);
   if (!resolved || resolved->windows.IsRoot()) return false;
   if (host::KindOf(resolved->host) != host::Kind::kMissing) return false;
   if (host::KindOf(resolved->host.parent_path()) != host::Kind::kDirectory) return false;
@@ -231,16 +288,20 @@ bool ImageFiles::CreateDirectory(std::string_view path) {
 
 bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) {
   if (state_.faults.ShouldFail(Call::kCopyFile)) return false;
-  const auto from = Resolve(existing);
-  const auto to = Resolve(newPath);
-  if (!from || !to || to->windows.IsRoot()) return false;
-  const auto bytes = host::ReadWhole(from->host);
+  const auto source = ParseWindowsPath(existing, state_.systemDrive);
+  const auto to = ResolveForChange(newPath);
+  if (!source || !to || to->windows.IsRoot()) return false;
+  const auto bytes = ReadBytes(existing);
   if (!bytes) return false;
+  // A copy from a CD is read-only, as its source is.
+  const Volume* volume = state_.VolumeOf(source->drive);
+  const auto from = volume == nullptr ? Resolve(existing) : std::nullopt;
+  if (volume == nullptr && !from) return false;
   switch (host::KindOf(to->host)) {
     case host::Kind::kMissing:
       break;
     case host::Kind::kFile:
-      if (failIfExists || from->host == to->host || host::IsReadOnly(to->host) ||
+      if (failIfExists || (from && from->host == to->host) || host::IsReadOnly(to->host) ||
           state_.IsInUse(to->windows)) {
         return false;
       }
@@ -249,7 +310,8 @@ bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, b
       return false;
   }
   if (host::KindOf(to->host.parent_path()) != host::Kind::kDirectory) return false;
-  if (ReplaceOnDrive(*to, *bytes, ModeOf(from->host), host::ReadDosAttributes(from->host)) !=
+  if (ReplaceOnDrive(*to, *bytes, from ? ModeOf(from->host) : 0444u,
+                     from ? host::ReadDosAttributes(from->host) : std::string()) !=
       host::WriteResult::kDone) {
     return false;
   }
@@ -356,12 +418,14 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
 
 bool ImageFiles::MoveFile(std::string_view existing, std::string_view newPath) {
   if (state_.faults.ShouldFail(Call::kMoveFile)) return false;
-  const auto from = Resolve(existing);
-  const auto to = Resolve(newPath);
+  const auto from = ResolveForChange(existing);
+  const auto to = ResolveForChange(newPath);
   return from && to && Rename(*from, *to, false);
 }
 
 bool ImageFiles::SchedulePending(std::string_view first, std::string_view second) {
+  // A machine that is not running holds no file, so nothing waits for its next start.
+  if (state_.otherRegistry) return false;
   std::string data;
   if (const RegistryValue* value =
           state_.registryFile.Find(kSessionManagerKey, kPendingOperationsValue)) {
@@ -404,14 +468,14 @@ bool ImageFiles::MoveFileEx(std::string_view existing, std::optional<std::string
     return SchedulePending(std::string(kNtPathPrefix) + from->Text(), second);
   }
   if (!newPath) return false;
-  const auto from = Resolve(existing);
-  const auto to = Resolve(*newPath);
+  const auto from = ResolveForChange(existing);
+  const auto to = ResolveForChange(*newPath);
   return from && to && Rename(*from, *to, replace);
 }
 
 bool ImageFiles::DeleteFile(std::string_view path) {
   if (state_.faults.ShouldFail(Call::kDeleteFile)) return false;
-  const auto resolved = Resolve(path);
+  const auto resolved = ResolveForChange(path);
   if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
   if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
   state_.faults.Step();
@@ -429,7 +493,7 @@ bool ImageFiles::DeleteFile(std::string_view path) {
 std::optional<std::string> ImageFiles::GetTempFileName(std::string_view directory,
                                                        std::string_view prefix) {
   if (state_.faults.ShouldFail(Call::kGetTempFileName)) return std::nullopt;
-  const auto folder = Resolve(directory);
+  const auto folder = ResolveForChange(directory);
   if (!folder || host::KindOf(folder->host) != host::Kind::kDirectory) return std::nullopt;
   const std::string_view shortPrefix = prefix.substr(0, std::min(prefix.size(), kTempPrefixLength));
   for (char c : shortPrefix) {
@@ -472,6 +536,15 @@ std::vector<platform::FileSystem::FoundFile> ImageFiles::FindFiles(std::string_v
   for (const auto& component : windows->components) {
     if (HasWildcard(component)) return found;
   }
+  if (const Volume* volume = state_.VolumeOf(windows->drive)) {
+    for (const Volume::Entry& entry : volume->List(windows->components)) {
+      if (!MatchesWildcard(last, entry.name)) continue;
+      found.push_back({entry.name, entry.directory ? 0 : entry.size,
+                       platform::kFileAttributeReadOnly |
+                           (entry.directory ? platform::kFileAttributeDirectory : 0u)});
+    }
+    return found;
+  }
   const auto folder = state_.drives.Map(*windows);
   if (!folder || host::KindOf(*folder) != host::Kind::kDirectory) return found;
   std::error_code ec;
@@ -495,7 +568,7 @@ bool ImageFiles::FlushFiles(std::span<const std::string> paths) {
   if (state_.faults.ShouldFail(Call::kFlushFiles)) return false;
   std::vector<std::filesystem::path> hostPaths;
   for (const std::string& path : paths) {
-    const auto resolved = Resolve(path);
+    const auto resolved = ResolveForChange(path);
     if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
     if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
     hostPaths.push_back(resolved->host);
@@ -557,15 +630,13 @@ void ImageFiles::NoteCreated(char drive, const std::filesystem::path& entry) {
 
 std::optional<std::string> ImageFiles::ReadFile(std::string_view path) {
   if (state_.faults.ShouldFail(Call::kReadFile)) return std::nullopt;
-  const auto resolved = Resolve(path);
-  if (!resolved) return std::nullopt;
-  return host::ReadWhole(resolved->host);
+  return ReadBytes(path);
 }
 
 std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path,
                                                            platform::OpenMode mode) {
   if (state_.faults.ShouldFail(Call::kOpenFile)) return nullptr;
-  const auto resolved = Resolve(path);
+  const auto resolved = ResolveForChange(path);
   if (!resolved || resolved->windows.IsRoot()) return nullptr;
   const host::Kind kind = host::KindOf(resolved->host);
   switch (kind) {
@@ -612,9 +683,7 @@ std::uint32_t ImageFiles::GetPrivateProfileSection(std::string_view section,
     return 0u;
   };
   if (state_.faults.ShouldFail(Call::kGetPrivateProfileSection)) return terminate();
-  const auto resolved = Resolve(file);
-  if (!resolved) return terminate();
-  const auto contents = host::ReadWhole(resolved->host);
+  const auto contents = ReadBytes(file);
   if (!contents) return terminate();
   std::string packed;
   for (const std::string& line : ProfileSectionLines(*contents, section)) {
@@ -644,14 +713,12 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
                                          std::string& tempName) {
   tempName.clear();
   if (state_.faults.ShouldFail(Call::kVerInstallFile)) return platform::kVifCannotCreate;
-  const auto source = Resolve(winpath::Join(sourceDirectory, sourceName));
-  if (!source) return platform::kVifCannotReadSrc;
-  const auto contents = host::ReadWhole(source->host);
+  const auto contents = ReadBytes(winpath::Join(sourceDirectory, sourceName));
   if (!contents) return platform::kVifCannotReadSrc;
   ExpandResult expanded = ExpandMediaFile(*contents);
   if (expanded.status == ExpandStatus::kDamaged) return platform::kVifCannotReadSrc;
 
-  const auto destination = Resolve(winpath::Join(destinationDirectory, destinationName));
+  const auto destination = ResolveForChange(winpath::Join(destinationDirectory, destinationName));
   if (!destination || destination->windows.IsRoot()) return platform::kVifCannotCreate;
   if (state_.IsInUse(destination->windows)) return platform::kVifFileInUse;
   switch (host::KindOf(destination->host)) {

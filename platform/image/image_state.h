@@ -4,8 +4,10 @@
 // May contain: POSIX and C++ standard library calls.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +17,7 @@
 #include "platform/image/ini_file.h"
 #include "platform/image/machine_image.h"
 #include "platform/image/registry_file.h"
+#include "platform/image/volume.h"
 #include "platform/image/volume_changes.h"
 #include "platform/platform.h"
 
@@ -86,6 +89,17 @@ class ImageFiles : public platform::FileSystem {
     std::filesystem::path host;
   };
   std::optional<Resolved> Resolve(std::string_view path, bool allowWildcard = false) const;
+  // The same for a path that an operation changes: nothing also on a read-only drive.
+  std::optional<Resolved> ResolveForChange(std::string_view path) const;
+  // What a path names, on a host folder or a volume: its kind, attributes and size.
+  struct Found {
+    bool directory = false;
+    std::uint32_t attributes = 0;  // as GetFileAttributes reports them
+    std::uint64_t size = 0;
+  };
+  std::optional<Found> Look(const WindowsPath& path) const;
+  // The bytes of a file on a host folder or a volume; nothing when it cannot be read.
+  std::optional<std::string> ReadBytes(std::string_view path) const;
   bool Rename(const Resolved& from, const Resolved& to, bool replaceExisting);
   bool SchedulePending(std::string_view first, std::string_view second);
   // Replaces or creates a drive file whole (host::ReplaceWhole), noting the change for the
@@ -118,10 +132,12 @@ class ImageLinks : public platform::NativeLinks {
   MachineImage::State& state_;
 };
 
+// A range of physical memory: read from a file, or, when there is no file, held in bytes.
 struct MemoryRegion {
   std::uint64_t start = 0;
   std::uint64_t length = 0;
   std::filesystem::path file;
+  std::vector<std::uint8_t> bytes;
 };
 
 // A file the running system holds: the [InUse] entry's line in machine.ini and its path.
@@ -155,6 +171,22 @@ struct MachineImage::State {
         files(*this),
         memory(*this),
         links(*this) {
+    TakeBackOnPowerCut();
+  }
+  // A machine without an image directory (machine.ini, registry.reg, memory/): its drives are
+  // the given folders, and what machine.ini would say is set by whoever makes it.
+  State(std::vector<DriveMap::DriveFolder> driveFolders, std::filesystem::path scratchFolder)
+      : drives(std::move(driveFolders), std::move(scratchFolder)),
+        system(*this),
+        registry(*this),
+        files(*this),
+        memory(*this),
+        links(*this) {
+    TakeBackOnPowerCut();
+  }
+  // At a power cut of the fault injector, the folder changes that no flush made durable are
+  // taken back, all of them or as the cut asks.
+  void TakeBackOnPowerCut() {
     faults.OnPowerCut([this](std::optional<std::uint32_t> seed, bool anyOrder) {
       if (seed && anyOrder) {
         changes.TakeBackSome(*seed, MachineIniPath());
@@ -185,6 +217,13 @@ struct MachineImage::State {
   std::uint32_t nextTempNumber = 0;  // where GetTempFileName starts looking for a free name
   FaultInjector faults;
   VolumeChanges changes{faults};
+  // Drives that nothing may change (a CD-ROM drive's folder), and drives served from a volume
+  // image rather than a folder; by letter.
+  std::array<bool, 26> readOnlyDrives{};
+  std::array<std::unique_ptr<Volume>, 26> volumes;
+  // The registry when it is not registry.reg (an installation's own hives); it then records
+  // no delayed operations, since nothing of such a machine is in use.
+  std::unique_ptr<platform::Registry> otherRegistry;
 
   ImageSystem system;
   ImageRegistry registry;
@@ -195,6 +234,10 @@ struct MachineImage::State {
   std::filesystem::path MachineIniPath() const { return directory / "machine.ini"; }
   std::filesystem::path RegistryPath() const { return directory / "registry.reg"; }
   bool IsInUse(const WindowsPath& path) const;
+  const Volume* VolumeOf(char drive) const { return volumes[static_cast<std::size_t>(drive - 'A')].get(); }
+  bool IsReadOnlyDrive(char drive) const {
+    return readOnlyDrives[static_cast<std::size_t>(drive - 'A')] || VolumeOf(drive) != nullptr;
+  }
   // Writes registry.reg with one value set; the in-memory registry changes only when the file
   // was replaced.
   long WriteRegistryValue(std::string_view keyPath, std::string_view valueName,

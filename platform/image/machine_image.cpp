@@ -34,6 +34,13 @@ void FaultInjector::Step() {
   _exit(kStoppedExitCode);
 }
 
+bool FaultInjector::StepFails() {
+  Step();
+  if (steps_ != failAtStep_) return false;
+  ++failuresInjected_;
+  return true;
+}
+
 void FaultInjector::Reset() {
   calls_.fill(0);
   rules_.fill(std::nullopt);
@@ -43,6 +50,7 @@ void FaultInjector::Reset() {
   powerCut_ = false;
   seed_.reset();
   anyOrder_ = false;
+  failAtStep_ = 0;
 }
 
 bool MachineImage::State::IsInUse(const WindowsPath& path) const {
@@ -240,7 +248,7 @@ bool ReadMemoryRegions(MachineImage::State& state, std::string& error) {
       return false;
     }
     state.regions.push_back(
-        {start, static_cast<std::uint64_t>(st.st_size), it->path()});
+        {start, static_cast<std::uint64_t>(st.st_size), it->path(), {}});
   }
   if (ec) {
     error = "memory/: cannot be listed";
@@ -275,7 +283,10 @@ MachineImage::MachineImage(std::unique_ptr<State> state) : state_(std::move(stat
 MachineImage::~MachineImage() = default;
 
 platform::SystemInfo& MachineImage::System() { return state_->system; }
-platform::Registry& MachineImage::Registry() { return state_->registry; }
+platform::Registry& MachineImage::Registry() {
+  if (state_->otherRegistry) return *state_->otherRegistry;
+  return state_->registry;
+}
 platform::FileSystem& MachineImage::Files() { return state_->files; }
 platform::PhysicalMemory& MachineImage::Memory() { return state_->memory; }
 platform::NativeLinks& MachineImage::Links() { return state_->links; }

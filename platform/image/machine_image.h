@@ -19,6 +19,8 @@
 
 namespace halshift::image {
 
+struct OfflineMachine;  // offline.h
+
 // Makes chosen calls of the image's operations (faults.h) fail, or ends the process at a chosen
 // step that changes the disk, for tests that prove that neither a failure nor a power cut
 // loses data. Calls are counted from 1 for each operation, and steps from 1 across all of
@@ -79,6 +81,11 @@ class FaultInjector {
   // Counts one step; ends the process when it is the one asked for.
   void Step();
   int StepCount() const { return steps_; }
+  // For a sequence whose every host step can fail on its own (the hive rewrite): makes the
+  // nth step fail as its host call would, and StepFails counts a step as Step does and tells
+  // whether it must fail.
+  void FailAtStep(int nth) { failAtStep_ = nth; }
+  bool StepFails();
 
   // Drops every rule and count (the image's part of a power cut stays).
   void Reset();
@@ -97,6 +104,7 @@ class FaultInjector {
   std::optional<std::uint32_t> seed_;
   bool anyOrder_ = false;
   std::function<void(std::optional<std::uint32_t>, bool)> takeBack_;
+  int failAtStep_ = 0;
 };
 
 // Where Windows leaves room, the image answers as follows. GetModuleFileName is
@@ -112,6 +120,15 @@ class MachineImage {
   // changes nothing and sets error to a message naming the file and line.
   static std::unique_ptr<MachineImage> Open(const std::filesystem::path& directory,
                                             std::string& error);
+  // The machine of an installation that is not running (offline.h): its drives are the named
+  // folders, its registry its own hives, its physical memory the firmware area given, its
+  // version that of its kernel, and nothing of it is in use. Refuses, with error set to one
+  // line naming the fault and what to do, and nothing changed: a folder that holds no
+  // installation, a hive that cannot be changed safely, a kernel without a version, media that
+  // cannot be read, and a tree where a path the program reads or changes leads through a
+  // symbolic link.
+  static std::unique_ptr<MachineImage> OpenOffline(const OfflineMachine& machine,
+                                                   std::string& error);
   ~MachineImage();
 
   // The services. Output files opened through Files() must be gone before the image is.

@@ -1,5 +1,6 @@
-// Entry point of the Linux build: opens the machine image named by HALSHIFT_MACHINE and runs
-// halshift against it with the command line joined as Windows would hand it over.
+// Entry point of the Linux build: opens the offline installation that its own options name, or
+// else the machine image named by HALSHIFT_MACHINE, and runs halshift against it with the rest
+// of the command line joined as Windows would hand it over.
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "platform/image/command_line.h"
 #include "platform/image/console.h"
 #include "platform/image/machine_image.h"
+#include "platform/image/offline.h"
 #include "platform/terminal/image_browse_source.h"
 #include "platform/terminal/user_interface.h"
 #include "ui/main_dialog.h"
@@ -21,22 +23,41 @@ int RunHalshift(halshift::platform::Platform& platform, const std::string& tail)
   return app.Shutdown();
 }
 
+// The exit code of the Linux build's own refusals: its options or the offline installation
+// they name; the Windows command line keeps its own codes 1 and 0.
+constexpr int kRefusedExitCode = 2;
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* machine = std::getenv("HALSHIFT_MACHINE");
-  if (machine == nullptr || *machine == '\0') {
-    std::cerr << "halshift: HALSHIFT_MACHINE does not name a machine image directory\n";
-    return 0;  // a machine that cannot be read is left alone, with the exit code of a stop
-  }
+  const std::span<const char* const> arguments(argv + 1, static_cast<std::size_t>(argc - 1));
   std::string error;
-  auto image = halshift::image::MachineImage::Open(machine, error);
-  if (!image) {
+  const auto options = halshift::image::ParseLinuxOptions(arguments, error);
+  if (!options) {
     std::cerr << "halshift: " << error << "\n";
-    return 0;
+    return kRefusedExitCode;
   }
-  const std::string tail = halshift::image::JoinCommandLine(
-      std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc - 1)));
+  std::unique_ptr<halshift::image::MachineImage> image;
+  if (options->offline) {
+    const auto offline = halshift::image::DescribeOfflineMachine(*options, error);
+    if (offline) image = halshift::image::MachineImage::OpenOffline(*offline, error);
+    if (!image) {
+      std::cerr << "halshift: " << halshift::image::OneLine(error) << "\n";
+      return kRefusedExitCode;
+    }
+  } else {
+    const char* machine = std::getenv("HALSHIFT_MACHINE");
+    if (machine == nullptr || *machine == '\0') {
+      std::cerr << "halshift: HALSHIFT_MACHINE does not name a machine image directory\n";
+      return 0;  // a machine that cannot be read is left alone, with the exit code of a stop
+    }
+    image = halshift::image::MachineImage::Open(machine, error);
+    if (!image) {
+      std::cerr << "halshift: " << error << "\n";
+      return 0;
+    }
+  }
+  const std::string tail = halshift::image::JoinCommandLine(arguments.subspan(options->windowsStart));
   halshift::image::SystemClock clock;
 
   // A person at a terminal gets the window; a pipe, a script or a dumb terminal gets the
@@ -45,7 +66,7 @@ int main(int argc, char** argv) {
     
     namespace terminal = halshift::terminal;
     std::unique_ptr<terminal::Terminal> screen = terminal::MakeCursesTerminal();
-    terminal::ImageBrowseSource browse(*image, image->Files());
+    terminal::ImageBrowseSource browse(image->Files());
     int exitCode = 0;
     {
       // The face restores the terminal when it goes, before the exit code is returned.

@@ -1,4 +1,5 @@
-// PhysicalMemory of the machine image: reads served from the memory/ region files.
+// PhysicalMemory of the machine image: reads served from the memory/ region files, or from
+// regions held in memory (the firmware area of a machine described on the command line).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -49,7 +50,14 @@ bool ImageMemory::ReadPhysical(std::uint32_t physicalAddress,
     const auto piece = std::span<std::uint8_t>(scratch).subspan(
         static_cast<std::size_t>(cursor - physicalAddress),
         static_cast<std::size_t>(pieceEnd - cursor));
-    if (!ReadAt(region->file, cursor - region->start, piece)) return false;
+    const std::uint64_t offset = cursor - region->start;
+    if (region->file.empty()) {
+      if (region->bytes.size() < offset + piece.size()) return false;
+      std::copy_n(region->bytes.begin() + static_cast<std::ptrdiff_t>(offset), piece.size(),
+                  piece.begin());
+    } else if (!ReadAt(region->file, offset, piece)) {
+      return false;
+    }
     cursor = pieceEnd;
   }
   std::copy(scratch.begin(), scratch.end(), destination.begin());

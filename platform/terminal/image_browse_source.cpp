@@ -1,9 +1,18 @@
 // The machine image's drives and folders for the terminal's open-file chooser.
 #include "platform/terminal/image_browse_source.h"
 
-#include <filesystem>
+#include "base/winpath.h"
 
 namespace halshift::terminal {
+namespace {
+
+// "C:\" or "C:": a drive's root, which names no entry of its own.
+bool IsRoot(std::string_view directory) {
+  return (directory.size() == 2 || (directory.size() == 3 && winpath::IsSeparator(directory[2]))) &&
+         directory[1] == ':';
+}
+
+}  // namespace
 
 
 std::vector<char> ImageBrowseSource::Drives() {
@@ -16,16 +25,20 @@ std::vector<char> ImageBrowseSource::Drives() {
 }
 
 std::optional<std::vector<DirectoryEntry>> ImageBrowseSource::List(std::string_view directory) {
-  const std::optional<std::filesystem::path> host = image_.HostPath(directory);
-  if (!host) return std::nullopt;
-  std::error_code error;
-  if (!std::filesystem::is_directory(*host, error)) return std::nullopt;
-  std::filesystem::directory_iterator it(*host, error);
-  if (error) return std::nullopt;
+  // Through the file operations, so that a drive served from a volume image lists as a folder
+  // does, and nothing outside the drives' folders is listed.
+  const std::uint32_t attributes = IsRoot(directory) ? platform::kFileAttributeDirectory
+                                                     : files_.GetFileAttributes(directory);
+  if (attributes == platform::kInvalidFileAttributes ||
+      (attributes & platform::kFileAttributeDirectory) == 0) {
+    return std::nullopt;
+  }
+  if (IsRoot(directory) && files_.GetDriveType(directory) == platform::kDriveNoRootDir) {
+    return std::nullopt;
+  }
   std::vector<DirectoryEntry> entries;
-  for (const std::filesystem::directory_entry& entry : it) {
-    std::error_code kindError;
-    entries.push_back({entry.path().filename().string(), entry.is_directory(kindError)});
+  for (const platform::FileSystem::FoundFile& found : files_.FindFiles(winpath::Join(directory, "*"))) {
+    entries.push_back({found.name, (found.attributes & platform::kFileAttributeDirectory) != 0});
   }
   return entries;
 }

@@ -280,6 +280,38 @@ TEST(SetupLogFindTest, FindAfterRewriteReadsTheNewValue) {
   EXPECT_EQ(kernel->fields, (std::vector<std::string>{"ntkrnlmp.exe", "e76ab"}));
 }
 
+TEST(SetupLogPathsTest, ReadsTheFirstPathsSection) {
+  struct Case {
+    const char* name;
+    std::string text;
+    SetupLogPaths expected;
+  };
+  const SetupLogPaths nt40{"\\WINNT", "\\Device\\Harddisk0\\partition1",
+                           "\\Device\\Harddisk0\\partition1"};
+  const Case cases[] = {
+      {"the NT 4.0 fixture", Fixture(), nt40},
+      {"keys of another case, blanks, no quotes, LF only",
+       "[paths]\n  targetdirectory=\\WTSRV \n TARGETDEVICE =  \"\\Device\\Harddisk1\\Partition2\"\n",
+       {"\\WTSRV", "\\Device\\Harddisk1\\Partition2", ""}},
+      {"the first line of a key wins",
+       "[Paths]\r\nTargetDirectory = \"\\A\"\r\nTargetDirectory = \"\\B\"\r\n", {"\\A", "", ""}},
+      {"only the first section counts",
+       "[Paths]\nTargetDirectory = \"\\A\"\n[Other]\nTargetDevice = \"x\"\n[Paths]\nTargetDevice = \"y\"\n",
+       {"\\A", "", ""}},
+      {"keys outside the section are not read", "TargetDirectory = \"\\A\"\n[Files.WinNt]\nTargetDevice = \"y\"\n",
+       {}},
+      {"a key with a comma keeps the first field", "[Paths]\nSystemPartition = \"\\Device\\X\",\"other\"\n",
+       {"", "", "\\Device\\X"}},
+      {"a value cut before its closing quote", "[Paths]\nTargetDirectory = \"\\WIN", {"\\WIN", "", ""}},
+      {"no [Paths] at all", "[Signature]\nVersion = \"WinNt4.0\"\n", {}},
+      {"empty", "", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadSetupLogPaths(c.text), c.expected) << c.name;
+  }
+  EXPECT_EQ(ReadSetupLogPaths(Fixture() + std::string(kMaxSetupLogBytes, ' ')), SetupLogPaths{});
+}
+
 TEST(SystemFilePathTest, DriveDroppedAndSystem32Joined) {
   struct Case {
     const char* systemRoot;

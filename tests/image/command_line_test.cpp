@@ -38,6 +38,73 @@ TEST(JoinCommandLineTest, QuotesAsTheWindowsCommandLineHoldsArguments) {
   }
 }
 
+TEST(ParseLinuxOptionsTest, TheOptionsEndAtTheFirstOtherWord) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> arguments;
+    std::size_t windowsStart;
+  };
+  const Case cases[] = {
+      {"none", {}, 0},
+      {"only Windows words", {"upgrade_hal", "--offline", "/x"}, 0},
+      {"help switches stay Windows words", {"--offline", "/t", "--cpus", "2", "-help", "--media", "m"}, 4},
+      {"a Windows switch that looks like ours", {"--offline=/t", "--cpus=2", "--help"}, 2},
+      {"every option", {"--offline", "/t", "--drive", "d=/d", "--drive", "E=/e", "--vm-config", "v",
+                        "--no-apic", "--media", "m", "upgrade_hal"}, 11},
+      {"a word after the last option", {"--offline", "/t", "--firmware", "f", "/?"}, 4},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto options = ParseLinuxOptions(c.arguments, error);
+    ASSERT_TRUE(options) << c.name << ": " << error;
+    EXPECT_EQ(options->windowsStart, c.windowsStart) << c.name;
+  }
+  std::string error;
+  const std::vector<const char*> every = {"--offline", "/t", "--drive", "d=/d", "--drive", "E=/e",
+                                          "--vm-config", "v", "--no-apic", "--media", "m"};
+  const auto options = ParseLinuxOptions(every, error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->offline, "/t");
+  ASSERT_EQ(options->drives.size(), 2u);
+  EXPECT_EQ(options->drives[0].letter, 'D');
+  EXPECT_EQ(options->drives[0].folder, "/d");
+  EXPECT_EQ(options->drives[1].letter, 'E');
+  EXPECT_EQ(options->vmConfig, "v");
+  EXPECT_TRUE(options->noApic);
+  EXPECT_EQ(options->media, "m");
+  EXPECT_FALSE(options->cpus);
+}
+
+TEST(ParseLinuxOptionsTest, WrongOptionsAreNamed) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> arguments;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"count zero", {"--offline", "/t", "--cpus", "0"}, "--cpus 0: give the number of processors, 1 to 254"},
+      {"count too large", {"--offline", "/t", "--cpus", "255"}, "--cpus 255"},
+      {"count with a sign", {"--offline", "/t", "--cpus", "+2"}, "--cpus +2"},
+      {"given twice", {"--offline", "/t", "--offline", "/u", "--cpus", "1"}, "--offline is given twice"},
+      {"a drive twice", {"--offline", "/t", "--drive", "D=/a", "--drive", "d=/b", "--cpus", "1"},
+       "--drive D is given twice"},
+      {"a drive without a folder", {"--offline", "/t", "--drive", "D=", "--cpus", "1"}, "--drive D="},
+      {"a drive that is no letter", {"--offline", "/t", "--drive", "1=/a", "--cpus", "1"}, "--drive 1=/a"},
+      {"an empty path", {"--offline=", "--cpus", "1"}, "--offline needs a path"},
+      {"no value at the end", {"--offline", "/t", "--cpus"}, "--cpus needs a value"},
+      {"media without --offline", {"--media", "m", "upgrade_hal"}, "--media works only with --offline"},
+      {"no processor source", {"--offline", "/t"}, "give --cpus N, --vm-config FILE or --firmware FILE"},
+      {"two sources", {"--offline", "/t", "--cpus", "2", "--vm-config", "v"}, "only one of"},
+      {"no APIC with a dump", {"--offline", "/t", "--firmware", "f", "--no-apic"}, "--no-apic does not go"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseLinuxOptions(c.arguments, error)) << c.name;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << c.name;
+  }
+}
+
 // The program itself with one empty argument: a command line that is not empty, so the run is
 // silent and finds no keyword, as halshift.exe "" does.
 TEST(JoinCommandLineTest, AnEmptyArgumentMakesASilentRun) {

@@ -265,7 +265,7 @@ TEST(TerminalFace, MediaPromptBrowsesTheImageAndReturnsTheDirectory) {
   image.MakeDriveDirectory("D:\\NT4SP6");
   auto machine = testing::OpenMachine(image);
   ASSERT_TRUE(machine);
-  ImageBrowseSource browse(*machine->image, machine->Platform().files);
+  ImageBrowseSource browse(machine->Platform().files);
   ScriptedTerminal terminal;
   TerminalUserInterface face(terminal, browse);
   SystemSurvey survey(machine->Platform());
@@ -309,7 +309,7 @@ TEST(TerminalFace, ChooserListsDrivesFoldersAndFilteredFilesAsOnDisk) {
   image.MakeDriveDirectory("D:\\i386\\sub");
   auto machine = testing::OpenMachine(image);
   ASSERT_TRUE(machine);
-  ImageBrowseSource browse(*machine->image, machine->Platform().files);
+  ImageBrowseSource browse(machine->Platform().files);
   EXPECT_EQ(browse.StartDirectory(), "D:\\");
   const platform::FileFilter filters[] = {{"NT Hal (HAL*.DLL)", "HAL*.DLL"}, {"All files (*.*)", "*.*"}};
   const platform::OpenFileRequest request{"Browse", "Hal.dll", filters, platform::kOfnHideReadOnly};
