@@ -590,7 +590,7 @@ bool ImageFiles::FlushVolume(std::string_view drive) {
                       drive[1] == ':' && std::isalpha(static_cast<unsigned char>(drive[0]));
   if (!shaped) return false;
   const char letter = text::ToUpper(drive.substr(0, 1))[0];
-  if (!state_.drives.DriveFolder(letter)) return false;
+  if (!state_.drives.FolderOf(letter)) return false;
   state_.faults.Step();
   // What changed on the drive since its last flush, and only that: the host file system may
   // hold much else that this volume has no part in.
@@ -713,7 +713,8 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
                                          std::string& tempName) {
   tempName.clear();
   if (state_.faults.ShouldFail(Call::kVerInstallFile)) return platform::kVifCannotCreate;
-  const auto contents = ReadBytes(winpath::Join(sourceDirectory, sourceName));
+  const std::string sourcePath = winpath::Join(sourceDirectory, sourceName);
+  const auto contents = ReadBytes(sourcePath);
   if (!contents) return platform::kVifCannotReadSrc;
   ExpandResult expanded = ExpandMediaFile(*contents);
   if (expanded.status == ExpandStatus::kDamaged) return platform::kVifCannotReadSrc;
@@ -733,8 +734,12 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
   if (host::KindOf(destination->host.parent_path()) != host::Kind::kDirectory) {
     return platform::kVifCannotCreate;
   }
-  const unsigned mode = host::IsReadOnly(source->host) ? 0444 : 0644;
-  switch (ReplaceOnDrive(*destination, expanded.bytes, mode)) {
+  // A copy from a CD is read-only, as its source is.
+  const auto sourceWindows = ParseWindowsPath(sourcePath, state_.systemDrive);
+  const auto source = sourceWindows ? Look(*sourceWindows) : std::nullopt;
+  const bool readOnlySource =
+      source && (source->attributes & platform::kFileAttributeReadOnly) != 0;
+  switch (ReplaceOnDrive(*destination, expanded.bytes, readOnlySource ? 0444 : 0644)) {
     case host::WriteResult::kDone:
       state_.drives.EntryCreated(destination->host);
       return 0;

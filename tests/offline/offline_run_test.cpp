@@ -167,15 +167,17 @@ TEST(OfflineRunTest, EveryMachineSourceAndBothMediaKinds) {
     const char* name;
     std::vector<std::string> machine;
     bool isoMedia;
+    bool hiddenCores;  // the firmware lists fewer processors than its cores: the notice first
   };
   const Case cases[] = {
-      {"--cpus", {"--cpus", "2"}, false},
-      {"--cpus=", {"--cpus=2"}, false},
-      {"VirtualBox", {"--vm-config", folder + "nt4.vbox"}, false},
-      {"VMware", {"--vm-config", folder + "nt4.vmx"}, false},
-      {"libvirt", {"--vm-config", folder + "nt4.xml"}, false},
-      {"a QEMU firmware dump", {"--firmware", Firmware("pc-128m-smp4-s2c2/000F0000.bin")}, false},
-      {"an ISO image", {"--cpus", "2"}, true},
+      {"--cpus", {"--cpus", "2"}, false, false},
+      {"--cpus=", {"--cpus=2"}, false, false},
+      {"VirtualBox", {"--vm-config", folder + "nt4.vbox"}, false, false},
+      {"VMware", {"--vm-config", folder + "nt4.vmx"}, false, false},
+      {"libvirt", {"--vm-config", folder + "nt4.xml"}, false, false},
+      {"a QEMU firmware dump", {"--firmware", Firmware("pc-128m-smp4-s2c2/000F0000.bin")}, false,
+       true},
+      {"an ISO image", {"--cpus", "2"}, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,7 +196,17 @@ TEST(OfflineRunTest, EveryMachineSourceAndBothMediaKinds) {
     const std::optional<std::string> log = ReadLog(tree);
     EXPECT_NE(log.value_or("").find("Installed Processors:       2\r\n"), std::string::npos)
         << log.value_or("");
-    ExpectSameOutcome(OutcomeOf(tree, CurrentType(tree)), expected);
+    Outcome outcome = OutcomeOf(tree, CurrentType(tree));
+    if (c.hiddenCores) {
+      // Two sockets of two cores, of which SeaBIOS lists the first of each.
+      const std::string notice =
+          "The firmware reports 4 enabled processor cores, but lists only 2 processors for the "
+          "operating system. Windows NT 4.0 starts only the processors that the firmware lists; "
+          "on a virtual machine, please give it one core per socket.\r\n";
+      ASSERT_EQ(outcome.driverEntries.rfind(notice, 0), 0u) << outcome.driverEntries;
+      outcome.driverEntries.erase(0, notice.size());
+    }
+    ExpectSameOutcome(outcome, expected);
   }
 }
 
