@@ -318,13 +318,14 @@ bool ReadRecordedVersion(MachineImage::State& state) {
   };
   const std::string version = text("CurrentVersion");
   const auto dot = version.find('.');
-  const auto major = ParseNumber(std::string_view(version).substr(0, dot));
-  const auto minor = dot == std::string::npos ? std::nullopt : ParseNumber(version.substr(dot + 1));
-  const auto build = ParseNumber(text("CurrentBuildNumber"));
-  if (!major || !minor || !build || *major > 0xFF || *minor > 0xFF || *build > 0x7FFF) return false;
-  state.versionMajor = *major;
-  state.versionMinor = *minor;
-  state.build = *build;
+  if (dot == std::string::npos) return false;
+  const unsigned major = ParseNumber(std::string_view(version).substr(0, dot)).value_or(~0u);
+  const unsigned minor = ParseNumber(std::string_view(version).substr(dot + 1)).value_or(~0u);
+  const unsigned build = ParseNumber(text("CurrentBuildNumber")).value_or(~0u);
+  if (major > 0xFF || minor > 0xFF || build > 0x7FFF) return false;
+  state.versionMajor = major;
+  state.versionMinor = minor;
+  state.build = build;
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/host_file.h"
 #include "app/strings.h"
 #include "hal/intent_record.h"
 #include "base/text.h"
@@ -272,9 +273,8 @@ TEST_F(CommandLineTest, MediaOfAnotherServicePackIsRefusedByEveryOperation) {
 TEST_F(CommandLineTest, MediaFilesThatAreNoWholeI386ImagesAreRefused) {
   const char* source = std::getenv("HALSHIFT_SOURCE_DIR");
   ASSERT_NE(source, nullptr) << "HALSHIFT_SOURCE_DIR is not set";
-  std::ifstream cabinetFile(std::string(source) + "/tests/fixtures/media/cab-stored.dl_",
-                            std::ios::binary);
-  const std::string cabinet{std::istreambuf_iterator<char>(cabinetFile), {}};
+  const std::string cabinet =
+      halshift::testing::ReadHostFile(std::string(source) + "/tests/fixtures/media/cab-stored.dl_");
   ASSERT_EQ(cabinet.rfind("MSCF", 0), 0u);
   const std::string kernel = InstalledContents(image_, "D:\\I386\\NTKRNLMP.EX_");
   const std::string spareKernel = InstalledContents(image_, "D:\\I386\\NTOSKRNL.EX_");

@@ -17,13 +17,15 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/host_file.h"
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
 Bytes ReadBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  const std::string bytes = halshift::testing::ReadHostFile(path);
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 std::optional<std::uint32_t> U32(const Bytes& b, std::size_t at) {
@@ -150,9 +152,10 @@ std::optional<HelpFile> ReadHelpFile(const Bytes& b) {
   if (!walked) return std::nullopt;
 
   // |SYSTEM: a header, then records (type, size, data); type 1 is the title.
-  const auto system = help.directory.count("|SYSTEM") ? FileAt(b, help.directory["|SYSTEM"])
-                                                       : std::nullopt;
-  if (!system) return std::nullopt;
+  if (!help.directory.count("|SYSTEM")) return std::nullopt;
+  const std::optional<InternalFile> systemFile = FileAt(b, help.directory["|SYSTEM"]);
+  if (!systemFile) return std::nullopt;
+  const InternalFile* system = &*systemFile;
   const auto systemMagic = U16(b, system->start);
   const auto minor = U16(b, system->start + 2);
   if (!systemMagic || *systemMagic != 0x036C || !minor) return std::nullopt;
@@ -323,4 +326,5 @@ TEST_F(HelpFileTest, DamagedFilesAreRefused) {
   EXPECT_FALSE(ReadHelpFile(Bytes{}));
 }
 
-}  // namespace
+}  // namespace#include "tests/support/host_file.h"
+

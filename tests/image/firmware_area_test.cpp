@@ -1,5 +1,6 @@
 // The firmware area of a described machine, read by the program's own survey from a machine
 // image's memory, and firmware dumps of real virtual machines.
+#include "tests/support/host_file.h"
 #include "platform/image/firmware_area.h"
 
 #include <gtest/gtest.h>
@@ -227,9 +228,10 @@ Bytes ReadFixture(const std::string& folder) {
   const char* source = std::getenv("HALSHIFT_SOURCE_DIR");
   EXPECT_NE(source, nullptr) << "HALSHIFT_SOURCE_DIR is not set";
   if (!source) return {};
-  std::ifstream in(std::string(source) + "/tests/fixtures/firmware/" + folder + "/000F0000.bin", std::ios::binary);
-  EXPECT_TRUE(in) << folder;
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes =
+      halshift::testing::ReadHostFile(std::string(source) + "/tests/fixtures/firmware/" + folder + "/000F0000.bin");
+  EXPECT_FALSE(bytes.empty()) << folder;
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 TEST(FirmwareDumpTest, RealAreasAndWholeMemory) {

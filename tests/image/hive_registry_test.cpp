@@ -1,6 +1,7 @@
 // The registry of an offline NT 4.0 installation from its SOFTWARE and SYSTEM hives: what the
 // test hives hold as hivex reads them, reading and setting values, the hives that are refused
 // with nothing changed, and the rewrite failed at each call and ended at each step.
+#include "tests/support/host_file.h"
 #include "platform/image/hive_registry.h"
 
 #include <gtest/gtest.h>
@@ -31,8 +32,7 @@ constexpr std::string_view kCurrentVersion = "Software\\Microsoft\\Windows NT\\C
 constexpr std::string_view kWindowsControl = "System\\CurrentControlSet\\Control\\Windows";
 
 std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return halshift::testing::ReadHostFile(path);
 }
 
 void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {

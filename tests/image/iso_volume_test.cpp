@@ -1,5 +1,6 @@
 // ISO 9660 media: images made by genisoimage and xorriso in a temporary folder, read back by
 // name without regard to case or version suffix.
+#include "tests/support/host_file.h"
 #include "platform/image/iso_volume.h"
 
 #include <gtest/gtest.h>
@@ -53,8 +54,7 @@ class IsoVolumeTest : public ::testing::Test {
     const std::string command = tool + " -quiet -o " + Quoted(image) + " " + Quoted(source_) + " >" +
                                 Quoted(log) + " 2>&1";
     if (std::system(command.c_str()) != 0) {
-      std::ifstream in(log);
-      ADD_FAILURE() << command << "\n" << std::string(std::istreambuf_iterator<char>(in), {});
+      ADD_FAILURE() << command << "\n" << halshift::testing::ReadHostFile(log);
     }
     return image;
   }
@@ -200,8 +200,7 @@ TEST_F(IsoVolumeTest, CutImage) {
   const auto whole = Open(plain);
   ASSERT_TRUE(whole);
   ASSERT_TRUE(whole->Read(Path{"I386", "NTOSKRNL.EX_"}));
-  std::ifstream in(plain, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes = halshift::testing::ReadHostFile(plain);
   // Cut inside the largest file's extent, the last data in the image: its first block stays.
   const std::string big = Pattern(5000);
   const std::size_t start = bytes.find(big.substr(0, 64));

@@ -3,6 +3,7 @@
 // folder is read-only too.
 #include <gtest/gtest.h>
 
+#include "tests/support/host_file.h"
 #include "tests/support/offline_tree.h"
 
 namespace halshift {
@@ -31,8 +32,7 @@ TEST(OfflineMediaTest, AnIsoImageReadsAsTheCdsFolderAndRefusesEveryChange) {
 
   const std::string cd = (tree.Root() / "cd").string();
   const auto expectedBytes = [&](const char* relative) {
-    std::ifstream in(cd + "/" + relative, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return halshift::testing::ReadHostFile(cd + "/" + relative);
   };
   EXPECT_EQ(files.ReadFile("D:\\i386\\hal.dll"), expectedBytes("I386/HAL.DLL"));
   EXPECT_TRUE(files.FindFirstFile("D:\\I386\\HAL.DL?"));

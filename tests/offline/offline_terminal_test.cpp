@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "tests/support/host_file.h"
 #include "tests/support/offline_tree.h"
 
 namespace halshift {
@@ -74,8 +75,7 @@ TEST(OfflineTerminalTest, TheWindowOpensOnTheTreeAndItsApplySwitchesIt) {
   tmux.Keys({"Escape"});
   std::optional<std::string> exitCode;
   for (int tries = 0; tries < 100 && !exitCode; ++tries) {
-    std::ifstream in(exitFile);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = halshift::testing::ReadHostFile(exitFile);
     if (!text.empty()) exitCode = text;
     if (!exitCode) usleep(100000);
   }

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/host_file.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/region_memory.h"
 
@@ -39,10 +40,10 @@ inline std::vector<DumpRegion> FirmwareDump(std::string_view folder) {
   for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
     const std::string name = entry.path().filename().string();
     if (entry.path().extension() != ".bin") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
     DumpRegion region;
     region.address = static_cast<std::uint32_t>(std::stoul(name.substr(0, 8), nullptr, 16));
-    region.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadHostFile(entry.path());
+    region.bytes.assign(bytes.begin(), bytes.end());
     region.fileName = name;
     regions.push_back(std::move(region));
   }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cctype>
 #include <fstream>
+#include <sstream>
 #include <set>
 
 namespace halshift::testing {
@@ -610,8 +611,9 @@ HiveWalk WalkHive(std::string_view bytes) { return Walker(bytes).Run(); }
 ::testing::AssertionResult IsNt4Hive(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return ::testing::AssertionFailure() << "cannot read " << path;
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const HiveWalk walk = WalkHive(bytes);
+  std::stringstream content;
+  content << in.rdbuf();
+  const HiveWalk walk = WalkHive(content.str());
   if (walk.problems.empty()) return ::testing::AssertionSuccess();
   auto failure = ::testing::AssertionFailure() << path << " is no NT 4.0 hive:";
   for (const auto& problem : walk.problems) failure << "\n  " << problem;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/host_file.h"
 #include "platform/image/offline.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
@@ -244,8 +245,7 @@ inline TreeSnapshot SnapshotTree(const std::filesystem::path& root) {
     if (S_ISLNK(st.st_mode)) {
       state += std::filesystem::read_symlink(it->path(), ec).string();
     } else if (S_ISREG(st.st_mode)) {
-      std::ifstream in(it->path(), std::ios::binary);
-      state += std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      state += ReadHostFile(it->path());
     }
     snapshot[it->path().lexically_relative(root).string()] = std::move(state);
   }

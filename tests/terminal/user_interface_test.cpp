@@ -1,5 +1,6 @@
 // The terminal face over a scripted terminal: modal nesting, message boxes, the chooser over a
 // machine image, a terminal too small, lost input, and the screen handed back.
+#include "tests/support/host_file.h"
 #include "platform/terminal/user_interface.h"
 
 #include <gtest/gtest.h>
@@ -366,9 +367,8 @@ TEST(TerminalFace, HelpShowsTheManualPageScrollably) {
 // Help shows the text that Halibut wrote from docs/manual/ with the manual page, the Linux
 // build's own pages included, and nothing else.
 TEST(TerminalFace, HelpIsTheManualsText) {
-  std::ifstream file(HALSHIFT_MANUAL_TEXT, std::ios::binary);
-  ASSERT_TRUE(file) << HALSHIFT_MANUAL_TEXT;
-  const std::string written{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  ASSERT_TRUE(std::filesystem::exists(HALSHIFT_MANUAL_TEXT)) << HALSHIFT_MANUAL_TEXT;
+  const std::string written = halshift::testing::ReadHostFile(HALSHIFT_MANUAL_TEXT);
   EXPECT_EQ(ManualPage(), written);
   const std::string_view page = ManualPage();
   for (std::string_view part : {"NAME", "SYNOPSIS", "DESCRIPTION", "EXIT STATUS", "DIAGNOSTICS",
