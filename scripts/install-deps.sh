@@ -8,15 +8,17 @@ set -euo pipefail
 # The example machine images get stand-in system files built with mingw-w64's C compiler and
 # windres, checksummed with python3 and compressed with mscompress.
 # libnbd-dev and qemu-utils (qemu-nbd, qemu-img): the virtual machines' container disks.
+# ntfs-3g-dev (libntfs-3g): NTFS system partitions.
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libncurses-dev libgtest-dev
                 libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3 mscompress
-                libnbd-dev qemu-utils)
+                libnbd-dev qemu-utils ntfs-3g-dev)
 # Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
 # the private X server; DejaVu Sans Mono draws the terminal's picture. dosfstools, mtools and
-# fdisk (sfdisk) make the disk tests' images and check them.
+# fdisk (sfdisk) make the disk tests' images and check them; ntfs-3g (mkntfs, ntfscp, ntfsfix,
+# ntfscat, ntfsls) does so for NTFS.
 test_packages=(gcab tmux clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
                wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
-               openbox fonts-dejavu-core dosfstools mtools fdisk)
+               openbox fonts-dejavu-core dosfstools mtools fdisk ntfs-3g)
 
 packages=("${linux_packages[@]}")
 if [ "${1:-all}" != linux ]; then

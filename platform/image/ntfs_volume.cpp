@@ -414,6 +414,9 @@ bool NtfsVolume::Locate(std::string_view path, std::uint64_t& folder, std::strin
         if (candidate.file == match->file && candidate.type != FILE_NAME_DOS) match = &candidate;
       }
     }
+    if (match != nullptr && match->file == folder) {
+      return Fail("A damaged folder lists itself: " + std::string(parts[i]));
+    }
     if (i + 1 == parts.size()) {
       name = std::string(parts[i]);
       if (match != nullptr) found = Located{*match};
