@@ -101,6 +101,22 @@ inline bool SetNtfsDirty(const std::filesystem::path& image) {
   });
 }
 
+// Overwrites the signature of both restart pages of $LogFile (at 0 and at 4096, the page size
+// mkntfs uses), as a log that no NT can replay.
+inline bool DamageNtfsLogFile(const std::filesystem::path& image) {
+  return WithNtfs(image, [](ntfs_volume* volume) {
+    ntfs_inode* log = ntfs_inode_open(volume, FILE_LogFile);
+    if (log == nullptr) return false;
+    ntfs_attr* data = ntfs_attr_open(log, AT_DATA, AT_UNNAMED, 0);
+    bool ok = data != nullptr;
+    for (const s64 page : {s64{0}, s64{4096}}) {
+      ok = ok && ntfs_attr_pwrite(data, page, 4, "BAAD") == 4;
+    }
+    if (data != nullptr) ntfs_attr_close(data);
+    return ntfs_inode_close(log) == 0 && ok;
+  });
+}
+
 // Marks a file compressed in its standard information, as Windows' compress command does
 // before it compresses the data.
 inline bool SetNtfsFileFlag(const std::filesystem::path& image, const std::string& path, std::uint32_t flag) {

@@ -170,6 +170,8 @@ TEST_P(NtfsVolumeTest, RefusalsLeaveTheImageUnchanged) {
   };
   const Case cases[] = {
       {"dirty", SetNtfsDirty, "marked dirty: start the virtual machine once and shut it down properly", false},
+      {"$LogFile damaged", DamageNtfsLogFile,
+       "$LogFile is damaged or not clean: start the virtual machine once and shut it down properly", false},
       {"version 2.0", [](const auto& image) { return SetNtfsVersion(image, 2, 0); }, "version 2.0, neither 1.x nor 3.x",
        false},
       {"version 4.0", [](const auto& image) { return SetNtfsVersion(image, 4, 0); }, "version 4.0", false},
