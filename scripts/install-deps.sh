@@ -11,10 +11,10 @@ set -euo pipefail
 # windres, checksummed with python3 and compressed with mscompress. Halibut writes the manual
 # page, the terminal's Help and the Windows help file from docs/manual/.
 # libnbd-dev and qemu-utils (qemu-nbd, qemu-img): the virtual machines' container disks.
-# libiso9660 reads media kept as ISO images.
+# libiso9660 reads media kept as ISO images; ntfs-3g-dev (libntfs-3g) NTFS system partitions.
 linux_packages=(cmake ninja-build g++ pkg-config libmspack-dev libiso9660-dev libncurses-dev
                 libgtest-dev libgmock-dev libbenchmark-dev attr gcc-mingw-w64-i686-win32 python3
-                mscompress halibut libnbd-dev qemu-utils)
+                mscompress halibut libnbd-dev qemu-utils ntfs-3g-dev)
 # hivex reads and writes the registry hives of an offline installation.
 linux_packages+=(libhivex-dev)
 # The win32 preset: mingw-w64's C++ compiler for i686 with the win32 thread model.
@@ -22,10 +22,11 @@ win32_packages=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686)
 # Wine's own fonts give the dialogs NT 4.0's "MS Sans Serif"; openbox frames the windows on
 # the private X server; DejaVu Sans Mono draws the terminal's picture. dosfstools, mtools and
 # fdisk (sfdisk) make the disk tests' images and check them; genisoimage and xorriso make the
-# ISO images of the tests.
+# ISO images of the tests; ntfs-3g (mkntfs, ntfscp, ntfsfix, ntfscat, ntfsls) makes and checks
+# the NTFS ones.
 test_packages=(gcab tmux genisoimage xorriso clang libclang-rt-14-dev mingw-w64 g++-mingw-w64-i686-win32
                wine wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-utils
-               openbox fonts-dejavu-core dosfstools mtools fdisk)
+               openbox fonts-dejavu-core dosfstools mtools fdisk ntfs-3g)
 
 packages=("${linux_packages[@]}")
 case "${1:-all}" in
