@@ -61,6 +61,18 @@ std::string_view Trimmed(std::string_view text) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+std::vector<std::string_view> SplitComponents(std::string_view path) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
 std::string Append(std::string_view directory, std::string_view name) {
   std::string path(directory);
   path += '\\';

@@ -26,6 +26,9 @@ std::string Join(std::string_view directory, std::string_view name);
 std::string DirectoryOf(std::string_view path);
 // The part of path after its last separator; the whole path when it holds none.
 std::string_view FileNameOf(std::string_view path);
+// The components of a path relative to a volume's root, split at "\" and "/", empty ones left
+// out ("WINNT\\System32\\" gives "WINNT", "System32"). The views point into path.
+std::vector<std::string_view> SplitComponents(std::string_view path);
 // The directory above, for browsing: "D:\I386" gives "D:\", and "D:\" stays "D:\".
 std::string ParentDirectory(std::string_view directory);
 // The drive designation at the start of a full path: its first two characters ("C:" of

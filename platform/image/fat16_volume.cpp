@@ -1,5 +1,6 @@
 // FAT16 read and changed in place over a block device.
 #include "platform/image/fat16_volume.h"
+#include "base/winpath.h"
 
 #include <algorithm>
 #include <array>
@@ -120,18 +121,6 @@ std::string Utf8Of(const std::vector<std::uint16_t>& units) {
     AppendUtf8(out, c);
   }
   return out;
-}
-
-std::vector<std::string_view> PartsOf(std::string_view path) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find_first_of("\\/", start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
 }
 
 void StampNow(std::span<std::uint8_t> e) {
@@ -350,7 +339,7 @@ std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder
 
 std::optional<Fat16Volume::Folder> Fat16Volume::FolderAt(std::string_view path) {
   Folder folder;
-  for (std::string_view part : PartsOf(path)) {
+  for (std::string_view part : winpath::SplitComponents(path)) {
     const auto listing = ReadFolder(folder);
     if (!listing) return std::nullopt;
     const Located* next = nullptr;

@@ -1,5 +1,6 @@
 // An NTFS volume through libntfs-3g, over a BlockDevice of its own device operations.
 #include "platform/image/ntfs_volume.h"
+#include "base/winpath.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -171,19 +172,6 @@ ntfs_volume* Vol(void* volume) { return static_cast<ntfs_volume*>(volume); }
 std::string Why(const char* what) {
   const int code = errno;
   return std::string(what) + ": " + (code != 0 ? strerror(code) : "unknown error");
-}
-
-// The parts of a path, split at "\" and "/", without empty ones.
-std::vector<std::string_view> Parts(std::string_view path) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find_first_of("\\/", start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
 }
 
 std::optional<std::vector<ntfschar>> Unicode(std::string_view name) {
@@ -390,7 +378,7 @@ std::optional<std::vector<NtfsVolume::Name>> NtfsVolume::ReadFolder(std::uint64_
 
 bool NtfsVolume::Locate(std::string_view path, std::uint64_t& folder, std::string& name,
                         std::optional<Located>& found) {
-  const std::vector<std::string_view> parts = Parts(path);
+  const std::vector<std::string_view> parts = winpath::SplitComponents(path);
   if (parts.empty()) return Fail("No name in the path");
   ntfs_volume* volume = Vol(volume_);
   folder = FILE_root;
@@ -429,7 +417,7 @@ bool NtfsVolume::Locate(std::string_view path, std::uint64_t& folder, std::strin
 }
 
 std::optional<std::uint64_t> NtfsVolume::FolderAt(std::string_view path) {
-  if (Parts(path).empty()) return FILE_root;
+  if (winpath::SplitComponents(path).empty()) return FILE_root;
   std::uint64_t parent = 0;
   std::string name;
   std::optional<Located> found;
