@@ -5,8 +5,8 @@ namespace halshift::strings {
 
 std::string_view BuiltInString(unsigned id) {
   switch (id) {
-#define HALSHIFT_STRING(number, text) \
-  case number:                        \
+#define HALSHIFT_STRING(name, id, text) \
+  case name:                              \
     return text;
 #include "core/strings.inc"
 #undef HALSHIFT_STRING

@@ -13,7 +13,7 @@ struct Entry {
 };
 
 static const struct Entry kExpected[] = {
-#define HALSHIFT_STRING(id, text) {id, text},
+#define HALSHIFT_STRING(name, id, text) {id, text},
 #include "core/strings.inc"
 #undef HALSHIFT_STRING
 };

@@ -122,7 +122,7 @@ reg_value() {  # reg_value KEY NAME
 # A text of the program's string table, as the program stores it.
 table_text() {
   local raw
-  raw=$(sed -n "s/^HALSHIFT_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$source_dir/core/strings.inc")
+  raw=$(sed -n "s/^HALSHIFT_STRING(k[A-Za-z0-9]*, $1, \"\\(.*\\)\")\$/\\1/p" "$source_dir/core/strings.inc")
   printf '%b' "$raw"
 }
 
