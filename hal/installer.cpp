@@ -214,14 +214,14 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
   for (std::size_t i = 0; i < sourceNames.size(); ++i) {
     const std::string_view sourceName = sourceNames[i];
     failure_ = StagingFailure::kSource;
-    if (!SourceFileExists(files, winpath::Append(sourceDirectory_, sourceName))) break;
+    if (!SourceFileExists(files, winpath::JoinUnchecked(sourceDirectory_, sourceName))) break;
 
     failure_ = StagingFailure::kDestination;
     const auto stagedPath = files.GetTempFileName(systemDirectory_, kStagedPrefix);
     if (!stagedPath) break;
     IntentFile& file = record_.files.emplace_back();
     file.stagedPath = *stagedPath;
-    file.destinationPath = winpath::Append(systemDirectory_, destinationNames[i]);
+    file.destinationPath = winpath::JoinUnchecked(systemDirectory_, destinationNames[i]);
     file.mediaName = std::string(sourceName);
 
     const std::string stagedName(winpath::FileNameOf(*stagedPath));
@@ -234,7 +234,7 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
         // The installer's own temporary copy is the caller's to remove.
         RemoveFile(files, tempName.find_first_of("\\:") != std::string::npos
                               ? tempName
-                              : winpath::Append(systemDirectory_, tempName));
+                              : winpath::JoinUnchecked(systemDirectory_, tempName));
       }
       return result;
     };

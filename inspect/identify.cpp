@@ -81,9 +81,9 @@ void IdentifyHal(HalInstallation& installation) {
   installation.systemDirectory = registry_values::ReadSystemDirectory(machine.registry);
   // The files say which kind is installed; CurrentType keeps the meaning of the HAL kind.
   installation.halFileName = OriginalFilenameOf(
-      machine.files, winpath::Append(installation.systemDirectory, SystemFileNames[0]));
+      machine.files, winpath::JoinUnchecked(installation.systemDirectory, SystemFileNames[0]));
   installation.kernelFileName = OriginalFilenameOf(
-      machine.files, winpath::Append(installation.systemDirectory, SystemFileNames[1]));
+      machine.files, winpath::JoinUnchecked(installation.systemDirectory, SystemFileNames[1]));
 }
 
 }  // namespace halshift::inspect
