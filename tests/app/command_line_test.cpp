@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "tests/support/host_file.h"
+#include "tests/support/machine_files.h"
 #include "core/strings.h"
 #include "hal/intent_record.h"
 #include "base/text.h"
@@ -64,7 +65,7 @@ class CommandLineTest : public ::testing::Test {
   }
   // Marks a file as held by the running system: it can be read, not replaced.
   void HoldOpen(const std::string& path) {
-    image_.WriteImageFile("machine.ini", image_.ReadImageFile("machine.ini").value() + path + "=\r\n");
+    MarkInUse(image_, path);
   }
 
   TempImage image_;
@@ -373,8 +374,7 @@ TEST_F(CommandLineTest, AChangeFinishedAtTheNextStartKeepsSetupLogInStep) {
                             hal::ContentHash(newHal), "HALMPS.DLL"});
     image.WriteDriveFile("C:\\ORVSYSTEM\\log\\halshift.jnl", hal::FormatIntentRecord(record));
     if (held) {
-      image.WriteImageFile("machine.ini", image.ReadImageFile("machine.ini").value() +
-                                              std::string(kSetupLog) + "=\r\n");
+      MarkInUse(image, kSetupLog);
     }
     const SilentRun run = RunSilent(image, "nothing");
     ASSERT_TRUE(run.log);

@@ -12,6 +12,7 @@
 #include "inspect/pe_file.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 #include "tests/support/pe_fixtures.h"
 
 namespace halshift::hal {
@@ -191,9 +192,7 @@ TEST_F(HalSwitchTest, AMediaWithoutWin32kFailsAndLeavesEverythingAsItWas) {
 TEST_F(HalSwitchTest, AHalKindThatCannotBeRecordedPutsTheFilesBack) {
   Load("smp-uniprocessor-hal");
   // Without its key CurrentType cannot be written (the key is never created).
-  image_.WriteImageFile("registry.reg",
-                        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\"
-                        "Session Manager]\r\n\r\n");
+  image_.WriteImageFile("registry.reg", testing::RegistryFileText({{testing::kSessionManagerKey, {}}}));
   std::string error;
   EXPECT_FALSE(Run(true, false, error));
   EXPECT_EQ(error, strings::BuiltInString(strings::kCopyError));
@@ -310,8 +309,7 @@ TEST_F(HalSwitchTest, ASecondSwitchFindsSetupLogInStepAndKeepsTheFirstBackup) {
 TEST_F(HalSwitchTest, ASetupLogThatCannotBeReplacedLeavesTheSwitchStandingWithAWarning) {
   Load("smp-uniprocessor-hal");
   // Held open, as by another program: it can be read and copied, not replaced.
-  const std::string ini = image_.ReadImageFile("machine.ini").value_or("");
-  image_.WriteImageFile("machine.ini", ini + "C:\\WINNT\\repair\\setup.log=\r\n");
+  testing::MarkInUse(image_, "C:\\WINNT\\repair\\setup.log");
   std::string error = "untouched";
   EXPECT_TRUE(Run(true, false, error));
   EXPECT_EQ(error, "untouched");

@@ -15,6 +15,7 @@
 #include "tests/inspect/firmware_images.h"
 #include "tests/support/firmware_dumps.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 
 namespace halshift::inspect {
 namespace {
@@ -86,12 +87,14 @@ TEST(ServicePackTest, CsdVersionDividedBy255) {
 // A machine image with the given drives section and registry, optionally memory regions.
 class SurveyImageTest : public ::testing::Test {
  protected:
-  void WriteMachine(const std::string& drives, const std::string& registry = "") {
+  void WriteMachine(const std::string& drives, std::vector<std::string> windowsValues = {}) {
     image_.WriteImageFile("machine.ini",
-                          "[System]\r\nVersion=4.0\r\nBuild=1381\r\nAdministrator=yes\r\n"
-                          "SystemDirectory=C:\\WINNT\\System32\r\n[Drives]\r\n" + drives);
+                          testing::IniText({{"System", testing::Nt4SystemLines()}, {"Drives", {}}}) + drives);
     image_.MakeDriveDirectory("C:\\WINNT\\System32");
-    if (!registry.empty()) image_.WriteImageFile("registry.reg", "REGEDIT4\r\n\r\n" + registry);
+    if (!windowsValues.empty()) {
+      image_.WriteImageFile("registry.reg",
+                            testing::RegistryFileText({{testing::kWindowsControlKey, windowsValues}}));
+    }
   }
   void WriteRegion(std::uint32_t address, const Bytes& bytes) {
     std::ostringstream name;
@@ -150,9 +153,7 @@ Bytes FourOfFiveTable() {
 }
 
 TEST_F(SurveyImageTest, SmbiosMachineWithMpPointerInTheEbda) {
-  WriteMachine("C=fixed\r\nD=cdrom\r\n",
-               "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Windows]\r\n"
-               "\"CSDVersion\"=dword:00000600\r\n");
+  WriteMachine("C=fixed\r\nD=cdrom\r\n", {"\"CSDVersion\"=dword:00000600"});
   const Bytes table = FourOfFiveTable();
   WriteRegion(0xF0000, SmbiosBiosArea(table.size()));
   Bytes low(0xA0000, 0);

@@ -14,13 +14,10 @@
 #include "platform/image/expand.h"
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 
 namespace halshift::testing {
 
-inline constexpr const char* kSessionManagerKey =
-    "System\\CurrentControlSet\\Control\\Session Manager";
-inline constexpr const char* kCurrentVersionKeyPath =
-    "Software\\Microsoft\\Windows NT\\CurrentVersion";
 inline constexpr const char* kSystem32 = "C:\\WINNT\\System32";
 inline constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
 inline constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
