@@ -352,7 +352,9 @@ TEST_F(CommandLineTest, ASetupLogThatCannotFollowIsLoggedAfterTheSuccess) {
             Crlf(Text(strings::kUpgraded) +
                  text::FillIn(Text(strings::kSetupLogNotUpdated), {kSetupLog}) + "\n"));
   EXPECT_EQ(CurrentType(), "Multiprocessor Free");
+  EXPECT_EQ(Installed("HAL.DLL"), InstalledContents(image_, "D:\\I386\\HALMPS.DL_"));
   EXPECT_EQ(image_.ReadDriveFile(kSetupLog), originalSetupLog_);
+  EXPECT_EQ(image_.DriveFileAttributes(kSetupLog), platform::kFileAttributeReadOnly);
 }
 
 // A change cut off after its files were in place: the next start completes it and keeps
