@@ -9,11 +9,9 @@
 #include <iomanip>
 #include <sstream>
 
-#include "app/app.h"
 #include "core/state.h"
 #include "core/strings.h"
 #include "tests/inspect/firmware_images.h"
-#include "tests/support/firmware_dumps.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/machine_files.h"
 
@@ -200,42 +198,8 @@ TEST_F(SurveyImageTest, NoMemoryNoRegistryValue) {
 }
 
 // The whole program: a silent run on a two-processor machine logs the count found.
-TEST_F(SurveyImageTest, SilentRunLogsTheProcessorCount) {
-  WriteMachine("C=fixed\r\nD=cdrom\r\n");
-  Bytes area(0x10000, 0);
-  Place(area, 0x1F3D, Concat({Text("!SIT"), testing::SitRecord(2, {9, 9}), testing::SitProcessorRecord(0b10001),
-                              testing::SitRecord(0, {})}));
-  WriteRegion(0xF0000, area);
-
-  machine_ = testing::OpenMachine(image_);
-  ASSERT_TRUE(machine_);
-  HalUtilityApp app(machine_->Platform());
-  app.Startup("status");
-  app.Shutdown();
-  EXPECT_EQ(app.survey.installedProcessors, 2);
-
-  const auto log = testing::ReadLog(image_);
-  ASSERT_TRUE(log);
-  EXPECT_NE(log->find("\r\nInstalled Processors:       2\r\n"), std::string::npos) << *log;
-}
-
-// A real machine of two sockets of two cores: the MP table's two processors and the four
-// cores SMBIOS reports are kept, and the notice gives both.
-TEST_F(SurveyImageTest, EnabledCoresOfARealMachine) {
-  WriteMachine("C=fixed\r\n");
-  testing::PutFirmwareDump(image_, "pc-128m-smp4-s2c2");
-  const auto survey = Survey();
-  ASSERT_TRUE(survey);
-  EXPECT_EQ(survey->installedProcessors, 2);
-  EXPECT_EQ(survey->smbiosEnabledCores, 4);
-  EXPECT_EQ(survey->apicPresent, 1u);
-  EXPECT_TRUE(FirmwareHidesProcessors(*survey));
-  EXPECT_EQ(HiddenProcessorsNotice(*survey),
-            "The firmware reports 4 enabled processor cores, but lists only 2 processors for the "
-            "operating system. Windows NT 4.0 starts only the processors that the firmware lists; "
-            "on a virtual machine, please give it one core per socket.");
-}
-
+// What the real machines' dumps give is FirmwareDumpsTest's; their counts and the notice in
+// the log, CommandLineTest's.
 TEST_F(SurveyImageTest, FirmwareHidesProcessorsOnlyWithMoreCores) {
   struct Case {
     std::int32_t processors;
