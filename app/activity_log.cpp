@@ -4,9 +4,9 @@
 #include <array>
 #include <cstdio>
 
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/version.h"
-#include "core/strings.h"
 
 namespace halshift {
 namespace {

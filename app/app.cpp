@@ -3,11 +3,11 @@
 
 #include <array>
 
+#include "core/locations.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 #include "bootmenu/boot_menu.h"
-#include "core/locations.h"
-#include "core/strings.h"
 #include "hal/installer.h"
 #include "inspect/identify.h"
 #include "inspect/survey.h"

@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "app/app.h"
-#include "app/operations.h"
-#include "base/text.h"
 #include "core/strings.h"
+#include "base/text.h"
+#include "app/operations.h"
 #include "hal/installer.h"
 
 namespace halshift {

@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "bootmenu/recovery.h"
 #include "core/strings.h"
+#include "bootmenu/recovery.h"
 #include "hal/upgrade.h"
 
 namespace halshift {

@@ -3,8 +3,8 @@
 
 #include <optional>
 
-#include "base/text.h"
 #include "core/strings.h"
+#include "base/text.h"
 #include "inspect/arc_path.h"
 #include "inspect/recovery_detect.h"
 

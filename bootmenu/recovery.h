@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "bootmenu/boot_menu.h"
 #include "core/state.h"
+#include "bootmenu/boot_menu.h"
 #include "platform/platform.h"
 
 namespace halshift::bootmenu {
@@ -46,8 +46,7 @@ MenuEdit RemoveRecoveryEntry(platform::Platform& platform);
 // app/operations.h). On failure sets error to text 115 (the boot menu was not edited and its
 // backup holds it) or 158 (BOOT.INI was left as it was, without a fresh backup).
 bool EnableRecoveryEntry(HalInstallation& installation, std::string& error);
-// Removes the recovery entry; on failure sets error to text 115 or 158, as EnableRecoveryEntry
-// does.
+// Removes the recovery entry; on failure sets error to text 115 or 158, as EnableRecoveryEntry does.
 bool DisableRecovery(HalInstallation& installation, std::string& error);
 
 }  // namespace halshift::bootmenu

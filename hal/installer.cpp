@@ -2,11 +2,11 @@
 // finishing an interrupted change at the next start.
 #include "hal/installer.h"
 
-#include "base/text.h"
-#include "base/winpath.h"
 #include "core/locations.h"
 #include "core/registry_values.h"
 #include "core/strings.h"
+#include "base/text.h"
+#include "base/winpath.h"
 #include "core/whole_file.h"
 
 namespace halshift::hal {

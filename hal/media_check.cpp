@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
-#include "core/strings.h"
 
 namespace halshift::hal {
 namespace {

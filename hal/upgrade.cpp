@@ -2,9 +2,9 @@
 // processor count.
 #include "hal/upgrade.h"
 
-#include "base/text.h"
 #include "core/registry_values.h"
 #include "core/strings.h"
+#include "base/text.h"
 #include "hal/installer.h"
 #include "hal/media_check.h"
 

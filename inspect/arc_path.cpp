@@ -5,8 +5,8 @@
 #include <array>
 
 #include "base/text.h"
-#include "base/winpath.h"
 #include "core/registry_values.h"
+#include "base/winpath.h"
 
 namespace halshift::bootmenu {
 namespace {

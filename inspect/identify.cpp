@@ -4,13 +4,13 @@
 #include <array>
 #include <span>
 
-#include "base/text.h"
-#include "base/winpath.h"
 #include "core/registry_values.h"
 #include "core/strings.h"
-#include "core/system_files.h"
-#include "inspect/pe_file.h"
+#include "base/text.h"
+#include "base/winpath.h"
 #include "inspect/recovery_detect.h"
+#include "inspect/pe_file.h"
+#include "core/system_files.h"
 
 namespace halshift::inspect {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "base/text.h"
 #include "core/strings.h"
+#include "base/text.h"
 #include "inspect/firmware.h"
 
 namespace halshift::inspect {

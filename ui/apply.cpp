@@ -2,11 +2,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/operations.h"
 #include "core/strings.h"
+#include "app/operations.h"
 #include "inspect/identify.h"
-#include "ui/main_dialog.h"
 #include "ui/media_prompt.h"
+#include "ui/main_dialog.h"
 
 namespace halshift::ui {
 void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {

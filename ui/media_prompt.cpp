@@ -4,9 +4,9 @@
 #include <array>
 #include <string>
 
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
-#include "core/strings.h"
 #include "hal/installer.h"
 #include "ui/resource.h"
 

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "core/state.h"
-#include "platform/dialog_host.h"
 #include "platform/platform.h"
+#include "platform/dialog_host.h"
 #include "ui/resource.h"
 
 namespace halshift::ui {

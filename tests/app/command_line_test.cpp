@@ -7,16 +7,16 @@
 #include <fstream>
 #include <iterator>
 
-#include "base/text.h"
-#include "core/strings.h"
-#include "hal/intent_record.h"
-#include "inspect/pe_file.h"
-#include "tests/support/example_machine.h"
-#include "tests/support/firmware_dumps.h"
 #include "tests/support/host_file.h"
 #include "tests/support/machine_files.h"
+#include "core/strings.h"
+#include "hal/intent_record.h"
+#include "base/text.h"
+#include "tests/support/firmware_dumps.h"
+#include "inspect/pe_file.h"
 #include "tests/support/pe_fixtures.h"
 #include "tests/support/silent_run.h"
+#include "tests/support/example_machine.h"
 
 namespace halshift {
 namespace {

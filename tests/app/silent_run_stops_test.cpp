@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <iostream>
 
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
-#include "core/strings.h"
 #include "tests/support/machine_checks.h"
 
 namespace halshift {

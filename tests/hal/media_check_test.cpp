@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "base/text.h"
 #include "core/strings.h"
+#include "base/text.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/pe_fixtures.h"
 

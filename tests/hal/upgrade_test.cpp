@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "base/text.h"
 #include "core/state.h"
 #include "core/strings.h"
+#include "base/text.h"
 #include "inspect/pe_file.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"

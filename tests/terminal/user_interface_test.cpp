@@ -1,7 +1,7 @@
 // The terminal face over a scripted terminal: modal nesting, message boxes, the chooser over a
 // machine image, a terminal too small, lost input, and the screen handed back.
-#include "platform/terminal/user_interface.h"
 #include "tests/support/host_file.h"
+#include "platform/terminal/user_interface.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 
 #include "core/state.h"
 #include "platform/terminal/file_system_browse_source.h"
-#include "tests/support/image_builder.h"
 #include "ui/media_prompt.h"
+#include "tests/support/image_builder.h"
 #include "ui/resource.h"
 
 namespace halshift::terminal {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "base/text.h"
 #include "core/strings.h"
+#include "base/text.h"
 #include "inspect/identify.h"
 #include "tests/support/boot_machine.h"
 #include "tests/support/image_builder.h"
