@@ -73,16 +73,16 @@ std::vector<std::string_view> SplitComponents(std::string_view path) {
   return parts;
 }
 
-std::string Append(std::string_view directory, std::string_view name) {
+std::string Join(std::string_view directory, std::string_view name) {
   std::string path(directory);
-  path += '\\';
+  if (path.empty() || !IsSeparator(path.back())) path += '\\';
   path += name;
   return path;
 }
 
-std::string Join(std::string_view directory, std::string_view name) {
+std::string JoinUnchecked(std::string_view directory, std::string_view name) {
   std::string path(directory);
-  if (path.empty() || !IsSeparator(path.back())) path += '\\';
+  path += '\\';
   path += name;
   return path;
 }

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/strings.h"
 #include "bench/ratio.h"
-#include "hal/upgrade.h"
+#include "core/strings.h"
+#include "core/system_files.h"
 #include "platform/image/console.h"
 #include "platform/image/machine_image.h"
 
@@ -156,7 +156,7 @@ bool MakeBaseImage(const fs::path& base, bool fullSized, std::string& error) {
 // The media files the run installs and their destinations in the system directory: the
 // recovery's spare uniprocessor pair, then the multiprocessor set.
 std::vector<std::pair<std::string, std::string>> InstalledPairs() {
-  using namespace halshift::hal;
+  using namespace halshift;
   std::vector<std::pair<std::string, std::string>> pairs;
   for (std::size_t i = 0; i < RecoveryFileNames.size(); ++i) {
     pairs.emplace_back(UniprocessorSourceNames[i], RecoveryFileNames[i]);

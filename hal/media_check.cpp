@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 
@@ -108,7 +108,7 @@ bool StagedFilesSuitSystem(const HalInstallation& installation, const SystemFile
     return false;
   }
   const std::optional<std::string> installedKernel = machine.files.ReadFile(
-      winpath::Append(installation.systemDirectory, kInstalledKernelName));
+      winpath::JoinUnchecked(installation.systemDirectory, kInstalledKernelName));
   // An unreadable kernel is a kernel without a readable version: nothing to judge against.
   if (!installedKernel) return true;
   const std::optional<MediaMismatch> mismatch =

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "base/winpath.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "hal/setup_log.h"
-#include "hal/whole_file.h"
+#include "core/whole_file.h"
 
 namespace halshift::hal {
 namespace {
@@ -36,7 +36,7 @@ std::optional<std::vector<SetupLogChange>> ChangesOf(platform::FileSystem& files
 }  // namespace
 
 std::string SetupLogPath(std::string_view systemRoot) {
-  return winpath::Append(winpath::Append(systemRoot, kRepairFolder), kSetupLogName);
+  return winpath::JoinUnchecked(winpath::JoinUnchecked(systemRoot, kRepairFolder), kSetupLogName);
 }
 
 SetupLogUpdate UpdateSetupLog(platform::FileSystem& files, const IntentRecord& record) {
@@ -52,7 +52,7 @@ SetupLogUpdate UpdateSetupLog(platform::FileSystem& files, const IntentRecord& r
   // The backup and the new file keep the attributes setup.log has, whatever happens.
   const std::string folder = winpath::DirectoryOf(setupLog);
   const std::uint32_t attributes = RestorableAttributes(files.GetFileAttributes(setupLog));
-  const std::string backup = winpath::Append(folder, kSetupLogBackupName);
+  const std::string backup = winpath::JoinUnchecked(folder, kSetupLogBackupName);
   const bool backedUp = CopyWhole(files, setupLog, backup, folder, kSetupLogTempPrefix);
   if (backedUp) files.SetFileAttributes(backup, attributes);
   // The backup is on the disk before setup.log changes: once setup.log is the new file, its
@@ -65,7 +65,7 @@ SetupLogUpdate UpdateSetupLog(platform::FileSystem& files, const IntentRecord& r
 
 void RemoveSetupLogLeftovers(platform::FileSystem& files, std::string_view systemRoot) {
   if (systemRoot.empty()) return;
-  RemoveTemporaryFiles(files, winpath::Append(systemRoot, kRepairFolder), kSetupLogTempPrefix);
+  RemoveTemporaryFiles(files, winpath::JoinUnchecked(systemRoot, kRepairFolder), kSetupLogTempPrefix);
 }
 
 }  // namespace halshift::hal

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "inspect/firmware.h"
 

@@ -151,38 +151,9 @@ void FileChooserModel::Draw(Canvas& canvas, Point origin) const {
   const int rows = ListRows(extent);
   shownRows_ = rows;
   const Rect list{left, origin.y + 2, inner, rows + 2};
-  canvas.Frame(list, {}, kPlain);
-  for (int i = 0; i < rows; ++i) {
-    const std::size_t at = top_ + static_cast<std::size_t>(i);
-    if (at >= items_.size()) break;
-    std::string line = " " + items_[at].shown;
-    line.resize(static_cast<std::size_t>(inner - 2), ' ');
-    const bool selected = at == selection_;
-    const std::uint8_t attributes = selected ? (focus_ == Focus::kList ? kReverse : kBold) : kPlain;
-    canvas.Text(left + 1, list.top + 1 + i, line, attributes);
-    if (selected && focus_ == Focus::kList) canvas.SetCursor(left + 2, list.top + 1 + i);
-  }
-  if (items_.empty()) canvas.Text(left + 2, list.top + 1, "(nothing here)", kDim);
-
+  DrawListing(canvas, list, rows);
   const int nameRow = list.Bottom();
-  const std::string nameLabel = "File name:     ";
-  canvas.Text(left, nameRow, nameLabel);
-  const int boxLeft = left + static_cast<int>(nameLabel.size());
-  const int boxWidth = std::max(inner - static_cast<int>(nameLabel.size()) - 2, 4);
-  EditField view = name_;
-  view.FitTo(boxWidth);
-  canvas.Put(boxLeft, nameRow, '[');
-  canvas.Put(boxLeft + boxWidth + 1, nameRow, ']');
-  for (int i = 0; i < boxWidth; ++i) {
-    const std::size_t at = view.Scroll() + static_cast<std::size_t>(i);
-    const char ch = at < view.Text().size() ? view.Text()[at] : ' ';
-    std::uint8_t attributes = kUnderline;
-    if (focus_ == Focus::kName && view.AllSelected() && at < view.Text().size()) attributes |= kReverse;
-    canvas.Put(boxLeft + 1 + i, nameRow, ch, attributes);
-  }
-  if (focus_ == Focus::kName) {
-    canvas.SetCursor(boxLeft + 1 + static_cast<int>(view.Caret() - view.Scroll()), nameRow);
-  }
+  DrawNameBox(canvas, left, nameRow, inner);
 
   const std::string type = "Files of type: " + FilterLabel();
   canvas.Text(left, nameRow + 1, type.substr(0, static_cast<std::size_t>(inner)));
@@ -190,16 +161,54 @@ void FileChooserModel::Draw(Canvas& canvas, Point origin) const {
     const std::string hint = "F2: next type";
     canvas.Text(left + inner - static_cast<int>(hint.size()), nameRow + 1, hint, kDim);
   }
+  DrawButtons(canvas, left + inner - 26, nameRow + 2);
+}
 
-  const int buttonRow = nameRow + 2;
+void FileChooserModel::DrawListing(Canvas& canvas, Rect list, int rows) const {
+  canvas.Frame(list, {}, kPlain);
+  const int left = list.left;
+  for (int i = 0; i < rows; ++i) {
+    const std::size_t at = top_ + static_cast<std::size_t>(i);
+    if (at >= items_.size()) break;
+    std::string line = " " + items_[at].shown;
+    line.resize(static_cast<std::size_t>(list.width - 2), ' ');
+    const bool selected = at == selection_;
+    const std::uint8_t attributes = selected ? (focus_ == Focus::kList ? kReverse : kBold) : kPlain;
+    canvas.Text(left + 1, list.top + 1 + i, line, attributes);
+    if (selected && focus_ == Focus::kList) canvas.SetCursor(left + 2, list.top + 1 + i);
+  }
+  if (items_.empty()) canvas.Text(left + 2, list.top + 1, "(nothing here)", kDim);
+}
+
+void FileChooserModel::DrawNameBox(Canvas& canvas, int left, int row, int inner) const {
+  const std::string nameLabel = "File name:     ";
+  canvas.Text(left, row, nameLabel);
+  const int boxLeft = left + static_cast<int>(nameLabel.size());
+  const int boxWidth = std::max(inner - static_cast<int>(nameLabel.size()) - 2, 4);
+  EditField view = name_;
+  view.FitTo(boxWidth);
+  canvas.Put(boxLeft, row, '[');
+  canvas.Put(boxLeft + boxWidth + 1, row, ']');
+  for (int i = 0; i < boxWidth; ++i) {
+    const std::size_t at = view.Scroll() + static_cast<std::size_t>(i);
+    const char ch = at < view.Text().size() ? view.Text()[at] : ' ';
+    std::uint8_t attributes = kUnderline;
+    if (focus_ == Focus::kName && view.AllSelected() && at < view.Text().size()) attributes |= kReverse;
+    canvas.Put(boxLeft + 1 + i, row, ch, attributes);
+  }
+  if (focus_ == Focus::kName) {
+    canvas.SetCursor(boxLeft + 1 + static_cast<int>(view.Caret() - view.Scroll()), row);
+  }
+}
+
+void FileChooserModel::DrawButtons(Canvas& canvas, int openX, int row) const {
   const bool openDefault = focus_ != Focus::kCancel;
   const std::string open = openDefault ? "[< Open >]" : "< Open >";
   const std::string cancel = focus_ == Focus::kCancel ? "[< Cancel >]" : "< Cancel >";
-  const int openX = left + inner - 26;
-  canvas.Text(openX + (openDefault ? 0 : 1), buttonRow, open, focus_ == Focus::kOpen ? kReverse : kPlain);
-  canvas.Text(openX + 14, buttonRow, cancel, focus_ == Focus::kCancel ? kReverse : kPlain);
-  if (focus_ == Focus::kOpen) canvas.SetCursor(openX + 3, buttonRow);
-  if (focus_ == Focus::kCancel) canvas.SetCursor(openX + 17, buttonRow);
+  canvas.Text(openX + (openDefault ? 0 : 1), row, open, focus_ == Focus::kOpen ? kReverse : kPlain);
+  canvas.Text(openX + 14, row, cancel, focus_ == Focus::kCancel ? kReverse : kPlain);
+  if (focus_ == Focus::kOpen) canvas.SetCursor(openX + 3, row);
+  if (focus_ == Focus::kCancel) canvas.SetCursor(openX + 17, row);
 }
 
 std::optional<FileChooserModel::Outcome> FileChooserModel::HandleKey(const Key& key) {
@@ -208,15 +217,9 @@ std::optional<FileChooserModel::Outcome> FileChooserModel::HandleKey(const Key& 
     case KeyCode::kHangup:
       return Outcome{std::nullopt};
     case KeyCode::kTab:
-    case KeyCode::kBackTab: {
-      constexpr Focus kOrder[] = {Focus::kList, Focus::kName, Focus::kOpen, Focus::kCancel};
-      std::size_t at = 0;
-      while (kOrder[at] != focus_) ++at;
-      at = (at + (key.code == KeyCode::kTab ? 1 : 3)) % 4;
-      focus_ = kOrder[at];
-      if (focus_ == Focus::kName) name_.SelectAll();
+    case KeyCode::kBackTab:
+      MoveFocus(key.code == KeyCode::kTab);
       return std::nullopt;
-    }
     case KeyCode::kF2:
       customPattern_.clear();
       if (!filters_.empty()) filter_ = (filter_ + 1) % filters_.size();
@@ -234,44 +237,10 @@ std::optional<FileChooserModel::Outcome> FileChooserModel::HandleKey(const Key& 
       break;
   }
 
+  const bool press = key.code == KeyCode::kEnter || (key.code == KeyCode::kChar && key.ch == ' ');
   switch (focus_) {
     case Focus::kList:
-      switch (key.code) {
-        case KeyCode::kUp:
-          if (selection_ > 0) Select(selection_ - 1);
-          return std::nullopt;
-        case KeyCode::kDown:
-          Select(selection_ + 1);
-          return std::nullopt;
-        case KeyCode::kPageUp:
-          Select(selection_ > static_cast<std::size_t>(shownRows_) ? selection_ - static_cast<std::size_t>(shownRows_) : 0);
-          return std::nullopt;
-        case KeyCode::kPageDown:
-          Select(selection_ + static_cast<std::size_t>(shownRows_));
-          return std::nullopt;
-        case KeyCode::kHome:
-          Select(0);
-          return std::nullopt;
-        case KeyCode::kEnd:
-          Select(items_.empty() ? 0 : items_.size() - 1);
-          return std::nullopt;
-        case KeyCode::kEnter:
-          return Activate(selection_);
-        case KeyCode::kChar: {
-          if (key.ch == ' ') return Activate(selection_);
-          // Type-ahead: the next entry that begins with the letter.
-          for (std::size_t step = 1; step <= items_.size(); ++step) {
-            const std::size_t at = (selection_ + step) % items_.size();
-            if (!items_[at].shown.empty() && text::UpperAscii(items_[at].shown[0]) == text::UpperAscii(key.ch)) {
-              Select(at);
-              break;
-            }
-          }
-          return std::nullopt;
-        }
-        default:
-          return std::nullopt;
-      }
+      return HandleListKey(key);
     case Focus::kName:
       if (key.code == KeyCode::kEnter) return Accept();
       if (key.code == KeyCode::kUp || key.code == KeyCode::kDown) {
@@ -281,15 +250,65 @@ std::optional<FileChooserModel::Outcome> FileChooserModel::HandleKey(const Key& 
       name_.HandleKey(key);
       return std::nullopt;
     case Focus::kOpen:
-      if (key.code == KeyCode::kEnter || (key.code == KeyCode::kChar && key.ch == ' ')) return Accept();
+      if (press) return Accept();
       return std::nullopt;
     case Focus::kCancel:
-      if (key.code == KeyCode::kEnter || (key.code == KeyCode::kChar && key.ch == ' ')) {
-        return Outcome{std::nullopt};
-      }
+      if (press) return Outcome{std::nullopt};
       return std::nullopt;
   }
   return std::nullopt;
+}
+
+void FileChooserModel::MoveFocus(bool forward) {
+  constexpr Focus kOrder[] = {Focus::kList, Focus::kName, Focus::kOpen, Focus::kCancel};
+  std::size_t at = 0;
+  while (kOrder[at] != focus_) ++at;
+  at = (at + (forward ? 1 : 3)) % 4;
+  focus_ = kOrder[at];
+  if (focus_ == Focus::kName) name_.SelectAll();
+}
+
+std::optional<FileChooserModel::Outcome> FileChooserModel::HandleListKey(const Key& key) {
+  const std::size_t page = static_cast<std::size_t>(shownRows_);
+  switch (key.code) {
+    case KeyCode::kUp:
+      if (selection_ > 0) Select(selection_ - 1);
+      return std::nullopt;
+    case KeyCode::kDown:
+      Select(selection_ + 1);
+      return std::nullopt;
+    case KeyCode::kPageUp:
+      Select(selection_ > page ? selection_ - page : 0);
+      return std::nullopt;
+    case KeyCode::kPageDown:
+      Select(selection_ + page);
+      return std::nullopt;
+    case KeyCode::kHome:
+      Select(0);
+      return std::nullopt;
+    case KeyCode::kEnd:
+      Select(items_.empty() ? 0 : items_.size() - 1);
+      return std::nullopt;
+    case KeyCode::kEnter:
+      return Activate(selection_);
+    case KeyCode::kChar:
+      if (key.ch == ' ') return Activate(selection_);
+      SelectNextStartingWith(key.ch);
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+void FileChooserModel::SelectNextStartingWith(char letter) {
+  // Type-ahead: the next entry that begins with the letter.
+  for (std::size_t step = 1; step <= items_.size(); ++step) {
+    const std::size_t at = (selection_ + step) % items_.size();
+    if (!items_[at].shown.empty() && text::UpperAscii(items_[at].shown[0]) == text::UpperAscii(letter)) {
+      Select(at);
+      return;
+    }
+  }
 }
 
 }  // namespace halshift::terminal

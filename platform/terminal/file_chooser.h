@@ -65,6 +65,12 @@ class FileChooserModel : public Layer {
   std::optional<Outcome> Accept();
   std::optional<Outcome> Activate(std::size_t index);
   void Select(std::size_t index);
+  void SelectNextStartingWith(char letter);
+  void MoveFocus(bool forward);
+  std::optional<Outcome> HandleListKey(const Key& key);
+  void DrawListing(Canvas& canvas, Rect list, int rows) const;
+  void DrawNameBox(Canvas& canvas, int left, int row, int inner) const;
+  void DrawButtons(Canvas& canvas, int openX, int row) const;
   int ListRows(Size extent) const;
   std::string Pattern() const;
 

@@ -8,11 +8,12 @@
 #include <iterator>
 
 #include "tests/support/host_file.h"
-#include "app/strings.h"
+#include "tests/support/machine_files.h"
+#include "core/strings.h"
 #include "hal/intent_record.h"
 #include "base/text.h"
 #include "tests/support/firmware_dumps.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "tests/support/pe_fixtures.h"
 #include "tests/support/silent_run.h"
 #include "tests/support/example_machine.h"
@@ -64,7 +65,7 @@ class CommandLineTest : public ::testing::Test {
   }
   // Marks a file as held by the running system: it can be read, not replaced.
   void HoldOpen(const std::string& path) {
-    image_.WriteImageFile("machine.ini", image_.ReadImageFile("machine.ini").value() + path + "=\r\n");
+    MarkInUse(image_, path);
   }
 
   TempImage image_;
@@ -280,7 +281,7 @@ TEST_F(CommandLineTest, MediaFilesThatAreNoWholeI386ImagesAreRefused) {
   const std::string spareKernel = InstalledContents(image_, "D:\\I386\\NTOSKRNL.EX_");
   const std::string win32k = InstalledContents(image_, "D:\\I386\\WIN32K.SY_");
   const std::string win32kSize = std::to_string(
-      hal::pe::CheckWholeImage({reinterpret_cast<const std::uint8_t*>(win32k.data()), win32k.size()})
+      pe::CheckWholeImage({reinterpret_cast<const std::uint8_t*>(win32k.data()), win32k.size()})
           .requiredSize);
   const auto fill = [](unsigned id, std::initializer_list<std::string_view> values) {
     return text::FillIn(Text(id), values);
@@ -351,7 +352,9 @@ TEST_F(CommandLineTest, ASetupLogThatCannotFollowIsLoggedAfterTheSuccess) {
             Crlf(Text(strings::kUpgraded) +
                  text::FillIn(Text(strings::kSetupLogNotUpdated), {kSetupLog}) + "\n"));
   EXPECT_EQ(CurrentType(), "Multiprocessor Free");
+  EXPECT_EQ(Installed("HAL.DLL"), InstalledContents(image_, "D:\\I386\\HALMPS.DL_"));
   EXPECT_EQ(image_.ReadDriveFile(kSetupLog), originalSetupLog_);
+  EXPECT_EQ(image_.DriveFileAttributes(kSetupLog), platform::kFileAttributeReadOnly);
 }
 
 // A change cut off after its files were in place: the next start completes it and keeps
@@ -373,8 +376,7 @@ TEST_F(CommandLineTest, AChangeFinishedAtTheNextStartKeepsSetupLogInStep) {
                             hal::ContentHash(newHal), "HALMPS.DLL"});
     image.WriteDriveFile("C:\\ORVSYSTEM\\log\\halshift.jnl", hal::FormatIntentRecord(record));
     if (held) {
-      image.WriteImageFile("machine.ini", image.ReadImageFile("machine.ini").value() +
-                                              std::string(kSetupLog) + "=\r\n");
+      MarkInUse(image, kSetupLog);
     }
     const SilentRun run = RunSilent(image, "nothing");
     ASSERT_TRUE(run.log);

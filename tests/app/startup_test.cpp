@@ -9,13 +9,17 @@
 
 #include <filesystem>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 
 namespace halshift {
 namespace {
 
+using testing::IniText;
+using testing::kWindowsControlKey;
 using testing::OpenMachine;
+using testing::RegistryFileText;
 using testing::TempImage;
 
 using testing::kLogRule;
@@ -104,8 +108,8 @@ class StartupCheckTest : public StartupTest, public ::testing::WithParamInterfac
 
 TEST_P(StartupCheckTest, FailedCheckStopsWithoutLogInBothModes) {
   const CheckCase& c = GetParam();
-  image_.WriteImageFile("machine.ini", std::string("[System]\n") + c.system +
-                                           "\nSystemDirectory=C:\\WINNT\\System32\n[Drives]\nC=fixed\n");
+  image_.WriteImageFile("machine.ini", IniText({{"System", {c.system, "SystemDirectory=C:\\WINNT\\System32"}},
+                                                {"Drives", {"C=fixed"}}}));
   EXPECT_EQ(Run("upgrade_hal"), 0);
   EXPECT_TRUE(machine_->ui.boxes.empty());
   EXPECT_FALSE(LogDirectoryExists());
@@ -132,11 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(StartupTest, AnyServicePackOfNt40PassesTheCheck) {
   image_.WriteImageFile("machine.ini",
-                        "[System]\nVersion=4.0\nBuild=1381\nSystemDirectory=C:\\WINNT\\System32\n"
-                        "[Drives]\nC=fixed\n");
-  image_.WriteImageFile("registry.reg",
-                        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Windows]\n"
-                        "\"CSDVersion\"=dword:00000600\n");
+                        IniText({{"System", {"Version=4.0", "Build=1381", "SystemDirectory=C:\\WINNT\\System32"}},
+                                 {"Drives", {"C=fixed"}}}));
+  image_.WriteImageFile("registry.reg", RegistryFileText({{kWindowsControlKey, {"\"CSDVersion\"=dword:00000600"}}}));
   EXPECT_EQ(Run("-h"), 0);
   EXPECT_TRUE(Log().has_value());
 }

@@ -69,9 +69,9 @@ TEST(WinPathTest, WildcardsMatchAsFindFirstFileDoes) {
 }
 
 TEST(WinPathTest, JoinsSplitsAndClimbs) {
-  EXPECT_EQ(Append("D:\\I386", "HAL.DLL"), "D:\\I386\\HAL.DLL");
-  EXPECT_EQ(Append("", "HAL.DLL"), "\\HAL.DLL");       // an empty directory names the root
-  EXPECT_EQ(Append("C:\\", "HAL.DLL"), "C:\\\\HAL.DLL");  // no test for a separator present
+  EXPECT_EQ(JoinUnchecked("D:\\I386", "HAL.DLL"), "D:\\I386\\HAL.DLL");
+  EXPECT_EQ(JoinUnchecked("", "HAL.DLL"), "\\HAL.DLL");       // an empty directory names the root
+  EXPECT_EQ(JoinUnchecked("C:\\", "HAL.DLL"), "C:\\\\HAL.DLL");  // no test for a separator present
   EXPECT_EQ(Join("D:\\", "I386"), "D:\\I386");
   EXPECT_EQ(Join("D:\\I386", "HAL.DLL"), "D:\\I386\\HAL.DLL");
   EXPECT_EQ(Join("D:/I386/", "HAL.DLL"), "D:/I386/HAL.DLL");

@@ -1,4 +1,5 @@
-// Saving the boot menu: bytes, backup, attributes, and no half-written BOOT.INI on any failure.
+// The boot menu loaded and edited in memory, and saved: bytes, backup, attributes, and no
+// half-written BOOT.INI on any failure.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,6 +15,8 @@ namespace {
 
 using testing::OpenMachine;
 using testing::TempImage;
+
+using Lines = std::vector<std::string>;
 
 constexpr std::uint32_t kReadOnlyHiddenSystem = 7;
 
@@ -188,6 +191,44 @@ TEST(BootMenuFileSave, NoFailureLeavesAHalfWrittenBootMenu) {
   // The backup: a temporary name, the copy, attributes, a flush, the move; the save: a
   // temporary name, the open, one write, the close, attributes and the move.
   EXPECT_GE(injected, 14);
+}
+
+TEST(BootMenuFileLoad, ReadsLinesAndEditsInMemory) {
+  TempImage image;
+  testing::WriteBootMachine(image);
+  testing::WriteLoaderFiles(image, 'C', "[boot loader]\ntimeout=30\n[operating systems]\nlast");
+  auto machine = OpenMachine(image);
+  ASSERT_TRUE(machine);
+  BootMenuFile menu(machine->Platform().files);
+  ASSERT_TRUE(menu.Load("C:\\"));
+  EXPECT_EQ(menu.Root(), "C:\\");
+  EXPECT_EQ(menu.Lines(), (Lines{"[boot loader]", "timeout=30", "[operating systems]", "last"}));
+
+  menu.InsertLine(1, "inserted");
+  menu.AppendLine("appended");
+  menu.RemoveLine(0);
+  menu.RemoveLine(99);
+  menu.InsertLine(99, "ignored");
+  EXPECT_EQ(menu.Lines(),
+            (Lines{"inserted", "timeout=30", "[operating systems]", "last", "appended"}));
+  menu.InsertLine(menu.Lines().size(), "at end");
+  EXPECT_EQ(menu.Lines().back(), "at end");
+}
+
+TEST(BootMenuFileLoad, MissingOrUnreadableFileFails) {
+  TempImage image;
+  testing::WriteBootMachine(image);
+  testing::WriteLoaderFiles(image, 'C', "[operating systems]\r\n");
+  auto machine = OpenMachine(image);
+  ASSERT_TRUE(machine);
+  BootMenuFile menu(machine->Platform().files);
+  EXPECT_FALSE(menu.Load("E:\\"));
+  machine->image->Faults().Reset();
+  machine->image->Faults().FailCall(image::Call::kReadFile, 1);
+  EXPECT_FALSE(menu.Load("C:\\"));
+  EXPECT_TRUE(menu.Lines().empty());
+  EXPECT_TRUE(menu.Load("C:\\"));
+  EXPECT_EQ(menu.Lines(), Lines{"[operating systems]"});
 }
 
 }  // namespace

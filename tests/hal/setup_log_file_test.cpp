@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 
 namespace halshift::hal {
 namespace {
@@ -130,8 +131,7 @@ TEST_F(SetupLogFileTest, LeavesAloneWhatItHasNoLineFor) {
        SetupLogUpdate::kFailed, true},
       {"setup.log held by the running system",
        [](testing::TempImage& image, IntentRecord&) {
-         const std::string ini = image.ReadImageFile("machine.ini").value_or("");
-         image.WriteImageFile("machine.ini", ini + "C:\\WINNT\\repair\\setup.log=\r\n");
+         testing::MarkInUse(image, "C:\\WINNT\\repair\\setup.log");
        },
        SetupLogUpdate::kFailed, true},
   };

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/registry_record.h"
-#include "app/state.h"
+#include "core/registry_values.h"
+#include "core/state.h"
 #include "tests/support/boot_machine.h"
 #include "tests/support/pe_fixtures.h"
 
@@ -17,10 +17,10 @@ namespace {
 using testing::OpenMachine;
 using testing::TempImage;
 
-// A registry whose CurrentVersion key holds the given value lines.
+// A registry whose CurrentVersion key holds the given value lines, each ended by CR LF (odd
+// ones included, that regedit would not write).
 std::string Registry(std::string_view valueLines) {
-  return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\r\n" +
-         std::string(valueLines);
+  return testing::RegistryFileText({{testing::kCurrentVersionKeyPath, {}}}) + std::string(valueLines);
 }
 
 struct IdentifyCase {
@@ -46,7 +46,7 @@ TEST(IdentifyHal, HalKindAndSystemDirectoryFromTheRegistry) {
        HalKind::kMultiprocessor, "\\System32"},
       {"empty text", Registry("\"CurrentType\"=\"\"\r\n"), HalKind::kMultiprocessor, "\\System32"},
       {"missing values", Registry(""), HalKind::kMultiprocessor, "\\System32"},
-      {"missing key", "REGEDIT4\r\n", HalKind::kMultiprocessor, "\\System32"},
+      {"missing key", testing::RegistryFileText({}), HalKind::kMultiprocessor, "\\System32"},
       {"no registry file", "", HalKind::kMultiprocessor, "\\System32"},
       {"system root ending in a backslash",
        Registry("\"CurrentType\"=\"Uniprocessor Free\"\r\n\"SystemRoot\"=\"C:\\\\WINNT\\\\\"\r\n"),
@@ -100,7 +100,7 @@ TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
   const std::string multi = "Multiprocessor Free";
   std::vector<std::uint8_t> data(multi.begin(), multi.end());
   data.push_back(0);
-  ASSERT_EQ(machine->Platform().registry.SetValue(record::kCurrentVersionKey, "CurrentType",
+  ASSERT_EQ(machine->Platform().registry.SetValue(registry_values::kCurrentVersionKey, "CurrentType",
                                                   platform::kRegSz, data),
             platform::kErrorSuccess);
   inspect::IdentifyHal(installation);
@@ -154,9 +154,7 @@ TEST(IdentifyHal, ReadsTheInstalledFilesNamesAndComparesTheirKind) {
     SCOPED_TRACE(c.name);
     TempImage image;
     testing::WriteBootMachine(image);
-    image.WriteImageFile("registry.reg",
-                         Registry(std::string("\"CurrentType\"=\"") + c.currentType +
-                                  "\"\r\n\"SystemRoot\"=\"C:\\\\WINNT\"\r\n"));
+    image.WriteImageFile("registry.reg", testing::CurrentVersionRegistry(c.currentType));
     const auto bytes = [](const std::string& file) {
       return file.rfind('=', 0) == 0 ? file.substr(1) : testing::StandinBytes(file);
     };

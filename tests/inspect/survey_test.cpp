@@ -9,12 +9,11 @@
 #include <iomanip>
 #include <sstream>
 
-#include "app/app.h"
-#include "app/state.h"
-#include "app/strings.h"
+#include "core/state.h"
+#include "core/strings.h"
 #include "tests/inspect/firmware_images.h"
-#include "tests/support/firmware_dumps.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 
 namespace halshift::inspect {
 namespace {
@@ -86,12 +85,14 @@ TEST(ServicePackTest, CsdVersionDividedBy255) {
 // A machine image with the given drives section and registry, optionally memory regions.
 class SurveyImageTest : public ::testing::Test {
  protected:
-  void WriteMachine(const std::string& drives, const std::string& registry = "") {
+  void WriteMachine(const std::string& drives, std::vector<std::string> windowsValues = {}) {
     image_.WriteImageFile("machine.ini",
-                          "[System]\r\nVersion=4.0\r\nBuild=1381\r\nAdministrator=yes\r\n"
-                          "SystemDirectory=C:\\WINNT\\System32\r\n[Drives]\r\n" + drives);
+                          testing::IniText({{"System", testing::Nt4SystemLines()}, {"Drives", {}}}) + drives);
     image_.MakeDriveDirectory("C:\\WINNT\\System32");
-    if (!registry.empty()) image_.WriteImageFile("registry.reg", "REGEDIT4\r\n\r\n" + registry);
+    if (!windowsValues.empty()) {
+      image_.WriteImageFile("registry.reg",
+                            testing::RegistryFileText({{testing::kWindowsControlKey, windowsValues}}));
+    }
   }
   void WriteRegion(std::uint32_t address, const Bytes& bytes) {
     std::ostringstream name;
@@ -150,9 +151,7 @@ Bytes FourOfFiveTable() {
 }
 
 TEST_F(SurveyImageTest, SmbiosMachineWithMpPointerInTheEbda) {
-  WriteMachine("C=fixed\r\nD=cdrom\r\n",
-               "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Windows]\r\n"
-               "\"CSDVersion\"=dword:00000600\r\n");
+  WriteMachine("C=fixed\r\nD=cdrom\r\n", {"\"CSDVersion\"=dword:00000600"});
   const Bytes table = FourOfFiveTable();
   WriteRegion(0xF0000, SmbiosBiosArea(table.size()));
   Bytes low(0xA0000, 0);
@@ -199,42 +198,8 @@ TEST_F(SurveyImageTest, NoMemoryNoRegistryValue) {
 }
 
 // The whole program: a silent run on a two-processor machine logs the count found.
-TEST_F(SurveyImageTest, SilentRunLogsTheProcessorCount) {
-  WriteMachine("C=fixed\r\nD=cdrom\r\n");
-  Bytes area(0x10000, 0);
-  Place(area, 0x1F3D, Concat({Text("!SIT"), testing::SitRecord(2, {9, 9}), testing::SitProcessorRecord(0b10001),
-                              testing::SitRecord(0, {})}));
-  WriteRegion(0xF0000, area);
-
-  machine_ = testing::OpenMachine(image_);
-  ASSERT_TRUE(machine_);
-  HalUtilityApp app(machine_->Platform());
-  app.Startup("status");
-  app.Shutdown();
-  EXPECT_EQ(app.survey.installedProcessors, 2);
-
-  const auto log = testing::ReadLog(image_);
-  ASSERT_TRUE(log);
-  EXPECT_NE(log->find("\r\nInstalled Processors:       2\r\n"), std::string::npos) << *log;
-}
-
-// A real machine of two sockets of two cores: the MP table's two processors and the four
-// cores SMBIOS reports are kept, and the notice gives both.
-TEST_F(SurveyImageTest, EnabledCoresOfARealMachine) {
-  WriteMachine("C=fixed\r\n");
-  testing::PutFirmwareDump(image_, "pc-128m-smp4-s2c2");
-  const auto survey = Survey();
-  ASSERT_TRUE(survey);
-  EXPECT_EQ(survey->installedProcessors, 2);
-  EXPECT_EQ(survey->smbiosEnabledCores, 4);
-  EXPECT_EQ(survey->apicPresent, 1u);
-  EXPECT_TRUE(FirmwareHidesProcessors(*survey));
-  EXPECT_EQ(HiddenProcessorsNotice(*survey),
-            "The firmware reports 4 enabled processor cores, but lists only 2 processors for the "
-            "operating system. Windows NT 4.0 starts only the processors that the firmware lists; "
-            "on a virtual machine, please give it one core per socket.");
-}
-
+// What the real machines' dumps give is FirmwareDumpsTest's; their counts and the notice in
+// the log, CommandLineTest's.
 TEST_F(SurveyImageTest, FirmwareHidesProcessorsOnlyWithMoreCores) {
   struct Case {
     std::int32_t processors;

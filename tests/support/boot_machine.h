@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 
 namespace halshift::testing {
 
@@ -25,28 +26,19 @@ inline constexpr std::string_view kSetupBootIni =
 
 // Writes machine.ini with the drives given as "A=removable\r\nC=fixed\r\n...", the ARC links
 // of partitions 1 and 2 of disk 0, C: on partition 1, E: on partition 2, and a registry with
-// the system root.
+// the system root (as the registry holds it, unescaped).
 inline void WriteBootMachine(TempImage& image, std::string_view drives = "C=fixed\r\nD=cdrom\r\n",
-                             std::string_view systemRootEscaped = "C:\\\\WINNT") {
-  std::string ini =
-      "[System]\r\nVersion=4.0\r\nBuild=1381\r\nPlatform=NT\r\nAdministrator=yes\r\n"
-      "SystemDirectory=C:\\WINNT\\System32\r\n\r\n[Drives]\r\n";
-  ini += drives;
-  ini +=
-      "\r\n[ArcNames]\r\n"
-      "multi(0)disk(0)rdisk(0)partition(1)=\\Device\\Harddisk0\\Partition1\r\n"
-      "multi(0)disk(0)rdisk(0)partition(2)=\\Device\\Harddisk0\\Partition2\r\n"
-      "\r\n[DosDevices]\r\n"
-      "C:=\\Device\\Harddisk0\\Partition1\r\n"
-      "D:=\\Device\\CdRom0\r\n"
-      "E:=\\Device\\Harddisk0\\Partition2\r\n";
-  image.WriteImageFile("machine.ini", ini);
-  std::string reg =
-      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\r\n"
-      "\"SystemRoot\"=\"";
-  reg += systemRootEscaped;
-  reg += "\"\r\n\"CurrentType\"=\"Uniprocessor Free\"\r\n";
-  image.WriteImageFile("registry.reg", reg);
+                             std::string_view systemRoot = "C:\\WINNT") {
+  image.WriteImageFile(
+      "machine.ini",
+      IniText({{"System", Nt4SystemLines()}, {"Drives", {}}}) + std::string(drives) +
+          IniText({{"ArcNames",
+                    {"multi(0)disk(0)rdisk(0)partition(1)=\\Device\\Harddisk0\\Partition1",
+                     "multi(0)disk(0)rdisk(0)partition(2)=\\Device\\Harddisk0\\Partition2"}},
+                   {"DosDevices",
+                    {"C:=\\Device\\Harddisk0\\Partition1", "D:=\\Device\\CdRom0",
+                     "E:=\\Device\\Harddisk0\\Partition2"}}}));
+  image.WriteImageFile("registry.reg", CurrentVersionRegistry("Uniprocessor Free", systemRoot));
   image.MakeDriveDirectory("C:\\WINNT\\System32");
 }
 

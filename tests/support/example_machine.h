@@ -10,17 +10,14 @@
 #include <vector>
 
 #include "base/text.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "platform/image/expand.h"
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 
 namespace halshift::testing {
 
-inline constexpr const char* kSessionManagerKey =
-    "System\\CurrentControlSet\\Control\\Session Manager";
-inline constexpr const char* kCurrentVersionKeyPath =
-    "Software\\Microsoft\\Windows NT\\CurrentVersion";
 inline constexpr const char* kSystem32 = "C:\\WINNT\\System32";
 inline constexpr const char* kSetupLog = "C:\\WINNT\\repair\\setup.log";
 inline constexpr const char* kSetupLogBackup = "C:\\WINNT\\repair\\setup.orv";
@@ -137,9 +134,9 @@ inline std::string InstalledContents(const TempImage& image, const std::string& 
 // The checksum a PE file's header records, as setup.log writes it: written by the fixture tool,
 // not by the program, so a second implementation beside the program's own computation.
 inline std::string HeaderCheckSum(const std::string& bytes) {
-  const hal::pe::PeHeadersRead read = hal::pe::ReadPeHeaders(
+  const pe::PeHeadersRead read = pe::ReadPeHeaders(
       {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-  EXPECT_EQ(read.fault, hal::pe::PeFault::kNone);
+  EXPECT_EQ(read.fault, pe::PeFault::kNone);
   char hex[16];
   std::snprintf(hex, sizeof hex, "%x", read.headers.headerCheckSum);
   return hex;

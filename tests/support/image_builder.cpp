@@ -10,7 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/strings.h"
+#include "core/strings.h"
+#include "tests/support/machine_files.h"
 
 namespace halshift::testing {
 
@@ -131,8 +132,7 @@ void TempImage::SetDriveFileAttributes(const std::string& windowsPath, std::uint
 
 void TempImage::WriteMinimalMachine() {
   WriteImageFile("machine.ini",
-                 "[System]\r\nVersion=4.0\r\nBuild=1381\r\nPlatform=NT\r\nAdministrator=yes\r\n"
-                 "SystemDirectory=C:\\WINNT\\System32\r\n\r\n[Drives]\r\nC=fixed\r\nD=cdrom\r\n");
+                 IniText({{"System", Nt4SystemLines()}, {"Drives", {"C=fixed", "D=cdrom"}}}));
   MakeDriveDirectory("C:\\WINNT\\System32");
 }
 

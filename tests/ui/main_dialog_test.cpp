@@ -4,11 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "inspect/identify.h"
 #include "tests/support/boot_machine.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/machine_files.h"
 #include "tests/support/pe_fixtures.h"
 #include "tests/ui/scripted_dialogs.h"
 #include "ui/resource.h"
@@ -152,21 +153,15 @@ TEST_F(MainDialogTest, OpensWithTheRecommendedChoice) {
     unsigned recommendation;
     int choice;
   } cases[] = {
+      // One row for each recommendation; RecommendationTest (tests/hal) holds the rule's rows.
       {2, "Uniprocessor Free", "Uniprocessor HAL", strings::kUpgradeRecommended, IDC_UPGRADE_HAL},
       {1, "Multiprocessor Free", "Multiprocessor HAL", strings::kDowngradeRecommended,
        IDC_DOWNGRADE_HAL},
-      {0, "Multiprocessor Free", "Multiprocessor HAL", strings::kDowngradeRecommended,
-       IDC_DOWNGRADE_HAL},
-      {1, "Uniprocessor Free", "Uniprocessor HAL", strings::kCorrectHal, IDC_KEEP_HAL},
       {4, "Multiprocessor Free", "Multiprocessor HAL", strings::kCorrectHal, IDC_KEEP_HAL},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.processors) + " processors, " + c.currentType);
-    image.WriteImageFile("registry.reg",
-                         std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\"
-                                     "Windows NT\\CurrentVersion]\r\n\"SystemRoot\"=\"C:\\\\WINNT\""
-                                     "\r\n\"CurrentType\"=\"") +
-                             c.currentType + "\"\r\n");
+    image.WriteImageFile("registry.reg", CurrentVersionRegistry(c.currentType));
     host = ScriptedDialogHost();
     after.clear();
     ThenApply({});
@@ -385,8 +380,7 @@ TEST_F(MainDialogTest, AnUpgradeThatSetupLogCannotFollowWarnsAfterTheSuccess) {
   PutOnMedia({"HAL.DLL"});
   const std::string setupLog = "[Files.WinNt]\r\n\\WINNT\\system32\\hal.dll = \"hal.dll\",\"f63b\"\r\n";
   image.WriteDriveFile("C:\\WINNT\\repair\\setup.log", setupLog);
-  image.WriteImageFile("machine.ini", image.ReadImageFile("machine.ini").value_or("") +
-                                          "[InUse]\r\nC:\\WINNT\\repair\\setup.log=\r\n");
+  MarkInUse(image, "C:\\WINNT\\repair\\setup.log");
   ThenApply({{IDC_UPGRADE_HAL, false}});
   host.ThenPress(IDC_OK);
   Run(2);

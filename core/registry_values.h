@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 
-namespace halshift::record {
+namespace halshift::registry_values {
 
 inline constexpr std::string_view kCurrentVersionKey =
     "Software\\Microsoft\\Windows NT\\CurrentVersion";
@@ -32,4 +32,4 @@ std::string ReadSystemDirectory(platform::Registry& registry);
 // Sets CurrentType as REG_SZ with its terminating zero; the registry's status.
 long WriteCurrentType(platform::Registry& registry, std::string_view type);
 
-}  // namespace halshift::record
+}  // namespace halshift::registry_values

@@ -1,14 +1,14 @@
 // The built-in string table, generated from the same list as the resource script.
-#include "app/strings.h"
+#include "core/strings.h"
 
 namespace halshift::strings {
 
 std::string_view BuiltInString(unsigned id) {
   switch (id) {
-#define HALSHIFT_STRING(number, text) \
-  case number:                        \
+#define HALSHIFT_STRING(name, id, text) \
+  case name:                              \
     return text;
-#include "app/strings.inc"
+#include "core/strings.inc"
 #undef HALSHIFT_STRING
     default:
       return {};

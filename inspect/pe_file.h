@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace halshift::hal::pe {
+namespace halshift::pe {
 
 // MS-DOS header.
 inline constexpr std::uint16_t kDosMagic = 0x5A4D;  // "MZ"
@@ -221,4 +221,4 @@ VersionResource ReadVersionResource(std::span<const std::uint8_t> file);
 // resource's data). kPresent or kDamaged only.
 VersionResource ParseVersionInfo(std::span<const std::uint8_t> versionInfo);
 
-}  // namespace halshift::hal::pe
+}  // namespace halshift::pe

@@ -1,5 +1,5 @@
 // ARC path resolution against the running installation, and the link-target buffer.
-#include "bootmenu/arc_path.h"
+#include "inspect/arc_path.h"
 
 #include <gtest/gtest.h>
 
@@ -18,38 +18,38 @@ using testing::TempImage;
 
 struct ArcCase {
   const char* name;
-  std::string systemRootEscaped;  // as registry.reg writes it
+  std::string systemRoot;
   std::string arcPath;
   bool running;
 };
 
 TEST(IsRunningSystemArcPath, MatchesDeviceAndDirectory) {
   const std::vector<ArcCase> cases = {
-      {"same device and directory", "C:\\\\WINNT", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT",
+      {"same device and directory", "C:\\WINNT", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT",
        true},
-      {"ARC path in other case", "C:\\\\WINNT", "MULTI(0)DISK(0)RDISK(0)PARTITION(1)\\winnt", true},
-      {"system root in other case", "c:\\\\winnt", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT",
+      {"ARC path in other case", "C:\\WINNT", "MULTI(0)DISK(0)RDISK(0)PARTITION(1)\\winnt", true},
+      {"system root in other case", "c:\\winnt", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT",
        true},
-      {"other directory", "C:\\\\WINNT", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT40", false},
-      {"shorter directory", "C:\\\\WINNT40", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT", false},
-      {"other partition", "C:\\\\WINNT", "multi(0)disk(0)rdisk(0)partition(2)\\WINNT", false},
+      {"other directory", "C:\\WINNT", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT40", false},
+      {"shorter directory", "C:\\WINNT40", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT", false},
+      {"other partition", "C:\\WINNT", "multi(0)disk(0)rdisk(0)partition(2)\\WINNT", false},
       // The tail test lets a longer path through; the device comparison decides.
-      {"tail below a longer path, same device", "C:\\\\WINNT",
+      {"tail below a longer path, same device", "C:\\WINNT",
        "multi(0)disk(0)rdisk(0)partition(1)\\OLD\\WINNT", true},
-      {"tail below a longer path, other device", "C:\\\\WINNT",
+      {"tail below a longer path, other device", "C:\\WINNT",
        "multi(0)disk(0)rdisk(0)partition(2)\\OLD\\WINNT", false},
-      {"running system on E:", "E:\\\\WINNT", "multi(0)disk(0)rdisk(0)partition(2)\\WINNT", true},
-      {"no backslash", "C:\\\\WINNT", "multi(0)disk(0)rdisk(0)partition(1)WINNT", false},
-      {"unknown ARC device", "C:\\\\WINNT", "scsi(0)disk(0)rdisk(0)partition(1)\\WINNT", false},
-      {"drive without device", "Q:\\\\WINNT", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT", false},
-      {"path shorter than the directory", "C:\\\\WINNT", "\\NT", false},
-      {"empty ARC path", "C:\\\\WINNT", "", false},
-      {"system root with trailing backslash", "C:\\\\WINNT\\\\",
+      {"running system on E:", "E:\\WINNT", "multi(0)disk(0)rdisk(0)partition(2)\\WINNT", true},
+      {"no backslash", "C:\\WINNT", "multi(0)disk(0)rdisk(0)partition(1)WINNT", false},
+      {"unknown ARC device", "C:\\WINNT", "scsi(0)disk(0)rdisk(0)partition(1)\\WINNT", false},
+      {"drive without device", "Q:\\WINNT", "multi(0)disk(0)rdisk(0)partition(1)\\WINNT", false},
+      {"path shorter than the directory", "C:\\WINNT", "\\NT", false},
+      {"empty ARC path", "C:\\WINNT", "", false},
+      {"system root with trailing backslash", "C:\\WINNT\\",
        "multi(0)disk(0)rdisk(0)partition(1)\\WINNT\\", true},
   };
   for (const auto& c : cases) {
     TempImage image;
-    testing::WriteBootMachine(image, "C=fixed\r\nE=fixed\r\n", c.systemRootEscaped);
+    testing::WriteBootMachine(image, "C=fixed\r\nE=fixed\r\n", c.systemRoot);
     auto machine = OpenMachine(image);
     ASSERT_TRUE(machine) << c.name;
     EXPECT_EQ(IsRunningSystemArcPath(machine->Platform(), c.arcPath), c.running) << c.name;

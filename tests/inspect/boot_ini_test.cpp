@@ -1,5 +1,5 @@
 // The boot menu model: text-mode lines, section entries, the line-view walk and the drive scan.
-#include "bootmenu/boot_menu.h"
+#include "inspect/boot_ini.h"
 
 #include <gtest/gtest.h>
 
@@ -152,44 +152,6 @@ TEST(FindOperatingSystemsLine, TakesTheFirstLineWithTheKeyAfterTheHeader) {
 
 using testing::OpenMachine;
 using testing::TempImage;
-
-TEST(BootMenuFileLoad, ReadsLinesAndEditsInMemory) {
-  TempImage image;
-  testing::WriteBootMachine(image);
-  testing::WriteLoaderFiles(image, 'C', "[boot loader]\ntimeout=30\n[operating systems]\nlast");
-  auto machine = OpenMachine(image);
-  ASSERT_TRUE(machine);
-  BootMenuFile menu(machine->Platform().files);
-  ASSERT_TRUE(menu.Load("C:\\"));
-  EXPECT_EQ(menu.Root(), "C:\\");
-  EXPECT_EQ(menu.Lines(), (Lines{"[boot loader]", "timeout=30", "[operating systems]", "last"}));
-
-  menu.InsertLine(1, "inserted");
-  menu.AppendLine("appended");
-  menu.RemoveLine(0);
-  menu.RemoveLine(99);
-  menu.InsertLine(99, "ignored");
-  EXPECT_EQ(menu.Lines(),
-            (Lines{"inserted", "timeout=30", "[operating systems]", "last", "appended"}));
-  menu.InsertLine(menu.Lines().size(), "at end");
-  EXPECT_EQ(menu.Lines().back(), "at end");
-}
-
-TEST(BootMenuFileLoad, MissingOrUnreadableFileFails) {
-  TempImage image;
-  testing::WriteBootMachine(image);
-  testing::WriteLoaderFiles(image, 'C', "[operating systems]\r\n");
-  auto machine = OpenMachine(image);
-  ASSERT_TRUE(machine);
-  BootMenuFile menu(machine->Platform().files);
-  EXPECT_FALSE(menu.Load("E:\\"));
-  machine->image->Faults().Reset();
-  machine->image->Faults().FailCall(image::Call::kReadFile, 1);
-  EXPECT_FALSE(menu.Load("C:\\"));
-  EXPECT_TRUE(menu.Lines().empty());
-  EXPECT_TRUE(menu.Load("C:\\"));
-  EXPECT_EQ(menu.Lines(), Lines{"[operating systems]"});
-}
 
 TEST(IniSectionOnImage, EntriesOfTheOperatingSystemsSectionInFileOrder) {
   TempImage image;
