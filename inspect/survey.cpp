@@ -4,6 +4,7 @@
 #include <array>
 
 #include "app/strings.h"
+#include "base/byte_cursor.h"
 #include "base/text.h"
 #include "inspect/firmware.h"
 
@@ -15,10 +16,7 @@ std::int32_t ReadServicePack(platform::Registry& registry) {
   // The value's type is not checked. A value too large for the four bytes was not read, and
   // what the buffer then holds is undefined, so it counts as missing.
   if (result.status != platform::kErrorSuccess) return 0;
-  const std::uint32_t csdVersion = static_cast<std::uint32_t>(value[0]) |
-                                   (static_cast<std::uint32_t>(value[1]) << 8) |
-                                   (static_cast<std::uint32_t>(value[2]) << 16) |
-                                   (static_cast<std::uint32_t>(value[3]) << 24);
+  const std::uint32_t csdVersion = ByteCursor(value).U32();
   // Division by 255, not 256, as the program has always done it: for the values service
   // packs write (0x0100 to 0x0600) the result is the number in the second byte.
   return static_cast<std::int32_t>(csdVersion / 255u);
