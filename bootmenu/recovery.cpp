@@ -42,10 +42,10 @@ MenuEdit EditBootMenu(platform::Platform& platform, Edit edit) {
 
     // Keys compare as the system reads them, without the blanks around "=": the profile
     // reader may or may not have trimmed the running entry's key, the line keeps them.
-    const std::string_view key = text::TrimBlanks(running->key);
+    const std::string_view key = text::Trim(running->key);
     const std::optional<std::size_t> line =
         FindOperatingSystemsLine(menu.Lines(), [&](std::string_view candidate) {
-          if (text::TrimBlanks(LineKey(candidate)) != key) return false;
+          if (text::Trim(LineKey(candidate)) != key) return false;
           return edit == Edit::kInsert ||
                  candidate.find(kRecoveryMarker) != std::string_view::npos;
         });

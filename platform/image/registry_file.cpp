@@ -18,18 +18,7 @@ constexpr std::uint32_t kRegDword = 4;
 // Hex data lines are wrapped before this many characters, as the registry editor wraps them.
 constexpr std::size_t kHexLineWidth = 76;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Content(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  return line;
-}
+std::string_view Content(std::string_view line) { return text::TrimEnd(line, "\r\n"); }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -107,19 +96,6 @@ std::string NormalizedKeyPath(std::string_view path) {
   return text::ToUpper(path);
 }
 
-// Splits text into lines, each with its line end.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    lines.push_back(text.substr(start, next - start));
-    start = next;
-  }
-  return lines;
-}
-
 void EnsureLineEnd(std::string& out, std::string_view newline) {
   if (!out.empty() && out.back() != '\n') out += newline;
 }
@@ -145,7 +121,7 @@ RegistryFile RegistryFile::Empty() {
 
 std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::string& error) {
   RegistryFile file;
-  const std::vector<std::string_view> lines = SplitLines(text);
+  const std::vector<std::string_view> lines = text::SplitLines(text);
   auto fail = [&error](std::size_t index, std::string_view problem) {
     error = std::to_string(index + 1) + ": " + std::string(problem);
     return std::nullopt;
@@ -158,7 +134,7 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
     if (i == 0 && content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
       content.remove_prefix(kByteOrderMark.size());
     }
-    const std::string_view line = Trim(content);
+    const std::string_view line = text::Trim(content);
     if (!sawHeader) {
       if (line.empty()) {
         file.preamble_ += lines[i];
@@ -177,7 +153,7 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
     }
     if (line.front() == '[') {
       if (line.back() != ']') return fail(i, "a key line lacks its closing ']'");
-      const std::string_view path = Trim(line.substr(1, line.size() - 2));
+      const std::string_view path = text::Trim(line.substr(1, line.size() - 2));
       if (path.empty()) return fail(i, "a key path is empty");
       if (path.front() == '-') return fail(i, "deleting a key is not supported");
       if (file.keys_.empty()) {
@@ -207,20 +183,20 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
       if (!name) return fail(i, problem);
       value.name = std::move(*name);
     }
-    rest = Trim(rest);
+    rest = text::Trim(rest);
     if (rest.empty() || rest.front() != '=') return fail(i, "expected '=' after the value name");
-    rest = Trim(rest.substr(1));
+    rest = text::Trim(rest.substr(1));
     value.source = std::string(lines[i]);
 
     if (!rest.empty() && rest.front() == '"') {
       auto textData = ParseQuoted(rest, problem);
       if (!textData) return fail(i, problem);
-      if (!Trim(rest).empty()) return fail(i, "unexpected text after the value");
+      if (!text::Trim(rest).empty()) return fail(i, "unexpected text after the value");
       value.type = kRegSz;
       value.data = std::move(*textData);
       value.data += '\0';
     } else if (rest.substr(0, kDwordPrefix.size()) == kDwordPrefix) {
-      const auto number = ParseHex(Trim(rest.substr(kDwordPrefix.size())), 8);
+      const auto number = ParseHex(text::Trim(rest.substr(kDwordPrefix.size())), 8);
       if (!number) return fail(i, "a dword needs 1 to 8 hex digits");
       value.type = kRegDword;
       for (int shift = 0; shift < 32; shift += 8) {
@@ -241,25 +217,25 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
       rest.remove_prefix(1);
       // Gather the continuation lines: a line that ends with '\' goes on on the next one.
       std::string bytesText;
-      std::string_view piece = Trim(rest);
+      std::string_view piece = text::Trim(rest);
       while (!piece.empty() && piece.back() == '\\') {
         bytesText += piece.substr(0, piece.size() - 1);
         if (i + 1 >= lines.size()) return fail(i, "the hex data goes on past the end of the file");
         ++i;
         value.source += lines[i];
-        piece = Trim(Content(lines[i]));
+        piece = text::Trim(Content(lines[i]));
       }
       bytesText += piece;
       std::string_view list = bytesText;
       while (!list.empty()) {
         const std::size_t comma = list.find(',');
-        const std::string_view token = Trim(list.substr(0, comma));
+        const std::string_view token = text::Trim(list.substr(0, comma));
         const auto byte = ParseHex(token, 2);
         if (!byte) return fail(i, "hex data needs comma-separated bytes of two hex digits");
         value.data += static_cast<char>(*byte);
         if (comma == std::string_view::npos) break;
         list.remove_prefix(comma + 1);
-        if (Trim(list).empty()) break;  // a final comma ends the list
+        if (text::Trim(list).empty()) break;  // a final comma ends the list
       }
     } else if (rest == "-") {
       return fail(i, "deleting a value is not supported");
