@@ -212,65 +212,7 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
   if (FileExists(files, IntentRecordPath(machine_))) return false;
 
   for (std::size_t i = 0; i < sourceNames.size(); ++i) {
-    const std::string_view sourceName = sourceNames[i];
-    failure_ = StagingFailure::kSource;
-    if (!SourceFileExists(files, winpath::Append(sourceDirectory_, sourceName))) break;
-
-    failure_ = StagingFailure::kDestination;
-    const auto stagedPath = files.GetTempFileName(systemDirectory_, kStagedPrefix);
-    if (!stagedPath) break;
-    IntentFile& file = record_.files.emplace_back();
-    file.stagedPath = *stagedPath;
-    file.destinationPath = winpath::Append(systemDirectory_, destinationNames[i]);
-    file.mediaName = std::string(sourceName);
-
-    const std::string stagedName(winpath::FileNameOf(*stagedPath));
-    const auto install = [&](const std::string& mediaName) {
-      std::string tempName;
-      const std::uint32_t result =
-          files.VerInstallFile(platform::kViffForceInstall, mediaName, stagedName,
-                               sourceDirectory_, systemDirectory_, systemDirectory_, tempName);
-      if (result != 0 && (result & platform::kVifTempFile) != 0 && !tempName.empty()) {
-        // The installer's own temporary copy is the caller's to remove.
-        RemoveFile(files, tempName.find_first_of("\\:") != std::string::npos
-                              ? tempName
-                              : winpath::Append(systemDirectory_, tempName));
-      }
-      return result;
-    };
-    // Only a source that cannot be read sends the installer to the compressed name; a failure
-    // on the side of the system directory (no room, no access) would fail there too.
-    std::uint32_t result = install(std::string(sourceName));
-    if ((result & platform::kVifCannotReadSrc) != 0) {
-      std::string compressedName(sourceName);
-      compressedName.back() = '_';
-      result = install(compressedName);
-    }
-    if (result != 0) {
-      failure_ = (result & platform::kVifCannotReadSrc) != 0 ? StagingFailure::kSource
-                 : (result & platform::kVifOutOfSpace) != 0  ? StagingFailure::kDiskFull
-                                                              : StagingFailure::kDestination;
-      break;
-    }
-    // A copy from a CD is read-only, and a read-only file can be neither flushed nor moved
-    // over later.
-    files.SetFileAttributes(*stagedPath, platform::kFileAttributeNormal);
-    auto bytes = files.ReadFile(*stagedPath);
-    if (!bytes) break;
-    file.size = bytes->size();
-    file.hash = ContentHash(*bytes);
-
-    const std::uint32_t attributes = files.GetFileAttributes(file.destinationPath);
-    // Two questions: a single failed query must not make an existing file look absent.
-    if (attributes != platform::kInvalidFileAttributes || FileExists(files, file.destinationPath)) {
-      file.attributes = attributes != platform::kInvalidFileAttributes
-                            ? attributes
-                            : platform::kFileAttributeNormal;
-      const auto placeholder = files.GetTempFileName(systemDirectory_, kPlaceholderPrefix);
-      if (!placeholder) break;
-      file.asidePath = *placeholder;
-    }
-    staged_.push_back({std::string(sourceName), std::string(destinationNames[i]), std::move(*bytes)});
+    if (!StageFile(sourceNames[i], destinationNames[i])) break;
   }
   // Every new file is on the disk before the record that names it can be.
   std::vector<std::string> stagedPaths;
@@ -284,6 +226,75 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
   }
   Abandon();
   return false;
+}
+
+std::uint32_t SystemFileChange::CopyFromMedia(std::string_view sourceName,
+                                              const std::string& stagedName) {
+  platform::FileSystem& files = machine_.files;
+  const auto install = [&](const std::string& mediaName) {
+    std::string tempName;
+    const std::uint32_t result =
+        files.VerInstallFile(platform::kViffForceInstall, mediaName, stagedName,
+                             sourceDirectory_, systemDirectory_, systemDirectory_, tempName);
+    if (result != 0 && (result & platform::kVifTempFile) != 0 && !tempName.empty()) {
+      // The installer's own temporary copy is the caller's to remove.
+      RemoveFile(files, tempName.find_first_of("\\:") != std::string::npos
+                            ? tempName
+                            : winpath::Append(systemDirectory_, tempName));
+    }
+    return result;
+  };
+  // Only a source that cannot be read sends the installer to the compressed name; a failure
+  // on the side of the system directory (no room, no access) would fail there too.
+  std::uint32_t result = install(std::string(sourceName));
+  if ((result & platform::kVifCannotReadSrc) != 0) {
+    std::string compressedName(sourceName);
+    compressedName.back() = '_';
+    result = install(compressedName);
+  }
+  return result;
+}
+
+bool SystemFileChange::StageFile(std::string_view sourceName, std::string_view destinationName) {
+  platform::FileSystem& files = machine_.files;
+  failure_ = StagingFailure::kSource;
+  if (!SourceFileExists(files, winpath::Append(sourceDirectory_, sourceName))) return false;
+
+  failure_ = StagingFailure::kDestination;
+  const auto stagedPath = files.GetTempFileName(systemDirectory_, kStagedPrefix);
+  if (!stagedPath) return false;
+  IntentFile& file = record_.files.emplace_back();
+  file.stagedPath = *stagedPath;
+  file.destinationPath = winpath::Append(systemDirectory_, destinationName);
+  file.mediaName = std::string(sourceName);
+
+  const std::uint32_t result = CopyFromMedia(sourceName, std::string(winpath::FileNameOf(*stagedPath)));
+  if (result != 0) {
+    failure_ = (result & platform::kVifCannotReadSrc) != 0 ? StagingFailure::kSource
+               : (result & platform::kVifOutOfSpace) != 0  ? StagingFailure::kDiskFull
+                                                            : StagingFailure::kDestination;
+    return false;
+  }
+  // A copy from a CD is read-only, and a read-only file can be neither flushed nor moved
+  // over later.
+  files.SetFileAttributes(*stagedPath, platform::kFileAttributeNormal);
+  auto bytes = files.ReadFile(*stagedPath);
+  if (!bytes) return false;
+  file.size = bytes->size();
+  file.hash = ContentHash(*bytes);
+
+  const std::uint32_t attributes = files.GetFileAttributes(file.destinationPath);
+  // Two questions: a single failed query must not make an existing file look absent.
+  if (attributes != platform::kInvalidFileAttributes || FileExists(files, file.destinationPath)) {
+    file.attributes = attributes != platform::kInvalidFileAttributes
+                          ? attributes
+                          : platform::kFileAttributeNormal;
+    const auto placeholder = files.GetTempFileName(systemDirectory_, kPlaceholderPrefix);
+    if (!placeholder) return false;
+    file.asidePath = *placeholder;
+  }
+  staged_.push_back({std::string(sourceName), std::string(destinationName), std::move(*bytes)});
+  return true;
 }
 
 void SystemFileChange::KeepSetupLogInStep(std::string_view systemRoot) {

@@ -112,6 +112,12 @@ class SystemFileChange {
   SetupLogUpdate SetupLogOutcome() const { return setupLog_; }
 
  private:
+  // Stages one pair: false, with failure_ saying why, when it cannot be staged whole.
+  bool StageFile(std::string_view sourceName, std::string_view destinationName);
+  // Copies the media file (the compressed name when the plain one cannot be read) to
+  // stagedName in the system directory; the installer's result flags, 0 on success.
+  std::uint32_t CopyFromMedia(std::string_view sourceName, const std::string& stagedName);
+
   platform::Platform& machine_;
   std::string sourceDirectory_;
   std::string systemDirectory_;
