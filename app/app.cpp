@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "app/locations.h"
-#include "app/strings.h"
+#include "core/locations.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 #include "bootmenu/boot_menu.h"

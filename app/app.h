@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/state.h"
-#include "log/activity_log.h"
+#include "core/state.h"
+#include "app/activity_log.h"
 #include "platform/platform.h"
 
 namespace halshift {

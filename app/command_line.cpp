@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "app/app.h"
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "app/operations.h"
 #include "hal/installer.h"

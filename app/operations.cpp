@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "bootmenu/recovery.h"
 #include "hal/upgrade.h"
 
@@ -29,7 +29,7 @@ struct OperationEntry {
 };
 
 constexpr std::array<OperationEntry, 4> kOperations = {{
-    {Operation::kEnableRecovery, WithoutWarning<bootmenu::EnableRecovery>, strings::kEnabled,
+    {Operation::kEnableRecovery, WithoutWarning<EnableRecovery>, strings::kEnabled,
      strings::kEnableFailed},
     {Operation::kDisableRecovery, WithoutWarning<bootmenu::DisableRecovery>, strings::kDisabled,
      strings::kDisableFailed},
@@ -46,6 +46,13 @@ const OperationEntry& EntryOf(Operation operation) {
 }
 
 }  // namespace
+
+bool EnableRecovery(HalInstallation& installation, std::string& error) {
+  if (!hal::InstallRecoveryFiles(installation, error)) return false;
+  // When the menu cannot be edited the spare files stay installed, as a matching pair: only
+  // the recovery entry starts them.
+  return bootmenu::EnableRecoveryEntry(installation, error);
+}
 
 OperationOutcome RunOperation(HalUtilityApp& app, Operation operation, std::string& reason) {
   const OperationEntry& entry = EntryOf(operation);

@@ -21,6 +21,11 @@ struct OperationOutcome {
   std::string warning;
 };
 
+// Installs the spare uniprocessor HAL and kernel as UPHAL.DLL and UPKERNEL.EXE, then adds the
+// recovery entry. On failure sets error to a text of InstallRecoveryFiles (the spare files
+// were not installed: hal/upgrade.h) or of bootmenu::EnableRecoveryEntry (the boot menu).
+bool EnableRecovery(HalInstallation& installation, std::string& error);
+
 // Runs the operation on app.installation and writes its outcome to the log: the success text
 // (then the warning and a line feed, when there is one), or the failure text, the reason and a
 // line feed. reason is shared by the operations of one run and is not emptied first: a failing

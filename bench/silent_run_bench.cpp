@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/strings.h"
+#include "core/strings.h"
 #include "bench/ratio.h"
 #include "hal/upgrade.h"
 #include "platform/image/console.h"

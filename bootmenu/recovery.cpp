@@ -1,13 +1,12 @@
-// The recovery boot entry: spare HAL and kernel, and the BOOT.INI line that starts them.
+// The recovery boot entry: the BOOT.INI line that starts the spare HAL and kernel.
 #include "bootmenu/recovery.h"
 
 #include <optional>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
-#include "bootmenu/arc_path.h"
-#include "bootmenu/recovery_detect.h"
-#include "hal/upgrade.h"
+#include "inspect/arc_path.h"
+#include "inspect/recovery_detect.h"
 
 namespace halshift::bootmenu {
 namespace {
@@ -89,11 +88,8 @@ MenuEdit RemoveRecoveryEntry(platform::Platform& platform) {
   return EditBootMenu(platform, Edit::kRemove);
 }
 
-bool EnableRecovery(HalInstallation& installation, std::string& error) {
+bool EnableRecoveryEntry(HalInstallation& installation, std::string& error) {
   platform::Platform& machine = installation.Machine();
-  if (!hal::InstallRecoveryFiles(installation, error)) return false;
-  // When the menu cannot be edited the spare files stay installed, as a matching pair: only
-  // the recovery entry starts them.
   if (const MenuEdit result = AddRecoveryEntry(machine); result != MenuEdit::kDone) {
     error = FailureText(machine, result);
     return false;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "bootmenu/boot_menu.h"
 #include "platform/platform.h"
 
@@ -42,12 +42,11 @@ MenuEdit AddRecoveryEntry(platform::Platform& platform);
 // is on that drive's menu (the entry detected sits on another drive).
 MenuEdit RemoveRecoveryEntry(platform::Platform& platform);
 
-// Installs the spare uniprocessor HAL and kernel as UPHAL.DLL and UPKERNEL.EXE, then adds the
-// recovery entry. On failure sets error to a text of InstallRecoveryFiles (the spare files
-// were not installed: hal/upgrade.h), 115 (the boot menu was not edited and its backup holds
-// it) or 158 (BOOT.INI was left as it was, without a fresh backup).
-bool EnableRecovery(HalInstallation& installation, std::string& error);
-// Removes the recovery entry; on failure sets error to text 115 or 158, as for enabling.
+// Adds the recovery entry (the spare files it starts are installed first: EnableRecovery in
+// app/operations.h). On failure sets error to text 115 (the boot menu was not edited and its
+// backup holds it) or 158 (BOOT.INI was left as it was, without a fresh backup).
+bool EnableRecoveryEntry(HalInstallation& installation, std::string& error);
+// Removes the recovery entry; on failure sets error to text 115 or 158, as EnableRecoveryEntry does.
 bool DisableRecovery(HalInstallation& installation, std::string& error);
 
 }  // namespace halshift::bootmenu

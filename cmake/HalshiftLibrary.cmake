@@ -4,17 +4,32 @@
 #                    [LINK <other libraries...>] [GENERATED_HEADERS <include names...>])
 #
 # Declares one library: its sources (headers included), the halshift libraries it builds on,
-# and any other library it links. After every library is declared, halshift_check_layers()
-# fails the configuration when the DEPENDS edges form a circle, and gives each library a build
-# step that checks every #include "..." of a project header in its sources: a library may
-# include its own headers and those of the libraries it builds on, directly or not, and no
-# other. So a library cannot reach a library above it, and a new circle fails the build.
+# and any other library it links. A folder builds one library, from its own files only. After
+# every library is declared, halshift_check_layers() fails the configuration when the DEPENDS
+# edges form a circle or a library builds on one that is not on a floor below its own
+# (HALSHIFT_FLOORS), and gives each library a build step that checks every #include "..." of a
+# project header in its sources: a library may include its own headers and those of the
+# libraries it builds on, directly or not, and no other. So a library cannot reach a library
+# above it or beside it, and a new circle fails the build.
 
 set_property(GLOBAL PROPERTY HALSHIFT_LIBRARIES "")
 
+# The floors, lowest first; the libraries of one floor (separated by "|") stand side by side
+# and do not build on each other. Read-only code sits below the code that changes the machine:
+# inspect below hal and bootmenu. The programs (programs/) stand on top of every floor.
+set(HALSHIFT_FLOORS
+  halshift_base
+  halshift_platform
+  halshift_core
+  halshift_inspect
+  "halshift_hal|halshift_bootmenu"
+  halshift_app
+  halshift_ui
+  "halshift_image|halshift_win32|halshift_terminal")
+
 # The top-level folders whose headers belong to a library; an include of any other path
 # (a system header, a generated file of the build) is not checked.
-set(HALSHIFT_PROJECT_FOLDERS base platform app log inspect hal bootmenu ui)
+set(HALSHIFT_PROJECT_FOLDERS base platform core inspect hal bootmenu app ui programs)
 
 function(halshift_library name)
   cmake_parse_arguments(ARG "INTERFACE" "" "SOURCES;DEPENDS;LINK;GENERATED_HEADERS" ${ARGN})
@@ -29,6 +44,20 @@ function(halshift_library name)
     endif()
   endforeach()
   list(APPEND headers ${ARG_GENERATED_HEADERS})
+
+  # One folder, one library, of that folder's files.
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  get_property(owner GLOBAL PROPERTY HALSHIFT_FOLDER_${folder})
+  if(owner)
+    message(FATAL_ERROR "${folder}/ builds ${owner} already; ${name} needs a folder of its own")
+  endif()
+  set_property(GLOBAL PROPERTY HALSHIFT_FOLDER_${folder} ${name})
+  foreach(source ${sources})
+    get_filename_component(sourceFolder ${source} DIRECTORY)
+    if(NOT sourceFolder STREQUAL CMAKE_CURRENT_SOURCE_DIR)
+      message(FATAL_ERROR "${name} (${folder}/) takes ${source}, a file of another folder")
+    endif()
+  endforeach()
 
   if(ARG_INTERFACE)
     add_library(${name} INTERFACE ${sources})
@@ -70,9 +99,31 @@ function(_halshift_visible_headers name trail out)
   set(${out} "${visible}" PARENT_SCOPE)
 endfunction()
 
+# The index of a library's floor in HALSHIFT_FLOORS; fails for a library on no floor.
+function(_halshift_floor name out)
+  set(index 0)
+  foreach(floor ${HALSHIFT_FLOORS})
+    string(REPLACE "|" ";" members "${floor}")
+    if(name IN_LIST members)
+      set(${out} ${index} PARENT_SCOPE)
+      return()
+    endif()
+    math(EXPR index "${index} + 1")
+  endforeach()
+  message(FATAL_ERROR "${name} stands on no floor: add it to HALSHIFT_FLOORS")
+endfunction()
+
 function(halshift_check_layers)
   get_property(libraries GLOBAL PROPERTY HALSHIFT_LIBRARIES)
   foreach(name ${libraries})
+    _halshift_floor(${name} floor)
+    get_property(depends GLOBAL PROPERTY HALSHIFT_${name}_DEPENDS)
+    foreach(dependency ${depends})
+      _halshift_floor(${dependency} dependencyFloor)
+      if(NOT dependencyFloor LESS floor)
+        message(FATAL_ERROR "${name} builds on ${dependency}, which is not on a floor below it")
+      endif()
+    endforeach()
     _halshift_visible_headers(${name} "" visible)
     get_property(sources GLOBAL PROPERTY HALSHIFT_${name}_SOURCES)
     set(listFile ${CMAKE_BINARY_DIR}/layers/${name}.cmake)

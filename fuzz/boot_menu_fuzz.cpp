@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bootmenu/boot_menu.h"
+#include "inspect/boot_ini.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "hal/media_check.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ void Check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace halshift::hal::pe;
+  using namespace halshift::pe;
   // A copy of exactly the input's size, so that any read past it is caught.
   const std::vector<std::uint8_t> file(data, data + size);
 

@@ -2,12 +2,12 @@
 // finishing an interrupted change at the next start.
 #include "hal/installer.h"
 
-#include "app/locations.h"
-#include "app/registry_record.h"
-#include "app/strings.h"
+#include "core/locations.h"
+#include "core/registry_values.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
-#include "hal/whole_file.h"
+#include "core/whole_file.h"
 
 namespace halshift::hal {
 namespace {
@@ -138,7 +138,7 @@ bool CompleteChange(platform::Platform& machine, const IntentRecord& record) {
   // flush the change cannot stand, and is put back.
   if (!FlushChangeVolumes(machine, record)) return false;
   if (record.currentType &&
-      record::WriteCurrentType(machine.registry, *record.currentType) != platform::kErrorSuccess) {
+      registry_values::WriteCurrentType(machine.registry, *record.currentType) != platform::kErrorSuccess) {
     return false;
   }
   return true;
@@ -157,10 +157,10 @@ bool UndoChange(platform::FileSystem& files, const IntentRecord& record) {
 // record names them, so a file is taken for one only by the exact form of its name (and a
 // placeholder only when empty): a user's hsnotes.TMP or delete.tmp is not the program's.
 void RemoveLeftovers(platform::Platform& machine) {
-  const std::string systemDirectory = record::ReadSystemDirectory(machine.registry);
+  const std::string systemDirectory = registry_values::ReadSystemDirectory(machine.registry);
   RemoveTemporaryFiles(machine.files, systemDirectory, kStagedPrefix);
   RemoveTemporaryFiles(machine.files, systemDirectory, kPlaceholderPrefix, true);
-  RemoveSetupLogLeftovers(machine.files, record::ReadSystemRoot(machine.registry));
+  RemoveSetupLogLeftovers(machine.files, registry_values::ReadSystemRoot(machine.registry));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "hal/intent_record.h"
 #include "hal/setup_log_file.h"
 #include "platform/platform.h"

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "hal/installer.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 
 namespace halshift::hal {
 

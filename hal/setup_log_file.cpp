@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "base/winpath.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "hal/setup_log.h"
-#include "hal/whole_file.h"
+#include "core/whole_file.h"
 
 namespace halshift::hal {
 namespace {

@@ -2,8 +2,8 @@
 // processor count.
 #include "hal/upgrade.h"
 
-#include "app/registry_record.h"
-#include "app/strings.h"
+#include "core/registry_values.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "hal/installer.h"
 #include "hal/media_check.h"
@@ -43,7 +43,7 @@ bool SwitchHal(HalInstallation& installation, FileNames sourceNames,
                          error)) {
     return false;
   }
-  const std::string systemRoot = record::ReadSystemRoot(machine.registry);
+  const std::string systemRoot = registry_values::ReadSystemRoot(machine.registry);
   change.KeepSetupLogInStep(systemRoot);
   if (!change.Commit(currentType)) {
     error = machine.ui.LoadString(strings::kCopyError);
@@ -60,14 +60,14 @@ bool SwitchHal(HalInstallation& installation, FileNames sourceNames,
 
 bool UpgradeHal(HalInstallation& installation, std::string& error, std::string& warning) {
   return SwitchHal(installation, MultiprocessorSourceNames, kMultiprocessorKernel,
-                   record::kMultiprocessorType, error, warning);
+                   registry_values::kMultiprocessorType, error, warning);
 }
 
 bool DowngradeHal(HalInstallation& installation, std::string& error, std::string& warning) {
   const FileNames sourceNames = installation.Survey().apicPresent != 0
                                     ? FileNames(UniprocessorApicSourceNames)
                                     : FileNames(UniprocessorSourceNames);
-  return SwitchHal(installation, sourceNames, kUniprocessorKernel, record::kUniprocessorType,
+  return SwitchHal(installation, sourceNames, kUniprocessorKernel, registry_values::kUniprocessorType,
                    error, warning);
 }
 

@@ -4,13 +4,13 @@
 #include <array>
 #include <span>
 
-#include "app/registry_record.h"
-#include "app/strings.h"
+#include "core/registry_values.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
-#include "bootmenu/recovery_detect.h"
-#include "hal/pe_file.h"
-#include "hal/upgrade.h"
+#include "inspect/recovery_detect.h"
+#include "inspect/pe_file.h"
+#include "core/system_files.h"
 
 namespace halshift::inspect {
 namespace {
@@ -35,7 +35,7 @@ constexpr std::string_view kUnknownName = "?";
 std::string OriginalFilenameOf(platform::FileSystem& files, std::string_view path) {
   const std::optional<std::string> bytes = files.ReadFile(path);
   if (!bytes) return {};
-  const hal::pe::VersionResource resource = hal::pe::ReadVersionResource(
+  const pe::VersionResource resource = pe::ReadVersionResource(
       {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()});
   return resource.originalFilename.value_or("");
 }
@@ -70,20 +70,20 @@ std::string InstalledFilesNotice(const HalInstallation& installation) {
 }
 
 HalKind HalKindOf(std::string_view currentType) {
-  return currentType == record::kUniprocessorType ? HalKind::kUniprocessor
+  return currentType == registry_values::kUniprocessorType ? HalKind::kUniprocessor
                                                    : HalKind::kMultiprocessor;
 }
 
 void IdentifyHal(HalInstallation& installation) {
   platform::Platform& machine = installation.Machine();
-  installation.halKind = HalKindOf(record::ReadCurrentType(machine.registry));
+  installation.halKind = HalKindOf(registry_values::ReadCurrentType(machine.registry));
   installation.recoveryPresent = bootmenu::IsRecoveryEntryPresent(machine) ? 1 : 0;
-  installation.systemDirectory = record::ReadSystemDirectory(machine.registry);
+  installation.systemDirectory = registry_values::ReadSystemDirectory(machine.registry);
   // The files say which kind is installed; CurrentType keeps the meaning of the HAL kind.
   installation.halFileName = OriginalFilenameOf(
-      machine.files, winpath::Append(installation.systemDirectory, hal::SystemFileNames[0]));
+      machine.files, winpath::Append(installation.systemDirectory, SystemFileNames[0]));
   installation.kernelFileName = OriginalFilenameOf(
-      machine.files, winpath::Append(installation.systemDirectory, hal::SystemFileNames[1]));
+      machine.files, winpath::Append(installation.systemDirectory, SystemFileNames[1]));
 }
 
 }  // namespace halshift::inspect

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/state.h"
+#include "core/state.h"
 
 namespace halshift::inspect {
 

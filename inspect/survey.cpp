@@ -3,9 +3,9 @@
 
 #include <array>
 
-#include "app/strings.h"
 #include "base/byte_cursor.h"
 #include "base/text.h"
+#include "core/strings.h"
 #include "inspect/firmware.h"
 
 namespace halshift::inspect {

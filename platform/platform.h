@@ -286,7 +286,7 @@ enum class BoxOwner {
 };
 
 // Message boxes, string resources and the help viewer. The interactive window's dialogs have
-// their own interface under ui/.
+// their own interface, DialogHost in platform/dialog_host.h.
 class UserInterface {
  public:
   virtual ~UserInterface() = default;

@@ -9,4 +9,4 @@ bash scripts/install-deps.sh linux
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target halshift halshift_examples
 HALSHIFT_EXAMPLES=$PWD/build/linux/examples exec bash scripts/run-example.sh \
-  build/linux/platform/image/halshift "$@"
+  build/linux/programs/halshift "$@"

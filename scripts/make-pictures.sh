@@ -11,4 +11,4 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux -j2 --target halshift halshift_examples
 bash tests/wine/gui-test.sh build/win32 docs
 HALSHIFT_SOURCE_DIR=$PWD HALSHIFT_EXAMPLES=$PWD/build/linux/examples \
-  sh tests/terminal/tmux-test.sh build/linux/platform/image/halshift docs/terminal.png
+  sh tests/terminal/tmux-test.sh build/linux/programs/halshift docs/terminal.png

@@ -136,7 +136,7 @@ echo "== the machine is left in $machine"
 
 # A text of the program's string table, without the line feed it ends with.
 table_text() {
-  sed -n "s/^HALSHIFT_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$source_dir/app/strings.inc" | sed 's/\\n$//'
+  sed -n "s/^HALSHIFT_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$source_dir/core/strings.inc" | sed 's/\\n$//'
 }
 
 # A system file counts as switched when it differs from the example's, or when a rename onto

@@ -92,7 +92,7 @@ fi
 echo "== Win32 build"
 if cmake --preset win32 >/dev/null && cmake --build --preset win32 -j2; then
   count "win32 build" 1 0
-  exe=build/win32/platform/win32/halshift.exe
+  exe=build/win32/programs/halshift.exe
   [ -f "$exe" ] || exe=$(find build/win32 -name halshift.exe | head -n 1)
   check "win32 imports" 0 bash tests/win32/check-imports.sh "$exe"
   check "win32 size" 0 sh tests/win32/check-size.sh "$exe"

@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "app/operations.h"
 #include "inspect/identify.h"
 #include "ui/media_prompt.h"

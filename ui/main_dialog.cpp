@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "hal/upgrade.h"
 #include "inspect/identify.h"
 #include "inspect/survey.h"

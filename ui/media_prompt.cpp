@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 #include "hal/installer.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "platform/platform.h"
 #include "platform/dialog_host.h"
 #include "ui/resource.h"

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <system_error>
 
-#include "app/strings.h"
+#include "core/strings.h"
 
 namespace halshift::terminal {
 namespace {

@@ -8,11 +8,11 @@
 #include <iterator>
 
 #include "tests/support/host_file.h"
-#include "app/strings.h"
+#include "core/strings.h"
 #include "hal/intent_record.h"
 #include "base/text.h"
 #include "tests/support/firmware_dumps.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "tests/support/pe_fixtures.h"
 #include "tests/support/silent_run.h"
 #include "tests/support/example_machine.h"
@@ -280,7 +280,7 @@ TEST_F(CommandLineTest, MediaFilesThatAreNoWholeI386ImagesAreRefused) {
   const std::string spareKernel = InstalledContents(image_, "D:\\I386\\NTOSKRNL.EX_");
   const std::string win32k = InstalledContents(image_, "D:\\I386\\WIN32K.SY_");
   const std::string win32kSize = std::to_string(
-      hal::pe::CheckWholeImage({reinterpret_cast<const std::uint8_t*>(win32k.data()), win32k.size()})
+      pe::CheckWholeImage({reinterpret_cast<const std::uint8_t*>(win32k.data()), win32k.size()})
           .requiredSize);
   const auto fill = [](unsigned id, std::initializer_list<std::string_view> values) {
     return text::FillIn(Text(id), values);

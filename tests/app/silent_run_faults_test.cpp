@@ -6,7 +6,7 @@
 
 #include <map>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/support/machine_checks.h"
 
 namespace halshift {

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 #include "tests/support/machine_checks.h"

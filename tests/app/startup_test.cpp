@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/support/image_builder.h"
 
 namespace halshift {

@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/state.h"
-#include "app/strings.h"
+#include "app/operations.h"
+#include "core/state.h"
+#include "core/strings.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
 
@@ -57,7 +58,7 @@ class RecoveryTest : public ::testing::Test {
     HalInstallation installation(machine->Platform(), survey);
     installation.systemDirectory = kSystem32;
     installation.SetSourceDirectory("D:\\I386");
-    const bool result = enable ? bootmenu::EnableRecovery(installation, error)
+    const bool result = enable ? EnableRecovery(installation, error)
                                 : bootmenu::DisableRecovery(installation, error);
     readFileCalls_ = machine->image->Faults().CallCount(image::Call::kReadFile);
     return result;

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "app/registry_record.h"
+#include "core/registry_values.h"
 #include "hal/upgrade.h"
 #include "tests/hal/scripted_files.h"
 #include "tests/support/example_machine.h"
@@ -294,7 +294,7 @@ TEST_F(InstallerImageTest, AFailedCommitPutsEverythingBackOrIsFinishedAtTheNextS
         continue;
       }
       EXPECT_EQ(copy.ReadDriveFile("C:\\WINNT\\System32\\HAL.DLL"), newHal);
-      EXPECT_EQ(halshift::record::ReadCurrentType(machine->Platform().registry), "Multiprocessor Free");
+      EXPECT_EQ(halshift::registry_values::ReadCurrentType(machine->Platform().registry), "Multiprocessor Free");
       if (copy.ReadDriveFile(RecordPath())) {
         ++finishedLater;
         machine->image->Faults().Reset();
@@ -355,7 +355,7 @@ class InterruptedChangeTest : public InstallerImageTest {
   }
   std::string CurrentType() {
     auto session = Open();
-    return halshift::record::ReadCurrentType(session.machine->Platform().registry);
+    return halshift::registry_values::ReadCurrentType(session.machine->Platform().registry);
   }
 
   std::string newHal_;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/pe_fixtures.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
 

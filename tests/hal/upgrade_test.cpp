@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/state.h"
-#include "app/strings.h"
+#include "core/state.h"
+#include "core/strings.h"
 #include "base/text.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/pe_fixtures.h"

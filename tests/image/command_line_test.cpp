@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/support/image_builder.h"
 
 namespace halshift::image {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "inspect/firmware.h"
 #include "inspect/survey.h"
 #include "tests/support/image_builder.h"

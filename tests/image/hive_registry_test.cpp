@@ -16,7 +16,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "app/registry_record.h"
+#include "core/registry_values.h"
 #include "inspect/survey.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/nt4_hive.h"
@@ -467,15 +467,15 @@ TEST(HiveRegistryTest, TheProgramReadsAndWritesItsRecordThroughTheHives) {
   {
     auto registry = folder.Open();
     ASSERT_NE(registry, nullptr);
-    EXPECT_EQ(record::ReadCurrentType(*registry), "Uniprocessor Free");
-    EXPECT_EQ(record::ReadSystemRoot(*registry), "C:\\WINNT");
-    EXPECT_EQ(record::ReadSystemDirectory(*registry), "C:\\WINNT\\System32");
+    EXPECT_EQ(registry_values::ReadCurrentType(*registry), "Uniprocessor Free");
+    EXPECT_EQ(registry_values::ReadSystemRoot(*registry), "C:\\WINNT");
+    EXPECT_EQ(registry_values::ReadSystemDirectory(*registry), "C:\\WINNT\\System32");
     EXPECT_EQ(inspect::ReadServicePack(*registry), 6);
-    EXPECT_EQ(record::WriteCurrentType(*registry, "Multiprocessor Free"), platform::kErrorSuccess);
+    EXPECT_EQ(registry_values::WriteCurrentType(*registry, "Multiprocessor Free"), platform::kErrorSuccess);
   }
   auto again = folder.Open();
   ASSERT_NE(again, nullptr);
-  EXPECT_EQ(record::ReadCurrentType(*again), "Multiprocessor Free");
+  EXPECT_EQ(registry_values::ReadCurrentType(*again), "Multiprocessor Free");
   EXPECT_TRUE(IsNt4Hive(folder.Software()));
   EXPECT_EQ(ReadBytes(folder.System()), system);
 }

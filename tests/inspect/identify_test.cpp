@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/registry_record.h"
-#include "app/state.h"
+#include "core/registry_values.h"
+#include "core/state.h"
 #include "tests/support/boot_machine.h"
 #include "tests/support/pe_fixtures.h"
 
@@ -100,7 +100,7 @@ TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
   const std::string multi = "Multiprocessor Free";
   std::vector<std::uint8_t> data(multi.begin(), multi.end());
   data.push_back(0);
-  ASSERT_EQ(machine->Platform().registry.SetValue(record::kCurrentVersionKey, "CurrentType",
+  ASSERT_EQ(machine->Platform().registry.SetValue(registry_values::kCurrentVersionKey, "CurrentType",
                                                   platform::kRegSz, data),
             platform::kErrorSuccess);
   inspect::IdentifyHal(installation);

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "app/app.h"
-#include "app/state.h"
-#include "app/strings.h"
+#include "core/state.h"
+#include "core/strings.h"
 #include "tests/inspect/firmware_images.h"
 #include "tests/support/firmware_dumps.h"
 #include "tests/support/image_builder.h"

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/support/offline_tree.h"
 #include "tests/support/pe_fixtures.h"
 

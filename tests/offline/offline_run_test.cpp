@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/support/offline_tree.h"
 
 namespace halshift {

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <map>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/support/offline_tree.h"
 
 namespace halshift {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "platform/image/expand.h"
 #include "platform/platform.h"
 #include "tests/support/image_builder.h"
@@ -137,9 +137,9 @@ inline std::string InstalledContents(const TempImage& image, const std::string& 
 // The checksum a PE file's header records, as setup.log writes it: written by the fixture tool,
 // not by the program, so a second implementation beside the program's own computation.
 inline std::string HeaderCheckSum(const std::string& bytes) {
-  const hal::pe::PeHeadersRead read = hal::pe::ReadPeHeaders(
+  const pe::PeHeadersRead read = pe::ReadPeHeaders(
       {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-  EXPECT_EQ(read.fault, hal::pe::PeFault::kNone);
+  EXPECT_EQ(read.fault, pe::PeFault::kNone);
   char hex[16];
   std::snprintf(hex, sizeof hex, "%x", read.headers.headerCheckSum);
   return hex;

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/strings.h"
+#include "core/strings.h"
 
 namespace halshift::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/app.h"
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/support/example_machine.h"
 #include "tests/support/image_builder.h"
 

@@ -11,8 +11,8 @@
 #include <functional>
 #include <iterator>
 
-#include "app/state.h"
-#include "platform/terminal/image_browse_source.h"
+#include "core/state.h"
+#include "platform/terminal/file_system_browse_source.h"
 #include "ui/media_prompt.h"
 #include "tests/support/image_builder.h"
 #include "ui/resource.h"
@@ -266,7 +266,7 @@ TEST(TerminalFace, MediaPromptBrowsesTheImageAndReturnsTheDirectory) {
   image.MakeDriveDirectory("D:\\NT4SP6");
   auto machine = testing::OpenMachine(image);
   ASSERT_TRUE(machine);
-  ImageBrowseSource browse(machine->Platform().files);
+  FileSystemBrowseSource browse(machine->Platform().files);
   ScriptedTerminal terminal;
   TerminalUserInterface face(terminal, browse);
   SystemSurvey survey(machine->Platform());
@@ -310,7 +310,7 @@ TEST(TerminalFace, ChooserListsDrivesFoldersAndFilteredFilesAsOnDisk) {
   image.MakeDriveDirectory("D:\\i386\\sub");
   auto machine = testing::OpenMachine(image);
   ASSERT_TRUE(machine);
-  ImageBrowseSource browse(machine->Platform().files);
+  FileSystemBrowseSource browse(machine->Platform().files);
   EXPECT_EQ(browse.StartDirectory(), "D:\\");
   const platform::FileFilter filters[] = {{"NT Hal (HAL*.DLL)", "HAL*.DLL"}, {"All files (*.*)", "*.*"}};
   const platform::OpenFileRequest request{"Browse", "Hal.dll", filters, platform::kOfnHideReadOnly};

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "inspect/identify.h"
 #include "tests/support/boot_machine.h"

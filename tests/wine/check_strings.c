@@ -1,5 +1,5 @@
 /* Compares the string table compiled into halshift.exe by the resource compiler with the one
-   compiled into the program's code: both come from app/strings.inc, and a quotation mark,
+   compiled into the program's code: both come from core/strings.inc, and a quotation mark,
    tab or line feed that one compiler reads differently from the other shows up here.
      check_strings PROGRAM.exe
    Prints one line per difference; exit code 0 when the tables agree, 1 when not. */
@@ -14,7 +14,7 @@ struct Entry {
 
 static const struct Entry kExpected[] = {
 #define HALSHIFT_STRING(id, text) {id, text},
-#include "app/strings.inc"
+#include "core/strings.inc"
 #undef HALSHIFT_STRING
 };
 

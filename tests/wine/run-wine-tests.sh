@@ -46,8 +46,8 @@ if [ -z "$halshift_exe" ]; then
   exit 2
 fi
 linux_halshift=
-if [ -n "$linux_build" ] && [ -x "$linux_build/platform/image/halshift" ]; then
-  linux_halshift=$linux_build/platform/image/halshift
+if [ -n "$linux_build" ] && [ -x "$linux_build/programs/halshift" ]; then
+  linux_halshift=$linux_build/programs/halshift
 fi
 
 # No window may appear, and no installer of Wine's add-ons may ask anything.
@@ -122,7 +122,7 @@ reg_value() {  # reg_value KEY NAME
 # A text of the program's string table, as the program stores it.
 table_text() {
   local raw
-  raw=$(sed -n "s/^HALSHIFT_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$source_dir/app/strings.inc")
+  raw=$(sed -n "s/^HALSHIFT_STRING($1, \"\\(.*\\)\")\$/\\1/p" "$source_dir/core/strings.inc")
   printf '%b' "$raw"
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "platform/platform.h"
 
 namespace halshift {

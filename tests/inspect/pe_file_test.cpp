@@ -1,7 +1,7 @@
 // The PE file reader: over the stand-in system files built for the tests with mingw-w64 (their
 // checksums written by a second, independent implementation), and over images made here and
 // damaged one field at a time.
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace halshift::hal::pe {
+namespace halshift::pe {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -740,4 +740,4 @@ TEST(FileVersionTest, WordsSplitHighFirst) {
 }
 
 }  // namespace
-}  // namespace halshift::hal::pe
+}  // namespace halshift::pe

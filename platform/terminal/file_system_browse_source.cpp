@@ -1,5 +1,6 @@
-// The machine image's drives and folders for the terminal's open-file chooser.
-#include "platform/terminal/image_browse_source.h"
+// The machine's drives and folders, through its file operations, for the terminal's open-file
+// chooser.
+#include "platform/terminal/file_system_browse_source.h"
 
 #include "base/winpath.h"
 
@@ -15,7 +16,7 @@ bool IsRoot(std::string_view directory) {
 }  // namespace
 
 
-std::vector<char> ImageBrowseSource::Drives() {
+std::vector<char> FileSystemBrowseSource::Drives() {
   std::vector<char> drives;
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     const unsigned type = files_.GetDriveType(std::string(1, letter) + ":\\");
@@ -24,7 +25,7 @@ std::vector<char> ImageBrowseSource::Drives() {
   return drives;
 }
 
-std::optional<std::vector<DirectoryEntry>> ImageBrowseSource::List(std::string_view directory) {
+std::optional<std::vector<DirectoryEntry>> FileSystemBrowseSource::List(std::string_view directory) {
   // Through the file operations, so that a drive served from a volume image lists as a folder
   // does, and nothing outside the drives' folders is listed.
   const std::uint32_t attributes = IsRoot(directory) ? platform::kFileAttributeDirectory
@@ -43,7 +44,7 @@ std::optional<std::vector<DirectoryEntry>> ImageBrowseSource::List(std::string_v
   return entries;
 }
 
-std::string ImageBrowseSource::StartDirectory() {
+std::string FileSystemBrowseSource::StartDirectory() {
   std::string firstWithMedia;
   for (char letter : Drives()) {
     const std::string root = std::string(1, letter) + ":\\";

@@ -1,5 +1,5 @@
 // Tests of the activity log's blocks and of its file handling, over a machine image.
-#include "log/activity_log.h"
+#include "app/activity_log.h"
 
 #include <gtest/gtest.h>
 

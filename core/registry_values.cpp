@@ -1,12 +1,12 @@
 // The registry record of the installation: CurrentType and SystemRoot.
-#include "app/registry_record.h"
+#include "core/registry_values.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
 
-namespace halshift::record {
+namespace halshift::registry_values {
 namespace {
 
 std::string ReadCurrentVersionText(platform::Registry& registry, std::string_view valueName) {
@@ -40,4 +40,4 @@ long WriteCurrentType(platform::Registry& registry, std::string_view type) {
   return registry.SetValue(kCurrentVersionKey, kCurrentTypeValue, platform::kRegSz, value);
 }
 
-}  // namespace halshift::record
+}  // namespace halshift::registry_values

@@ -1,5 +1,5 @@
 // The built-in string table, generated from the same list as the resource script.
-#include "app/strings.h"
+#include "core/strings.h"
 
 namespace halshift::strings {
 
@@ -8,7 +8,7 @@ std::string_view BuiltInString(unsigned id) {
 #define HALSHIFT_STRING(number, text) \
   case number:                        \
     return text;
-#include "app/strings.inc"
+#include "core/strings.inc"
 #undef HALSHIFT_STRING
     default:
       return {};

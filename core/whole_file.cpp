@@ -1,5 +1,5 @@
 // Whole-file replacement through a flushed temporary file, and temporary-file removal.
-#include "hal/whole_file.h"
+#include "core/whole_file.h"
 
 #include <array>
 #include <optional>
@@ -7,7 +7,7 @@
 
 #include "base/winpath.h"
 
-namespace halshift::hal {
+namespace halshift {
 namespace {
 
 constexpr std::uint32_t kRestorableAttributes =
@@ -84,4 +84,4 @@ bool WriteWhole(platform::FileSystem& files, std::string_view target, std::strin
   return ReplaceWith(files, *temp, target, false);
 }
 
-}  // namespace halshift::hal
+}  // namespace halshift

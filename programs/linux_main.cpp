@@ -11,7 +11,7 @@
 #include "platform/image/console.h"
 #include "platform/image/machine_image.h"
 #include "platform/image/offline.h"
-#include "platform/terminal/image_browse_source.h"
+#include "platform/terminal/file_system_browse_source.h"
 #include "platform/terminal/user_interface.h"
 #include "ui/main_dialog.h"
 
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     
     namespace terminal = halshift::terminal;
     std::unique_ptr<terminal::Terminal> screen = terminal::MakeCursesTerminal();
-    terminal::ImageBrowseSource browse(image->Files());
+    terminal::FileSystemBrowseSource browse(image->Files());
     int exitCode = 0;
     {
       // The face restores the terminal when it goes, before the exit code is returned.

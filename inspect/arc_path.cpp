@@ -1,11 +1,11 @@
 // ARC path resolution: does a boot entry's ARC path name the running installation?
-#include "bootmenu/arc_path.h"
+#include "inspect/arc_path.h"
 
 #include <algorithm>
 #include <array>
 
 #include "base/text.h"
-#include "app/registry_record.h"
+#include "core/registry_values.h"
 #include "base/winpath.h"
 
 namespace halshift::bootmenu {
@@ -36,7 +36,7 @@ bool QueryLinkTarget(platform::NativeLinks& links, std::string_view linkName,
 }
 
 bool IsRunningSystemArcPath(platform::Platform& platform, std::string arcPath) {
-  std::string systemRoot = record::ReadSystemRoot(platform.registry);
+  std::string systemRoot = registry_values::ReadSystemRoot(platform.registry);
   if (systemRoot.empty()) return false;
   const std::string drive = winpath::DriveDesignation(systemRoot);
   const auto rootSlash = systemRoot.find('\\');

@@ -1,7 +1,7 @@
 // The two process-wide state objects: what the machine is, and what halshift changes. Their
 // operations live with the subsystem that owns them: RunSystemSurvey and IdentifyHal in
-// inspect/, UpgradeHal, DowngradeHal and the recommendations in hal/, EnableRecovery and
-// DisableRecovery in bootmenu/.
+// inspect/, UpgradeHal, DowngradeHal and the recommendations in hal/, the recovery entry's
+// edits in bootmenu/, and EnableRecovery, which joins the spare files and the entry, in app/.
 #pragma once
 
 #include <cstdint>

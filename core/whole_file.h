@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 
-namespace halshift::hal {
+namespace halshift {
 
 // The read-only, hidden, system and archive bits of attributes, which SetFileAttributes can
 // give back to a file; FILE_ATTRIBUTE_NORMAL for none of them or for invalid attributes.
@@ -33,4 +33,4 @@ bool CopyWhole(platform::FileSystem& files, std::string_view source, std::string
 bool WriteWhole(platform::FileSystem& files, std::string_view target, std::string_view bytes,
                 std::string_view folder, std::string_view prefix);
 
-}  // namespace halshift::hal
+}  // namespace halshift

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "bootmenu/boot_menu.h"
+#include "inspect/boot_ini.h"
 #include "platform/platform.h"
 
 namespace halshift::bootmenu {

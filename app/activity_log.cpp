@@ -1,10 +1,10 @@
 // The activity log's session blocks, written through a buffered text-mode stream.
-#include "log/activity_log.h"
+#include "app/activity_log.h"
 
 #include <array>
 #include <cstdio>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "base/text.h"
 #include "base/version.h"
 

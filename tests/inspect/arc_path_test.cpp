@@ -1,5 +1,5 @@
 // ARC path resolution against the running installation, and the link-target buffer.
-#include "bootmenu/arc_path.h"
+#include "inspect/arc_path.h"
 
 #include <gtest/gtest.h>
 

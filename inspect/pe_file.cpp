@@ -1,5 +1,5 @@
 // The PE file reader: headers, image checksum and version resource, bounded by the file.
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 
 #include <algorithm>
 #include <string_view>
@@ -7,7 +7,7 @@
 
 #include "base/text.h"
 
-namespace halshift::hal::pe {
+namespace halshift::pe {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
@@ -420,4 +420,4 @@ VersionResource ReadVersionResource(std::span<const std::uint8_t> file) {
   return ParseVersionInfo(*data);
 }
 
-}  // namespace halshift::hal::pe
+}  // namespace halshift::pe

@@ -14,10 +14,10 @@
 
 namespace halshift::terminal {
 
-// The machine image's drives and folders for the chooser.
-class ImageBrowseSource : public BrowseSource {
+// The drives and folders of a FileSystem for the chooser.
+class FileSystemBrowseSource : public BrowseSource {
  public:
-  explicit ImageBrowseSource(platform::FileSystem& files) : files_(files) {}
+  explicit FileSystemBrowseSource(platform::FileSystem& files) : files_(files) {}
   std::vector<char> Drives() override;
   std::optional<std::vector<DirectoryEntry>> List(std::string_view directory) override;
   // The root of the first CD-ROM drive with media, else of the first drive with media.

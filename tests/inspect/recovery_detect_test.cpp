@@ -1,5 +1,5 @@
 // Recovery entry detection over whole machine images.
-#include "bootmenu/recovery_detect.h"
+#include "inspect/recovery_detect.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Recovery entry detection: a running-system entry carrying the marker switch, on any boot
 // drive.
-#include "bootmenu/recovery_detect.h"
+#include "inspect/recovery_detect.h"
 
 #include <string>
 
-#include "bootmenu/arc_path.h"
-#include "bootmenu/boot_menu.h"
+#include "inspect/arc_path.h"
+#include "inspect/boot_ini.h"
 
 namespace halshift::bootmenu {
 
