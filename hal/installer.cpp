@@ -4,8 +4,6 @@
 
 #include "core/locations.h"
 #include "core/registry_values.h"
-#include "core/strings.h"
-#include "base/text.h"
 #include "base/winpath.h"
 #include "core/whole_file.h"
 
@@ -181,22 +179,9 @@ std::string IntentRecordPath(platform::Platform& machine) {
   return locations::IntentRecordPath(RecordFolderDrive(machine));
 }
 
-std::string StagingFailureText(platform::Platform& machine, StagingFailure failure,
-                               std::string_view systemDirectory) {
-  switch (failure) {
-    case StagingFailure::kDiskFull:
-      return text::FillIn(machine.ui.LoadString(strings::kStagingDiskFull), {systemDirectory});
-    case StagingFailure::kDestination:
-      return text::FillIn(machine.ui.LoadString(strings::kStagingNotWritable), {systemDirectory});
-    case StagingFailure::kNone:
-    case StagingFailure::kSource:
-      break;
-  }
-  return machine.ui.LoadString(strings::kCopyError);
-}
-
-SystemFileChange::SystemFileChange(const HalInstallation& installation)
-    : machine_(installation.Machine()),
+SystemFileChange::SystemFileChange(platform::Platform& machine,
+                                   const HalInstallation& installation)
+    : machine_(machine),
       sourceDirectory_(installation.sourceDirectory),
       systemDirectory_(installation.systemDirectory) {}
 
@@ -348,9 +333,9 @@ void SystemFileChange::Abandon() {
   staged_.clear();
 }
 
-bool InstallFiles(const HalInstallation& installation, FileNames sourceNames,
-                  FileNames destinationNames) {
-  SystemFileChange change(installation);
+bool InstallFiles(platform::Platform& machine, const HalInstallation& installation,
+                  FileNames sourceNames, FileNames destinationNames) {
+  SystemFileChange change(machine, installation);
   return change.Stage(sourceNames, destinationNames) && change.Commit(std::nullopt);
 }
 

@@ -4,8 +4,6 @@
 #include <array>
 
 #include "base/byte_cursor.h"
-#include "base/text.h"
-#include "core/strings.h"
 #include "inspect/firmware.h"
 
 namespace halshift::inspect {
@@ -30,24 +28,19 @@ std::string FindCdromDrive(platform::FileSystem& files) {
   return {};
 }
 
-void RunSystemSurvey(SystemSurvey& survey) {
-  platform::Platform& machine = survey.Machine();
+SystemSurvey RunSystemSurvey(platform::Platform& machine) {
   const FirmwareProcessorInfo firmware = ReadFirmwareProcessorInfo(machine.memory);
+  SystemSurvey survey;
   survey.installedProcessors = firmware.installedProcessors;
   survey.smbiosEnabledCores = firmware.smbiosEnabledCores;
-  survey.apicPresent = firmware.apicPresent ? 1 : 0;
+  survey.apicPresent = firmware.apicPresent;
   survey.servicePack = ReadServicePack(machine.registry);
   survey.cdromDrive = FindCdromDrive(machine.files);
+  return survey;
 }
 
 bool FirmwareHidesProcessors(const SystemSurvey& survey) {
   return survey.smbiosEnabledCores > survey.installedProcessors;
-}
-
-std::string HiddenProcessorsNotice(const SystemSurvey& survey) {
-  return text::FillIn(survey.Machine().ui.LoadString(strings::kHiddenProcessors),
-                      {std::to_string(survey.smbiosEnabledCores),
-                       std::to_string(survey.installedProcessors)});
 }
 
 }  // namespace halshift::inspect

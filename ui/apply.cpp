@@ -22,19 +22,17 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
   dialog.MessageBox(app_.LoadString(strings::kMediaCaution), app_.LoadString(strings::kCautionCaption),
                     platform::kMbIconExclamation);
   std::optional<std::string> sourceDirectory =
-      ChooseSourceDirectory(host_, app_.survey, app_.Machine().files);
+      ChooseSourceDirectory(host_, app_.Machine().ui, app_.survey, app_.Machine().files);
   if (!sourceDirectory) return;
 
   HalInstallation& installation = app_.installation;
-  installation.SetSourceDirectory(std::move(*sourceDirectory));
-  std::string error;
+  installation.sourceDirectory = std::move(*sourceDirectory);
 
   if (recovery) {
     // The option removes the entry when it is there and adds it when it is not.
-    const OperationOutcome outcome =
-        RunOperation(app_, installation.recoveryPresent != 0 ? Operation::kDisableRecovery
-                                                             : Operation::kEnableRecovery,
-                     error);
+    const OperationReport outcome =
+        RunOperation(app_, installation.recoveryPresent ? Operation::kDisableRecovery
+                                                        : Operation::kEnableRecovery);
     if (outcome.succeeded) {
       operationSucceeded = true;
     } else {
@@ -47,8 +45,8 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
   }
 
   if (upgrade || downgrade) {
-    const OperationOutcome outcome =
-        RunOperation(app_, upgrade ? Operation::kUpgradeHal : Operation::kDowngradeHal, error);
+    const OperationReport outcome =
+        RunOperation(app_, upgrade ? Operation::kUpgradeHal : Operation::kDowngradeHal);
     if (outcome.succeeded) {
       operationSucceeded = true;
       if (!outcome.warning.empty()) app_.ShowWarning(outcome.warning);
@@ -57,7 +55,7 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
     }
   }
 
-  inspect::IdentifyHal(installation);
+  inspect::IdentifyHal(app_.Machine(), installation);
   RefreshState(dialog);
   // Changes of an earlier Apply are still waiting for the restart, so the notice follows
   // every Apply once anything has succeeded in the session.

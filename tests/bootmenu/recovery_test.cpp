@@ -54,12 +54,16 @@ class RecoveryTest : public ::testing::Test {
     auto machine = OpenMachine(image);
     if (!machine) return false;
     if (failReadFile > 0) machine->image->Faults().FailCall(image::Call::kReadFile, failReadFile);
-    SystemSurvey survey(machine->Platform());
-    HalInstallation installation(machine->Platform(), survey);
+    SystemSurvey survey;
+    HalInstallation installation;
     installation.systemDirectory = kSystem32;
-    installation.SetSourceDirectory("D:\\I386");
-    const bool result = enable ? EnableRecovery(installation, error)
-                                : bootmenu::DisableRecovery(installation, error);
+    installation.sourceDirectory = "D:\\I386";
+    platform::Platform& platform = machine->Platform();
+    const OperationOutcome outcome =
+        enable ? EnableRecovery(platform, installation)
+               : PerformOperation(platform, survey, installation, Operation::kDisableRecovery);
+    const bool result = outcome.Succeeded();
+    if (!result) error = FailureReason(platform.ui, outcome);
     readFileCalls_ = machine->image->Faults().CallCount(image::Call::kReadFile);
     return result;
   }

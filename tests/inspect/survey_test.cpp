@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/app.h"
+#include "app/outcome_texts.h"
 #include "core/state.h"
 #include "core/strings.h"
 #include "tests/inspect/firmware_images.h"
@@ -101,8 +102,7 @@ class SurveyImageTest : public ::testing::Test {
   std::unique_ptr<SystemSurvey> Survey() {
     machine_ = testing::OpenMachine(image_);
     if (!machine_) return nullptr;
-    auto survey = std::make_unique<SystemSurvey>(machine_->Platform());
-    RunSystemSurvey(*survey);
+    auto survey = std::make_unique<SystemSurvey>(RunSystemSurvey(machine_->Platform()));
     return survey;
   }
 
@@ -165,7 +165,7 @@ TEST_F(SurveyImageTest, SmbiosMachineWithMpPointerInTheEbda) {
   const auto survey = Survey();
   ASSERT_TRUE(survey);
   EXPECT_EQ(survey->installedProcessors, 4);
-  EXPECT_EQ(survey->apicPresent, 1u);
+  EXPECT_TRUE(survey->apicPresent);
   EXPECT_EQ(survey->servicePack, 6);
   EXPECT_EQ(survey->cdromDrive, "D:");
 }
@@ -184,7 +184,7 @@ TEST_F(SurveyImageTest, RawDumpWithBothTables) {
   const auto survey = Survey();
   ASSERT_TRUE(survey);
   EXPECT_EQ(survey->installedProcessors, 3);
-  EXPECT_EQ(survey->apicPresent, 1u);
+  EXPECT_TRUE(survey->apicPresent);
   EXPECT_EQ(survey->servicePack, 0);
   EXPECT_EQ(survey->cdromDrive, "");
 }
@@ -227,9 +227,9 @@ TEST_F(SurveyImageTest, EnabledCoresOfARealMachine) {
   ASSERT_TRUE(survey);
   EXPECT_EQ(survey->installedProcessors, 2);
   EXPECT_EQ(survey->smbiosEnabledCores, 4);
-  EXPECT_EQ(survey->apicPresent, 1u);
+  EXPECT_TRUE(survey->apicPresent);
   EXPECT_TRUE(FirmwareHidesProcessors(*survey));
-  EXPECT_EQ(HiddenProcessorsNotice(*survey),
+  EXPECT_EQ(HiddenProcessorsNotice(machine_->Platform().ui, *survey),
             "The firmware reports 4 enabled processor cores, but lists only 2 processors for the "
             "operating system. Windows NT 4.0 starts only the processors that the firmware lists; "
             "on a virtual machine, please give it one core per socket.");
@@ -247,7 +247,7 @@ TEST_F(SurveyImageTest, FirmwareHidesProcessorsOnlyWithMoreCores) {
   ASSERT_TRUE(machine_);
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.processors << " processors, " << c.cores << " cores");
-    SystemSurvey survey(machine_->Platform());
+    SystemSurvey survey;
     survey.installedProcessors = c.processors;
     survey.smbiosEnabledCores = c.cores;
     EXPECT_EQ(FirmwareHidesProcessors(survey), c.hides);
