@@ -151,23 +151,6 @@ void FileChooserModel::Draw(Canvas& canvas, Point origin) const {
   const int rows = ListRows(extent);
   shownRows_ = rows;
   const Rect list{left, origin.y + 2, inner, rows + 2};
-  DrawList(canvas, list);
-  const int nameRow = list.Bottom();
-  DrawNameBox(canvas, left, inner, nameRow);
-
-  const std::string type = "Files of type: " + FilterLabel();
-  canvas.Text(left, nameRow + 1, type.substr(0, static_cast<std::size_t>(inner)));
-  if (filters_.size() > 1 || !customPattern_.empty()) {
-    const std::string hint = "F2: next type";
-    canvas.Text(left + inner - static_cast<int>(hint.size()), nameRow + 1, hint, kDim);
-  }
-  DrawButtons(canvas, left + inner - 26, nameRow + 2);
-}
-
-void FileChooserModel::DrawList(Canvas& canvas, const Rect& list) const {
-  const int left = list.left;
-  const int inner = list.width;
-  const int rows = list.height - 2;
   canvas.Frame(list, {}, kPlain);
   for (int i = 0; i < rows; ++i) {
     const std::size_t at = top_ + static_cast<std::size_t>(i);
@@ -180,9 +163,8 @@ void FileChooserModel::DrawList(Canvas& canvas, const Rect& list) const {
     if (selected && focus_ == Focus::kList) canvas.SetCursor(left + 2, list.top + 1 + i);
   }
   if (items_.empty()) canvas.Text(left + 2, list.top + 1, "(nothing here)", kDim);
-}
 
-void FileChooserModel::DrawNameBox(Canvas& canvas, int left, int inner, int nameRow) const {
+  const int nameRow = list.Bottom();
   const std::string nameLabel = "File name:     ";
   canvas.Text(left, nameRow, nameLabel);
   const int boxLeft = left + static_cast<int>(nameLabel.size());
@@ -201,12 +183,19 @@ void FileChooserModel::DrawNameBox(Canvas& canvas, int left, int inner, int name
   if (focus_ == Focus::kName) {
     canvas.SetCursor(boxLeft + 1 + static_cast<int>(view.Caret() - view.Scroll()), nameRow);
   }
-}
 
-void FileChooserModel::DrawButtons(Canvas& canvas, int openX, int buttonRow) const {
+  const std::string type = "Files of type: " + FilterLabel();
+  canvas.Text(left, nameRow + 1, type.substr(0, static_cast<std::size_t>(inner)));
+  if (filters_.size() > 1 || !customPattern_.empty()) {
+    const std::string hint = "F2: next type";
+    canvas.Text(left + inner - static_cast<int>(hint.size()), nameRow + 1, hint, kDim);
+  }
+
+  const int buttonRow = nameRow + 2;
   const bool openDefault = focus_ != Focus::kCancel;
   const std::string open = openDefault ? "[< Open >]" : "< Open >";
   const std::string cancel = focus_ == Focus::kCancel ? "[< Cancel >]" : "< Cancel >";
+  const int openX = left + inner - 26;
   canvas.Text(openX + (openDefault ? 0 : 1), buttonRow, open, focus_ == Focus::kOpen ? kReverse : kPlain);
   canvas.Text(openX + 14, buttonRow, cancel, focus_ == Focus::kCancel ? kReverse : kPlain);
   if (focus_ == Focus::kOpen) canvas.SetCursor(openX + 3, buttonRow);
@@ -247,7 +236,42 @@ std::optional<FileChooserModel::Outcome> FileChooserModel::HandleKey(const Key& 
 
   switch (focus_) {
     case Focus::kList:
-      return HandleListKey(key);
+      switch (key.code) {
+        case KeyCode::kUp:
+          if (selection_ > 0) Select(selection_ - 1);
+          return std::nullopt;
+        case KeyCode::kDown:
+          Select(selection_ + 1);
+          return std::nullopt;
+        case KeyCode::kPageUp:
+          Select(selection_ > static_cast<std::size_t>(shownRows_) ? selection_ - static_cast<std::size_t>(shownRows_) : 0);
+          return std::nullopt;
+        case KeyCode::kPageDown:
+          Select(selection_ + static_cast<std::size_t>(shownRows_));
+          return std::nullopt;
+        case KeyCode::kHome:
+          Select(0);
+          return std::nullopt;
+        case KeyCode::kEnd:
+          Select(items_.empty() ? 0 : items_.size() - 1);
+          return std::nullopt;
+        case KeyCode::kEnter:
+          return Activate(selection_);
+        case KeyCode::kChar: {
+          if (key.ch == ' ') return Activate(selection_);
+          // Type-ahead: the next entry that begins with the letter.
+          for (std::size_t step = 1; step <= items_.size(); ++step) {
+            const std::size_t at = (selection_ + step) % items_.size();
+            if (!items_[at].shown.empty() && text::UpperAscii(items_[at].shown[0]) == text::UpperAscii(key.ch)) {
+              Select(at);
+              break;
+            }
+          }
+          return std::nullopt;
+        }
+        default:
+          return std::nullopt;
+      }
     case Focus::kName:
       if (key.code == KeyCode::kEnter) return Accept();
       if (key.code == KeyCode::kUp || key.code == KeyCode::kDown) {
@@ -266,45 +290,6 @@ std::optional<FileChooserModel::Outcome> FileChooserModel::HandleKey(const Key& 
       return std::nullopt;
   }
   return std::nullopt;
-}
-
-std::optional<FileChooserModel::Outcome> FileChooserModel::HandleListKey(const Key& key) {
-  switch (key.code) {
-    case KeyCode::kUp:
-      if (selection_ > 0) Select(selection_ - 1);
-      return std::nullopt;
-    case KeyCode::kDown:
-      Select(selection_ + 1);
-      return std::nullopt;
-    case KeyCode::kPageUp:
-      Select(selection_ > static_cast<std::size_t>(shownRows_) ? selection_ - static_cast<std::size_t>(shownRows_) : 0);
-      return std::nullopt;
-    case KeyCode::kPageDown:
-      Select(selection_ + static_cast<std::size_t>(shownRows_));
-      return std::nullopt;
-    case KeyCode::kHome:
-      Select(0);
-      return std::nullopt;
-    case KeyCode::kEnd:
-      Select(items_.empty() ? 0 : items_.size() - 1);
-      return std::nullopt;
-    case KeyCode::kEnter:
-      return Activate(selection_);
-    case KeyCode::kChar: {
-      if (key.ch == ' ') return Activate(selection_);
-      // Type-ahead: the next entry that begins with the letter.
-      for (std::size_t step = 1; step <= items_.size(); ++step) {
-        const std::size_t at = (selection_ + step) % items_.size();
-        if (!items_[at].shown.empty() && text::UpperAscii(items_[at].shown[0]) == text::UpperAscii(key.ch)) {
-          Select(at);
-          break;
-        }
-      }
-      return std::nullopt;
-    }
-    default:
-      return std::nullopt;
-  }
 }
 
 }  // namespace halshift::terminal

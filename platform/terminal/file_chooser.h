@@ -64,12 +64,6 @@ class FileChooserModel : public Layer {
   void Refresh();
   std::optional<Outcome> Accept();
   std::optional<Outcome> Activate(std::size_t index);
-  // The arrows, Enter, Space and type-ahead in the list.
-  std::optional<Outcome> HandleListKey(const Key& key);
-  // The parts of Draw: the list in its frame, the name box on its row, the two buttons.
-  void DrawList(Canvas& canvas, const Rect& list) const;
-  void DrawNameBox(Canvas& canvas, int left, int inner, int nameRow) const;
-  void DrawButtons(Canvas& canvas, int openX, int buttonRow) const;
   void Select(std::size_t index);
   int ListRows(Size extent) const;
   std::string Pattern() const;
