@@ -30,13 +30,13 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
 
   if (recovery) {
     // The option removes the entry when it is there and adds it when it is not.
-    const OperationReport outcome =
+    const OperationReport report =
         RunOperation(app_, installation.recoveryPresent ? Operation::kDisableRecovery
                                                         : Operation::kEnableRecovery);
-    if (outcome.succeeded) {
+    if (report.succeeded) {
       operationSucceeded = true;
     } else {
-      const int answer = dialog.MessageBox(outcome.failure + app_.LoadString(strings::kContinueQuestion),
+      const int answer = dialog.MessageBox(report.failure + app_.LoadString(strings::kContinueQuestion),
                                            app_.LoadString(strings::kMessageCaption),
                                            platform::kMbYesNo | platform::kMbIconInformation);
       // No ends the Apply here: the user's marks stay, and nothing is re-read or announced.
@@ -45,13 +45,13 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
   }
 
   if (upgrade || downgrade) {
-    const OperationReport outcome =
+    const OperationReport report =
         RunOperation(app_, upgrade ? Operation::kUpgradeHal : Operation::kDowngradeHal);
-    if (outcome.succeeded) {
+    if (report.succeeded) {
       operationSucceeded = true;
-      if (!outcome.warning.empty()) app_.ShowWarning(outcome.warning);
+      if (!report.warning.empty()) app_.ShowWarning(report.warning);
     } else {
-      app_.ShowWarning(outcome.failure);
+      app_.ShowWarning(report.failure);
     }
   }
 
