@@ -64,6 +64,7 @@ class RecoveryTest : public ::testing::Test {
                : PerformOperation(platform, survey, installation, Operation::kDisableRecovery);
     const bool result = outcome.Succeeded();
     if (!result) error = FailureReason(platform.ui, outcome);
+    menuDrive_ = outcome.bootMenuFailure ? outcome.bootMenuFailure->drive : "";
     readFileCalls_ = machine->image->Faults().CallCount(image::Call::kReadFile);
     return result;
   }
@@ -73,6 +74,7 @@ class RecoveryTest : public ::testing::Test {
   std::string Backup() { return image_.ReadDriveFile("C:\\BOOTINI.ORV").value_or("<missing>"); }
 
   TempImage image_;
+  std::string menuDrive_;  // the drive of the last failed boot menu edit
   int readFileCalls_ = 0;
 };
 
@@ -154,6 +156,7 @@ TEST_F(RecoveryTest, AnUnreadableMenuIsNeverRewritten) {
   std::string error;
   EXPECT_FALSE(Enable(error, loadCall));
   EXPECT_EQ(error, strings::BuiltInString(strings::kBootIniError));
+  EXPECT_EQ(menuDrive_, "C:");  // the drive whose menu was backed up and left alone
   EXPECT_EQ(Menu(), menu);
   EXPECT_EQ(Backup(), menu);
 }
