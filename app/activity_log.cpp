@@ -77,7 +77,7 @@ void ActivityLog::WriteCurrentState(const SystemSurvey& survey, const HalInstall
   WriteEntry(Text(strings::kLogHal) + Text(strings::HalKindText(installation.halKind)));
   WriteEntry(Text(strings::kLogProcessors) + std::to_string(survey.installedProcessors));
   WriteEntry(Text(strings::kLogRecovery) +
-             Text(strings::RecoveryStateText(installation.recoveryPresent != 0)));
+             Text(strings::RecoveryStateText(installation.recoveryPresent)));
   WriteEntry("\n\n");
 }
 

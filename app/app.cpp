@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "app/outcome_texts.h"
 #include "core/locations.h"
 #include "core/strings.h"
 #include "base/text.h"
@@ -91,14 +92,14 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
 
   log.WriteSessionHeader(silentMode, commandLine);
   FinishInterruptedChanges();
-  inspect::RunSystemSurvey(survey);
-  inspect::IdentifyHal(installation);
+  survey = inspect::RunSystemSurvey(platform_);
+  inspect::IdentifyHal(platform_, installation);
   log.WriteCurrentState(survey, installation);
   if (inspect::FirmwareHidesProcessors(survey)) {
-    log.WriteEntry(inspect::HiddenProcessorsNotice(survey) + "\n");
+    log.WriteEntry(HiddenProcessorsNotice(platform_.ui, survey) + "\n");
   }
   if (inspect::InstalledFilesDisagree(installation)) {
-    log.WriteEntry(inspect::InstalledFilesNotice(installation) + "\n");
+    log.WriteEntry(InstalledFilesNotice(platform_.ui, installation) + "\n");
   }
 
   if (silentMode) {
@@ -127,8 +128,7 @@ void HalUtilityApp::FinishInterruptedChanges() {
   }
   // The change stands; only the repair information lags behind it.
   if (finished.setupLog == hal::SetupLogUpdate::kFailed) {
-    log.WriteEntry(
-        text::FillIn(LoadString(strings::kSetupLogNotUpdated), {finished.setupLogPath}) + "\n");
+    log.WriteEntry(SetupLogLagText(platform_.ui, finished.setupLogPath) + "\n");
   }
   bootmenu::RemoveLeftoverTemporaryFiles(platform_.files);
 }

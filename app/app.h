@@ -26,9 +26,7 @@ std::string HelpFileOf(std::string_view programPath);
 class HalUtilityApp {
  public:
   explicit HalUtilityApp(platform::Platform& platform, InteractiveWindow window = {})
-      : survey(platform),
-        installation(platform, survey),
-        log(platform),
+      : log(platform),
         platform_(platform),
         window_(std::move(window)) {}
 

@@ -62,23 +62,21 @@ bool RunCommandLine(HalUtilityApp& app, std::string commandLine) {
     app.log.WriteEntry(app.LoadString(strings::kMediaNotFound));
     return false;
   }
-  app.installation.SetSourceDirectory(mediaDirectory);
+  app.installation.sourceDirectory = mediaDirectory;
 
-  // One reason shared by both steps; each failing operation writes its own into it.
-  std::string reason;
   bool recoveryFailed = false;
   if (request.enableRecovery) {
-    recoveryFailed = !RunOperation(app, Operation::kEnableRecovery, reason).succeeded;
+    recoveryFailed = !RunOperation(app, Operation::kEnableRecovery).succeeded;
   } else if (request.disableRecovery) {
-    recoveryFailed = !RunOperation(app, Operation::kDisableRecovery, reason).succeeded;
+    recoveryFailed = !RunOperation(app, Operation::kDisableRecovery).succeeded;
   }
 
   // The HAL step runs whether or not the recovery step failed.
   bool halFailed = false;
   if (request.upgradeHal) {
-    halFailed = !RunOperation(app, Operation::kUpgradeHal, reason).succeeded;
+    halFailed = !RunOperation(app, Operation::kUpgradeHal).succeeded;
   } else if (request.downgradeHal) {
-    halFailed = !RunOperation(app, Operation::kDowngradeHal, reason).succeeded;
+    halFailed = !RunOperation(app, Operation::kDowngradeHal).succeeded;
   }
   return !recoveryFailed && !halFailed;
 }

@@ -1,24 +1,47 @@
-// The table of the four operations and the one way their outcomes are logged.
+// The table of the four operations and the one way their outcomes are reported and logged.
 #include "app/operations.h"
 
 #include <array>
 
+#include "app/outcome_texts.h"
 #include "core/strings.h"
-#include "bootmenu/recovery.h"
-#include "hal/upgrade.h"
 
 namespace halshift {
 namespace {
 
-// An operation: success or failure with a reason in error; on success, what it could not do
-// beside its change in warning.
-using OperationCall = bool (*)(HalInstallation& installation, std::string& error,
-                               std::string& warning);
+using OperationCall = OperationOutcome (*)(platform::Platform& machine, const SystemSurvey& survey,
+                                           const HalInstallation& installation);
 
-// The recovery operations change one file or fail: they have nothing to warn about.
-template <bool (*Run)(HalInstallation&, std::string&)>
-bool WithoutWarning(HalInstallation& installation, std::string& error, std::string&) {
-  return Run(installation, error);
+OperationOutcome FromFiles(hal::FilesOutcome files) {
+  OperationOutcome outcome;
+  outcome.filesFailure = std::move(files.failure);
+  outcome.setupLogLag = std::move(files.setupLogLag);
+  return outcome;
+}
+
+OperationOutcome FromBootMenu(bootmenu::BootMenuOutcome menu) {
+  OperationOutcome outcome;
+  if (!menu.Succeeded()) outcome.bootMenuFailure = std::move(menu);
+  return outcome;
+}
+
+OperationOutcome Enable(platform::Platform& machine, const SystemSurvey&,
+                        const HalInstallation& installation) {
+  return EnableRecovery(machine, installation);
+}
+
+OperationOutcome Disable(platform::Platform& machine, const SystemSurvey&, const HalInstallation&) {
+  return FromBootMenu(bootmenu::RemoveRecoveryEntry(machine));
+}
+
+OperationOutcome Upgrade(platform::Platform& machine, const SystemSurvey&,
+                         const HalInstallation& installation) {
+  return FromFiles(hal::UpgradeHal(machine, installation));
+}
+
+OperationOutcome Downgrade(platform::Platform& machine, const SystemSurvey& survey,
+                           const HalInstallation& installation) {
+  return FromFiles(hal::DowngradeHal(machine, installation, survey.apicPresent));
 }
 
 struct OperationEntry {
@@ -29,13 +52,10 @@ struct OperationEntry {
 };
 
 constexpr std::array<OperationEntry, 4> kOperations = {{
-    {Operation::kEnableRecovery, WithoutWarning<EnableRecovery>, strings::kEnabled,
-     strings::kEnableFailed},
-    {Operation::kDisableRecovery, WithoutWarning<bootmenu::DisableRecovery>, strings::kDisabled,
-     strings::kDisableFailed},
-    {Operation::kUpgradeHal, hal::UpgradeHal, strings::kUpgraded, strings::kUpgradeFailed},
-    {Operation::kDowngradeHal, hal::DowngradeHal, strings::kDowngraded,
-     strings::kDowngradeFailed},
+    {Operation::kEnableRecovery, Enable, strings::kEnabled, strings::kEnableFailed},
+    {Operation::kDisableRecovery, Disable, strings::kDisabled, strings::kDisableFailed},
+    {Operation::kUpgradeHal, Upgrade, strings::kUpgraded, strings::kUpgradeFailed},
+    {Operation::kDowngradeHal, Downgrade, strings::kDowngraded, strings::kDowngradeFailed},
 }};
 
 const OperationEntry& EntryOf(Operation operation) {
@@ -47,25 +67,48 @@ const OperationEntry& EntryOf(Operation operation) {
 
 }  // namespace
 
-bool EnableRecovery(HalInstallation& installation, std::string& error) {
-  if (!hal::InstallRecoveryFiles(installation, error)) return false;
-  // When the menu cannot be edited the spare files stay installed, as a matching pair: only
-  // the recovery entry starts them.
-  return bootmenu::EnableRecoveryEntry(installation, error);
+OperationOutcome EnableRecovery(platform::Platform& machine, const HalInstallation& installation) {
+  hal::FilesOutcome files = hal::InstallRecoveryFiles(machine, installation);
+  if (!files.Succeeded()) return FromFiles(std::move(files));
+  return FromBootMenu(bootmenu::AddRecoveryEntry(machine));
 }
 
-OperationOutcome RunOperation(HalUtilityApp& app, Operation operation, std::string& reason) {
+OperationOutcome PerformOperation(platform::Platform& machine, const SystemSurvey& survey,
+                                  const HalInstallation& installation, Operation operation) {
+  return EntryOf(operation).run(machine, survey, installation);
+}
+
+std::string FailureReason(platform::UserInterface& ui, const OperationOutcome& outcome) {
+  if (outcome.filesFailure) return FilesFailureText(ui, *outcome.filesFailure);
+  if (outcome.bootMenuFailure) return BootMenuFailureText(ui, outcome.bootMenuFailure->edit);
+  return {};
+}
+
+OperationReport ReportOf(platform::UserInterface& ui, Operation operation,
+                         const OperationOutcome& outcome) {
   const OperationEntry& entry = EntryOf(operation);
-  OperationOutcome outcome;
-  outcome.succeeded = entry.run(app.installation, reason, outcome.warning);
-  if (outcome.succeeded) {
-    app.log.WriteEntry(app.LoadString(entry.successText));
-    if (!outcome.warning.empty()) app.log.WriteEntry(outcome.warning + "\n");
+  OperationReport report;
+  report.succeeded = outcome.Succeeded();
+  if (report.succeeded) {
+    if (outcome.setupLogLag) report.warning = SetupLogLagText(ui, *outcome.setupLogLag);
   } else {
-    outcome.failure = app.LoadString(entry.failureText) + reason;
-    app.log.WriteEntry(outcome.failure + "\n");
+    report.failure = ui.LoadString(entry.failureText) + FailureReason(ui, outcome);
   }
-  return outcome;
+  return report;
+}
+
+OperationReport RunOperation(HalUtilityApp& app, Operation operation) {
+  platform::Platform& machine = app.Machine();
+  const OperationOutcome outcome =
+      PerformOperation(machine, app.survey, app.installation, operation);
+  const OperationReport report = ReportOf(machine.ui, operation, outcome);
+  if (report.succeeded) {
+    app.log.WriteEntry(app.LoadString(EntryOf(operation).successText));
+    if (!report.warning.empty()) app.log.WriteEntry(report.warning + "\n");
+  } else {
+    app.log.WriteEntry(report.failure + "\n");
+  }
+  return report;
 }
 
 }  // namespace halshift

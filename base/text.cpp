@@ -13,6 +13,14 @@ std::string ToUpper(std::string_view s) {
   return out;
 }
 
+std::string ToLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -64,11 +72,29 @@ std::string Printable(std::string_view text) {
   return copy;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
+std::string_view Trim(std::string_view text, std::string_view characters) {
+  const auto first = text.find_first_not_of(characters);
+  if (first == std::string_view::npos) return {};
+  return TrimEnd(text.substr(first), characters);
+}
+
+std::string_view TrimBlanks(std::string_view text) { return Trim(text); }
+
+std::string_view TrimEnd(std::string_view text, std::string_view characters) {
+  const auto last = text.find_last_not_of(characters);
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t feed = text.find('\n', start);
+    const std::size_t next = feed == std::string_view::npos ? text.size() : feed + 1;
+    lines.push_back(text.substr(start, next - start));
+    start = next;
+  }
+  return lines;
 }
 
 }  // namespace halshift::text

@@ -3,8 +3,8 @@
 
 #include <optional>
 
-#include "core/strings.h"
 #include "base/text.h"
+#include "base/winpath.h"
 #include "inspect/arc_path.h"
 #include "inspect/recovery_detect.h"
 
@@ -21,11 +21,13 @@ void WriteRunningEntry(platform::Platform& platform, const IniEntry& entry) {
 // edited, whatever the outcome. Once the entry is found and the edit is needed, the menu is
 // backed up before anything is decided, so that whenever the edit then fails, BOOTINI.ORV
 // holds exactly the BOOT.INI on disk, as the failure text tells the user.
-MenuEdit EditBootMenu(platform::Platform& platform, Edit edit) {
-  MenuEdit result = MenuEdit::kUnchanged;
+BootMenuOutcome EditBootMenu(platform::Platform& platform, Edit edit) {
+  BootMenuOutcome outcome;
+  MenuEdit& result = outcome.edit;
   ForEachBootDrive(platform.files, [&](const std::string& root) {
     const std::optional<IniEntry> running = FindRunningEntry(platform, root);
     if (!running) return Walk::kContinue;
+    outcome.drive = winpath::DriveDesignation(root);
     WriteRunningEntry(platform, *running);
 
     const bool present = IsRecoveryEntryPresent(platform);
@@ -41,10 +43,10 @@ MenuEdit EditBootMenu(platform::Platform& platform, Edit edit) {
 
     // Keys compare as the system reads them, without the blanks around "=": the profile
     // reader may or may not have trimmed the running entry's key, the line keeps them.
-    const std::string_view key = text::TrimBlanks(running->key);
+    const std::string_view key = text::Trim(running->key);
     const std::optional<std::size_t> line =
         FindOperatingSystemsLine(menu.Lines(), [&](std::string_view candidate) {
-          if (text::TrimBlanks(LineKey(candidate)) != key) return false;
+          if (text::Trim(LineKey(candidate)) != key) return false;
           return edit == Edit::kInsert ||
                  candidate.find(kRecoveryMarker) != std::string_view::npos;
         });
@@ -59,14 +61,7 @@ MenuEdit EditBootMenu(platform::Platform& platform, Edit edit) {
     if (menu.Save()) result = MenuEdit::kDone;
     return Walk::kStop;
   });
-  return result;
-}
-
-// The failure text of an edit: 115 sends the user to the backup, so it is given only when the
-// backup holds the BOOT.INI that is on disk.
-std::string FailureText(platform::Platform& platform, MenuEdit result) {
-  return platform.ui.LoadString(result == MenuEdit::kFailed ? strings::kBootIniError
-                                                            : strings::kBootIniUnchanged);
+  return outcome;
 }
 
 }  // namespace
@@ -80,30 +75,12 @@ std::string RecoveryLine(const IniEntry& runningEntry) {
   return line;
 }
 
-MenuEdit AddRecoveryEntry(platform::Platform& platform) {
+BootMenuOutcome AddRecoveryEntry(platform::Platform& platform) {
   return EditBootMenu(platform, Edit::kInsert);
 }
 
-MenuEdit RemoveRecoveryEntry(platform::Platform& platform) {
+BootMenuOutcome RemoveRecoveryEntry(platform::Platform& platform) {
   return EditBootMenu(platform, Edit::kRemove);
-}
-
-bool EnableRecoveryEntry(HalInstallation& installation, std::string& error) {
-  platform::Platform& machine = installation.Machine();
-  if (const MenuEdit result = AddRecoveryEntry(machine); result != MenuEdit::kDone) {
-    error = FailureText(machine, result);
-    return false;
-  }
-  return true;
-}
-
-bool DisableRecovery(HalInstallation& installation, std::string& error) {
-  platform::Platform& machine = installation.Machine();
-  if (const MenuEdit result = RemoveRecoveryEntry(machine); result != MenuEdit::kDone) {
-    error = FailureText(machine, result);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace halshift::bootmenu

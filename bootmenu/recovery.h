@@ -28,25 +28,26 @@ enum class MenuEdit {
   kFailed,     // BOOT.INI was not edited; BOOTINI.ORV holds it as it is on disk
 };
 
+struct BootMenuOutcome {
+  MenuEdit edit = MenuEdit::kUnchanged;
+  // The boot drive whose menu holds the running entry ("C:"); empty when none does.
+  std::string drive;
+  bool Succeeded() const { return edit == MenuEdit::kDone; }
+};
+
 // On the first boot drive whose operating-systems section holds the running entry: writes
 // that entry to standard output, and unless the recovery entry is already present, backs the
 // menu up, inserts the recovery line after the first line with the running entry's key (keys
 // compared without the blanks around them, as "key = value" lines are read) and saves the
 // menu. kUnchanged when no drive holds the running entry or the backup cannot be made;
 // kFailed when the menu cannot be read, no line carries the running entry's key, or the save
-// fails.
-MenuEdit AddRecoveryEntry(platform::Platform& platform);
+// fails. The spare files the entry starts are installed first: EnableRecovery in
+// app/operations.h.
+BootMenuOutcome AddRecoveryEntry(platform::Platform& platform);
 
 // The same walk; unless the recovery entry is absent, backs the menu up and removes the first
 // line with the running entry's key that contains "/ORVRCV=1". kFailed also when no such line
 // is on that drive's menu (the entry detected sits on another drive).
-MenuEdit RemoveRecoveryEntry(platform::Platform& platform);
-
-// Adds the recovery entry (the spare files it starts are installed first: EnableRecovery in
-// app/operations.h). On failure sets error to text 115 (the boot menu was not edited and its
-// backup holds it) or 158 (BOOT.INI was left as it was, without a fresh backup).
-bool EnableRecoveryEntry(HalInstallation& installation, std::string& error);
-// Removes the recovery entry; on failure sets error to text 115 or 158, as EnableRecoveryEntry does.
-bool DisableRecovery(HalInstallation& installation, std::string& error);
+BootMenuOutcome RemoveRecoveryEntry(platform::Platform& platform);
 
 }  // namespace halshift::bootmenu

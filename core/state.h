@@ -1,14 +1,14 @@
-// The two process-wide state objects: what the machine is, and what halshift changes. Their
-// operations live with the subsystem that owns them: RunSystemSurvey and IdentifyHal in
-// inspect/, UpgradeHal, DowngradeHal and the recommendations in hal/, the recovery entry's
-// edits in bootmenu/, and EnableRecovery, which joins the spare files and the entry, in app/.
+// The two process-wide state objects: what the machine is, and what halshift changes. They
+// are plain data; the operations take the machine (platform::Platform) beside them:
+// RunSystemSurvey and IdentifyHal in inspect/, UpgradeHal, DowngradeHal and the
+// recommendations in hal/, the recovery entry's edits in bootmenu/, and EnableRecovery, which
+// joins the spare files and the entry, in app/.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
 
 namespace halshift {
 
@@ -21,37 +21,26 @@ enum class HalKind : std::int32_t {
 // Where the installation media is looked for when the survey found no CD-ROM drive.
 inline constexpr std::string_view kDefaultMediaDrive = "D:";
 
-// Facts that cannot change while the program runs; filled once by RunSystemSurvey.
-class SystemSurvey {
- public:
-  explicit SystemSurvey(platform::Platform& platform) : platform_(platform) {}
-  virtual ~SystemSurvey() = default;
-
+// Facts that cannot change while the program runs. Written once, at start-up, by
+// inspect::RunSystemSurvey; everything else reads them.
+struct SystemSurvey {
   std::int32_t installedProcessors = 0;
   // The enabled cores that SMBIOS 2.5 or later reports, where installedProcessors comes from
   // the MP configuration; 0 otherwise. More of them than processors means that the firmware
   // hides processors from Windows NT 4.0.
   std::int32_t smbiosEnabledCores = 0;
   std::int32_t servicePack = 0;
-  std::uint32_t apicPresent = 0;
+  bool apicPresent = false;
   std::string cdromDrive;
-
-  platform::Platform& Machine() const { return platform_; }
-
- private:
-  platform::Platform& platform_;
 };
 
 // What the program changes: the HAL kind recorded in the registry, the recovery boot entry
-// and the directories between which system files are installed.
-class HalInstallation {
- public:
-  HalInstallation(platform::Platform& platform, const SystemSurvey& survey)
-      : platform_(platform), survey_(survey) {}
-  virtual ~HalInstallation() = default;
-
+// and the directories between which system files are installed. inspect::IdentifyHal writes
+// every field but sourceDirectory, at start-up and after each Apply; the drivers (the command
+// line, the dialog's Apply) write sourceDirectory, the media they found or were given.
+struct HalInstallation {
   HalKind halKind = HalKind::kNotIdentified;
-  std::uint32_t recoveryPresent = 0;
+  bool recoveryPresent = false;
   std::string sourceDirectory;
   std::string systemDirectory;
   // The OriginalFilename in the version resources of the installed HAL.DLL and NTOSKRNL.EXE,
@@ -59,15 +48,6 @@ class HalInstallation {
   // which files are installed, whatever CurrentType records.
   std::string halFileName;
   std::string kernelFileName;
-
-  void SetSourceDirectory(std::string directory) { sourceDirectory = std::move(directory); }
-
-  platform::Platform& Machine() const { return platform_; }
-  const SystemSurvey& Survey() const { return survey_; }
-
- private:
-  platform::Platform& platform_;
-  const SystemSurvey& survey_;
 };
 
 }  // namespace halshift

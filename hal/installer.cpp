@@ -4,8 +4,6 @@
 
 #include "core/locations.h"
 #include "core/registry_values.h"
-#include "core/strings.h"
-#include "base/text.h"
 #include "base/winpath.h"
 #include "core/whole_file.h"
 
@@ -181,22 +179,9 @@ std::string IntentRecordPath(platform::Platform& machine) {
   return locations::IntentRecordPath(RecordFolderDrive(machine));
 }
 
-std::string StagingFailureText(platform::Platform& machine, StagingFailure failure,
-                               std::string_view systemDirectory) {
-  switch (failure) {
-    case StagingFailure::kDiskFull:
-      return text::FillIn(machine.ui.LoadString(strings::kStagingDiskFull), {systemDirectory});
-    case StagingFailure::kDestination:
-      return text::FillIn(machine.ui.LoadString(strings::kStagingNotWritable), {systemDirectory});
-    case StagingFailure::kNone:
-    case StagingFailure::kSource:
-      break;
-  }
-  return machine.ui.LoadString(strings::kCopyError);
-}
-
-SystemFileChange::SystemFileChange(const HalInstallation& installation)
-    : machine_(installation.Machine()),
+SystemFileChange::SystemFileChange(platform::Platform& machine,
+                                   const HalInstallation& installation)
+    : machine_(machine),
       sourceDirectory_(installation.sourceDirectory),
       systemDirectory_(installation.systemDirectory) {}
 
@@ -212,65 +197,7 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
   if (FileExists(files, IntentRecordPath(machine_))) return false;
 
   for (std::size_t i = 0; i < sourceNames.size(); ++i) {
-    const std::string_view sourceName = sourceNames[i];
-    failure_ = StagingFailure::kSource;
-    if (!SourceFileExists(files, winpath::JoinUnchecked(sourceDirectory_, sourceName))) break;
-
-    failure_ = StagingFailure::kDestination;
-    const auto stagedPath = files.GetTempFileName(systemDirectory_, kStagedPrefix);
-    if (!stagedPath) break;
-    IntentFile& file = record_.files.emplace_back();
-    file.stagedPath = *stagedPath;
-    file.destinationPath = winpath::JoinUnchecked(systemDirectory_, destinationNames[i]);
-    file.mediaName = std::string(sourceName);
-
-    const std::string stagedName(winpath::FileNameOf(*stagedPath));
-    const auto install = [&](const std::string& mediaName) {
-      std::string tempName;
-      const std::uint32_t result =
-          files.VerInstallFile(platform::kViffForceInstall, mediaName, stagedName,
-                               sourceDirectory_, systemDirectory_, systemDirectory_, tempName);
-      if (result != 0 && (result & platform::kVifTempFile) != 0 && !tempName.empty()) {
-        // The installer's own temporary copy is the caller's to remove.
-        RemoveFile(files, tempName.find_first_of("\\:") != std::string::npos
-                              ? tempName
-                              : winpath::JoinUnchecked(systemDirectory_, tempName));
-      }
-      return result;
-    };
-    // Only a source that cannot be read sends the installer to the compressed name; a failure
-    // on the side of the system directory (no room, no access) would fail there too.
-    std::uint32_t result = install(std::string(sourceName));
-    if ((result & platform::kVifCannotReadSrc) != 0) {
-      std::string compressedName(sourceName);
-      compressedName.back() = '_';
-      result = install(compressedName);
-    }
-    if (result != 0) {
-      failure_ = (result & platform::kVifCannotReadSrc) != 0 ? StagingFailure::kSource
-                 : (result & platform::kVifOutOfSpace) != 0  ? StagingFailure::kDiskFull
-                                                              : StagingFailure::kDestination;
-      break;
-    }
-    // A copy from a CD is read-only, and a read-only file can be neither flushed nor moved
-    // over later.
-    files.SetFileAttributes(*stagedPath, platform::kFileAttributeNormal);
-    auto bytes = files.ReadFile(*stagedPath);
-    if (!bytes) break;
-    file.size = bytes->size();
-    file.hash = ContentHash(*bytes);
-
-    const std::uint32_t attributes = files.GetFileAttributes(file.destinationPath);
-    // Two questions: a single failed query must not make an existing file look absent.
-    if (attributes != platform::kInvalidFileAttributes || FileExists(files, file.destinationPath)) {
-      file.attributes = attributes != platform::kInvalidFileAttributes
-                            ? attributes
-                            : platform::kFileAttributeNormal;
-      const auto placeholder = files.GetTempFileName(systemDirectory_, kPlaceholderPrefix);
-      if (!placeholder) break;
-      file.asidePath = *placeholder;
-    }
-    staged_.push_back({std::string(sourceName), std::string(destinationNames[i]), std::move(*bytes)});
+    if (!StageFile(sourceNames[i], destinationNames[i])) break;
   }
   // Every new file is on the disk before the record that names it can be.
   std::vector<std::string> stagedPaths;
@@ -284,6 +211,75 @@ bool SystemFileChange::Stage(FileNames sourceNames, FileNames destinationNames) 
   }
   Abandon();
   return false;
+}
+
+std::uint32_t SystemFileChange::CopyFromMedia(std::string_view sourceName,
+                                              const std::string& stagedName) {
+  platform::FileSystem& files = machine_.files;
+  const auto install = [&](const std::string& mediaName) {
+    std::string tempName;
+    const std::uint32_t result =
+        files.VerInstallFile(platform::kViffForceInstall, mediaName, stagedName,
+                             sourceDirectory_, systemDirectory_, systemDirectory_, tempName);
+    if (result != 0 && (result & platform::kVifTempFile) != 0 && !tempName.empty()) {
+      // The installer's own temporary copy is the caller's to remove.
+      RemoveFile(files, tempName.find_first_of("\\:") != std::string::npos
+                            ? tempName
+                            : winpath::JoinUnchecked(systemDirectory_, tempName));
+    }
+    return result;
+  };
+  // Only a source that cannot be read sends the installer to the compressed name; a failure
+  // on the side of the system directory (no room, no access) would fail there too.
+  std::uint32_t result = install(std::string(sourceName));
+  if ((result & platform::kVifCannotReadSrc) != 0) {
+    std::string compressedName(sourceName);
+    compressedName.back() = '_';
+    result = install(compressedName);
+  }
+  return result;
+}
+
+bool SystemFileChange::StageFile(std::string_view sourceName, std::string_view destinationName) {
+  platform::FileSystem& files = machine_.files;
+  failure_ = StagingFailure::kSource;
+  if (!SourceFileExists(files, winpath::JoinUnchecked(sourceDirectory_, sourceName))) return false;
+
+  failure_ = StagingFailure::kDestination;
+  const auto stagedPath = files.GetTempFileName(systemDirectory_, kStagedPrefix);
+  if (!stagedPath) return false;
+  IntentFile& file = record_.files.emplace_back();
+  file.stagedPath = *stagedPath;
+  file.destinationPath = winpath::JoinUnchecked(systemDirectory_, destinationName);
+  file.mediaName = std::string(sourceName);
+
+  const std::uint32_t result = CopyFromMedia(sourceName, std::string(winpath::FileNameOf(*stagedPath)));
+  if (result != 0) {
+    failure_ = (result & platform::kVifCannotReadSrc) != 0 ? StagingFailure::kSource
+               : (result & platform::kVifOutOfSpace) != 0  ? StagingFailure::kDiskFull
+                                                            : StagingFailure::kDestination;
+    return false;
+  }
+  // A copy from a CD is read-only, and a read-only file can be neither flushed nor moved
+  // over later.
+  files.SetFileAttributes(*stagedPath, platform::kFileAttributeNormal);
+  auto bytes = files.ReadFile(*stagedPath);
+  if (!bytes) return false;
+  file.size = bytes->size();
+  file.hash = ContentHash(*bytes);
+
+  const std::uint32_t attributes = files.GetFileAttributes(file.destinationPath);
+  // Two questions: a single failed query must not make an existing file look absent.
+  if (attributes != platform::kInvalidFileAttributes || FileExists(files, file.destinationPath)) {
+    file.attributes = attributes != platform::kInvalidFileAttributes
+                          ? attributes
+                          : platform::kFileAttributeNormal;
+    const auto placeholder = files.GetTempFileName(systemDirectory_, kPlaceholderPrefix);
+    if (!placeholder) return false;
+    file.asidePath = *placeholder;
+  }
+  staged_.push_back({std::string(sourceName), std::string(destinationName), std::move(*bytes)});
+  return true;
 }
 
 void SystemFileChange::KeepSetupLogInStep(std::string_view systemRoot) {
@@ -337,9 +333,9 @@ void SystemFileChange::Abandon() {
   staged_.clear();
 }
 
-bool InstallFiles(const HalInstallation& installation, FileNames sourceNames,
-                  FileNames destinationNames) {
-  SystemFileChange change(installation);
+bool InstallFiles(platform::Platform& machine, const HalInstallation& installation,
+                  FileNames sourceNames, FileNames destinationNames) {
+  SystemFileChange change(machine, installation);
   return change.Stage(sourceNames, destinationNames) && change.Commit(std::nullopt);
 }
 

@@ -64,17 +64,12 @@ enum class StagingFailure {
   kDestination,  // the system directory takes no new file (access, sharing, a failed create)
 };
 
-// The reason text of a failed staging: text 114 for the media, else the text that names the
-// system directory and what kept the files out of it.
-std::string StagingFailureText(platform::Platform& machine, StagingFailure failure,
-                               std::string_view systemDirectory);
-
-// One change of system files, from installation.sourceDirectory into
+// One change of system files on machine, from installation.sourceDirectory into
 // installation.systemDirectory (as they are when the change is made). Whatever it staged and
 // did not commit is removed when it goes.
 class SystemFileChange {
  public:
-  explicit SystemFileChange(const HalInstallation& installation);
+  SystemFileChange(platform::Platform& machine, const HalInstallation& installation);
   ~SystemFileChange();
   SystemFileChange(const SystemFileChange&) = delete;
   SystemFileChange& operator=(const SystemFileChange&) = delete;
@@ -112,6 +107,12 @@ class SystemFileChange {
   SetupLogUpdate SetupLogOutcome() const { return setupLog_; }
 
  private:
+  // Stages one pair: false, with failure_ saying why, when it cannot be staged whole.
+  bool StageFile(std::string_view sourceName, std::string_view destinationName);
+  // Copies the media file (the compressed name when the plain one cannot be read) to
+  // stagedName in the system directory; the installer's result flags, 0 on success.
+  std::uint32_t CopyFromMedia(std::string_view sourceName, const std::string& stagedName);
+
   platform::Platform& machine_;
   std::string sourceDirectory_;
   std::string systemDirectory_;
@@ -124,8 +125,8 @@ class SystemFileChange {
 
 // Stages and commits the pairs without a HAL kind: true when all of them stand; on false the
 // system directory holds what it held before.
-bool InstallFiles(const HalInstallation& installation, FileNames sourceNames,
-                  FileNames destinationNames);
+bool InstallFiles(platform::Platform& machine, const HalInstallation& installation,
+                  FileNames sourceNames, FileNames destinationNames);
 
 // What start-up found of a change that an ended process left unfinished.
 enum class InterruptedChange {

@@ -1,9 +1,6 @@
 // The media check: the version rule and its use on the staged files of a change.
 #include "hal/media_check.h"
 
-#include <cstdio>
-
-#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 
@@ -81,43 +78,20 @@ std::optional<UnfitImage> FindUnfitImage(std::span<const SystemFileChange::Stage
   return std::nullopt;
 }
 
-std::string UnfitImageText(platform::UserInterface& ui, const UnfitImage& unfit) {
-  switch (unfit.check.fault) {
-    case pe::ImageFault::kCutOff:
-      return text::FillIn(ui.LoadString(strings::kImageCutOff),
-                          {unfit.mediaName, std::to_string(unfit.size),
-                           std::to_string(unfit.check.requiredSize)});
-    case pe::ImageFault::kOtherMachine: {
-      char machine[8];
-      std::snprintf(machine, sizeof machine, "0x%X", unsigned{unfit.check.machine});
-      return text::FillIn(ui.LoadString(strings::kImageOtherProcessor),
-                          {unfit.mediaName, machine});
-    }
-    case pe::ImageFault::kNone:
-    case pe::ImageFault::kNotPe:
-      break;
-  }
-  return text::FillIn(ui.LoadString(strings::kNotAnImage), {unfit.mediaName});
-}
-
-bool StagedFilesSuitSystem(const HalInstallation& installation, const SystemFileChange& change,
-                           std::string_view kernelSourceName, std::string& error) {
-  platform::Platform& machine = installation.Machine();
-  if (const std::optional<UnfitImage> unfit = FindUnfitImage(change.Staged())) {
-    error = UnfitImageText(machine.ui, *unfit);
-    return false;
-  }
-  const std::optional<std::string> installedKernel = machine.files.ReadFile(
-      winpath::JoinUnchecked(installation.systemDirectory, kInstalledKernelName));
+std::optional<MediaRefusal> CheckStagedFiles(platform::FileSystem& files,
+                                             const HalInstallation& installation,
+                                             const SystemFileChange& change,
+                                             std::string_view kernelSourceName) {
+  if (std::optional<UnfitImage> unfit = FindUnfitImage(change.Staged())) return std::move(*unfit);
+  const std::optional<std::string> installedKernel =
+      files.ReadFile(winpath::JoinUnchecked(installation.systemDirectory, kInstalledKernelName));
   // An unreadable kernel is a kernel without a readable version: nothing to judge against.
-  if (!installedKernel) return true;
-  const std::optional<MediaMismatch> mismatch =
-      FindMediaMismatch(*installedKernel, change.Staged(), kernelSourceName);
-  if (!mismatch) return true;
-  error = text::FillIn(machine.ui.LoadString(strings::kMediaMismatch),
-                       {mismatch->mediaName, mismatch->comparison.media->ToString(),
-                        mismatch->comparison.installed->ToString()});
-  return false;
+  if (!installedKernel) return std::nullopt;
+  if (std::optional<MediaMismatch> mismatch =
+          FindMediaMismatch(*installedKernel, change.Staged(), kernelSourceName)) {
+    return std::move(*mismatch);
+  }
+  return std::nullopt;
 }
 
 }  // namespace halshift::hal

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "core/state.h"
 #include "hal/installer.h"
@@ -80,19 +81,20 @@ struct UnfitImage {
 // every one is. A file without a version resource is judged like any other.
 std::optional<UnfitImage> FindUnfitImage(std::span<const SystemFileChange::StagedFile> staged);
 
-// The reason text that names the file and what is wrong with it (texts 166, 167, 168).
-std::string UnfitImageText(platform::UserInterface& ui, const UnfitImage& unfit);
-
 // The name of the installed kernel in the system directory.
 inline constexpr std::string_view kInstalledKernelName = "NTOSKRNL.EXE";
 
+// Why the media does not suit the installed system: a file that is no whole i386 image, or one
+// of another version.
+using MediaRefusal = std::variant<UnfitImage, MediaMismatch>;
+
 // Judges the change's staged files: first that each is a whole i386 image, then their versions
-// against the installed kernel of installation.systemDirectory. True when they suit (a kernel
-// that cannot be read is no version to judge against); otherwise false, with error set to the
-// text that names the media file and what is wrong with it, or both versions and the request
-// for the media of the installed service pack. Changes nothing: the caller abandons the
-// change.
-bool StagedFilesSuitSystem(const HalInstallation& installation, const SystemFileChange& change,
-                           std::string_view kernelSourceName, std::string& error);
+// against the installed kernel of installation.systemDirectory, read through files. Nothing
+// when they suit (a kernel that cannot be read is no version to judge against); otherwise the
+// first refusal. Changes nothing: the caller abandons the change.
+std::optional<MediaRefusal> CheckStagedFiles(platform::FileSystem& files,
+                                             const HalInstallation& installation,
+                                             const SystemFileChange& change,
+                                             std::string_view kernelSourceName);
 
 }  // namespace halshift::hal

@@ -4,25 +4,12 @@
 
 #include <algorithm>
 
+#include "base/text.h"
+
 namespace halshift::hal {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kSystemDirectory = "\\system32\\";
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
-std::string_view Trim(std::string_view s) {
-  const auto first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(kBlanks);
-  return s.substr(first, last - first + 1);
-}
 
 // One line of the file: its text and the bytes that end it.
 struct Line {
@@ -33,16 +20,11 @@ struct Line {
 // The lines of text in order. Every byte belongs to exactly one line's content or end.
 std::vector<Line> SplitLines(std::string_view text) {
   std::vector<Line> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const auto feed = text.find('\n', start);
-    const std::size_t stop = feed == std::string_view::npos ? text.size() : feed;
-    std::size_t contentEnd = stop;
-    if (contentEnd > start && text[contentEnd - 1] == '\r') --contentEnd;
-    const std::size_t next = feed == std::string_view::npos ? text.size() : feed + 1;
-    lines.push_back(
-        {text.substr(start, contentEnd - start), text.substr(contentEnd, next - contentEnd)});
-    start = next;
+  for (const std::string_view whole : text::SplitLines(text)) {
+    std::size_t contentEnd = whole.size();
+    if (contentEnd > 0 && whole[contentEnd - 1] == '\n') --contentEnd;
+    if (contentEnd > 0 && whole[contentEnd - 1] == '\r') --contentEnd;
+    lines.push_back({whole.substr(0, contentEnd), whole.substr(contentEnd)});
   }
   return lines;
 }
@@ -51,11 +33,11 @@ std::vector<Line> SplitLines(std::string_view text) {
 enum class Header { kNone, kOther, kFiles };
 
 Header SectionHeader(std::string_view content) {
-  const std::string_view trimmed = Trim(content);
+  const std::string_view trimmed = text::Trim(content);
   if (trimmed.empty() || trimmed.front() != '[') return Header::kNone;
   const auto close = trimmed.find(']');
   if (close == std::string_view::npos) return Header::kOther;
-  return EqualsIgnoreCase(trimmed.substr(1, close - 1), kSetupLogSection) ? Header::kFiles
+  return text::EqualsIgnoreCase(trimmed.substr(1, close - 1), kSetupLogSection) ? Header::kFiles
                                                                           : Header::kOther;
 }
 
@@ -63,7 +45,7 @@ Header SectionHeader(std::string_view content) {
 std::optional<std::string_view> LineKey(std::string_view content) {
   const auto equals = content.find('=');
   if (equals == std::string_view::npos) return std::nullopt;
-  return Trim(content.substr(0, equals));
+  return text::Trim(content.substr(0, equals));
 }
 
 std::vector<std::string> SplitFields(std::string_view value) {
@@ -73,7 +55,7 @@ std::vector<std::string> SplitFields(std::string_view value) {
     // A field in quotes runs to the closing quote (a comma inside belongs to it); the rest of
     // the field up to the next comma is kept after it.
     std::string field;
-    const auto first = value.find_first_not_of(kBlanks, position);
+    const auto first = value.find_first_not_of(text::kBlanks, position);
     position = first == std::string_view::npos ? value.size() : first;
     if (position < value.size() && value[position] == '"') {
       const auto close = value.find('"', position + 1);
@@ -83,7 +65,7 @@ std::vector<std::string> SplitFields(std::string_view value) {
     }
     const auto comma = value.find(',', position);
     const std::size_t stop = comma == std::string_view::npos ? value.size() : comma;
-    field += Trim(value.substr(position, stop - position));
+    field += text::Trim(value.substr(position, stop - position));
     fields.push_back(std::move(field));
     if (comma == std::string_view::npos) break;
     position = comma + 1;
@@ -123,7 +105,7 @@ std::optional<SetupLogEntry> FindSetupLogFile(std::string_view text, std::string
   ForEachFileLine(SplitLines(text), [&](std::size_t index, const Line& line) {
     if (found) return;
     const auto key = LineKey(line.content);
-    if (!key || !EqualsIgnoreCase(*key, path)) return;
+    if (!key || !text::EqualsIgnoreCase(*key, path)) return;
     const auto equals = line.content.find('=');
     found = SetupLogEntry{index, std::string(*key), SplitFields(line.content.substr(equals + 1))};
   });
@@ -132,7 +114,7 @@ std::optional<SetupLogEntry> FindSetupLogFile(std::string_view text, std::string
 
 std::string FormatSetupLogValue(std::string_view mediaName, std::uint32_t checkSum) {
   std::string value = "\"";
-  for (const char c : mediaName) value += Lower(c);
+  value += text::ToLower(mediaName);
   value += "\",\"";
   AppendHex(value, checkSum);
   value += '"';
@@ -152,10 +134,10 @@ SetupLogRewrite RewriteSetupLog(std::string_view text, std::span<const SetupLogC
     const auto key = LineKey(line.content);
     if (!key || key->empty()) return;
     for (std::size_t c = 0; c < changes.size(); ++c) {
-      if (!EqualsIgnoreCase(*key, changes[c].path)) continue;
+      if (!text::EqualsIgnoreCase(*key, changes[c].path)) continue;
       // The key, the "=" and the blanks after it stay as the line has them.
       const auto equals = line.content.find('=');
-      const auto valueStart = line.content.find_first_not_of(kBlanks, equals + 1);
+      const auto valueStart = line.content.find_first_not_of(text::kBlanks, equals + 1);
       std::string content(line.content.substr(0, std::min(valueStart, line.content.size())));
       content += FormatSetupLogValue(changes[c].mediaName, changes[c].checkSum);
       if (content != line.content) {
@@ -189,12 +171,12 @@ SetupLogPaths ReadSetupLogPaths(std::string_view text) {
                 {"SystemPartition", &paths.systemPartition}};
   bool inside = false;
   for (const Line& line : SplitLines(text)) {
-    const std::string_view trimmed = Trim(line.content);
+    const std::string_view trimmed = text::Trim(line.content);
     if (!trimmed.empty() && trimmed.front() == '[') {
       if (inside) break;  // only the first [Paths] section counts
       const auto close = trimmed.find(']');
       if (close != std::string_view::npos &&
-          EqualsIgnoreCase(trimmed.substr(1, close - 1), kSetupLogPathsSection)) {
+          text::EqualsIgnoreCase(trimmed.substr(1, close - 1), kSetupLogPathsSection)) {
         inside = true;
       }
       continue;
@@ -203,7 +185,7 @@ SetupLogPaths ReadSetupLogPaths(std::string_view text) {
     const auto key = LineKey(line.content);
     if (!key) continue;
     for (Key& wanted : keys) {
-      if (wanted.found || !EqualsIgnoreCase(*key, wanted.name)) continue;
+      if (wanted.found || !text::EqualsIgnoreCase(*key, wanted.name)) continue;
       wanted.found = true;
       *wanted.field = SplitFields(line.content.substr(line.content.find('=') + 1)).front();
     }

@@ -44,7 +44,7 @@ bool IsRunningSystemArcPath(platform::Platform& platform, std::string arcPath) {
 
   directory = text::ToUpper(directory);
   // A key read by a profile reader that keeps the blanks before "=" names the same path.
-  arcPath = text::ToUpper(text::TrimBlanks(arcPath));
+  arcPath = text::ToUpper(text::Trim(arcPath));
 
   const std::size_t tailLength = std::min(directory.size(), arcPath.size());
   if (std::string_view(arcPath).substr(arcPath.size() - tailLength) != directory) return false;

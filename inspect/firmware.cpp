@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <new>
 
+#include "base/byte_cursor.h"
+#include "base/text.h"
+
 namespace halshift::inspect {
 namespace firmware {
 namespace {
@@ -20,21 +23,6 @@ constexpr std::array<std::uint8_t, 4> kMpTableSignature = {'P', 'C', 'M', 'P'};
 // followed it.
 std::uint8_t ByteOrZero(std::span<const std::uint8_t> bytes, std::size_t position) {
   return position < bytes.size() ? bytes[position] : 0;
-}
-
-std::uint8_t AsciiUpper(std::uint8_t c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<std::uint8_t>(c - 'a' + 'A') : c;
-}
-
-std::uint16_t ReadLe16(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-}
-
-std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint32_t>(bytes[offset]) |
-         (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
 }
 
 // The 8-bit sum of the bytes.
@@ -106,7 +94,8 @@ std::optional<std::size_t> FindSitTable(std::span<const std::uint8_t> image) {
     const std::size_t offset = static_cast<std::size_t>(at - begin);
     bool match = true;
     for (std::size_t i = 1; i < kSitSignatureLength && match; ++i) {
-      match = AsciiUpper(image[offset + i]) == kSitSignature[i];
+      match = text::UpperAscii(static_cast<char>(image[offset + i])) ==
+              static_cast<char>(kSitSignature[i]);
     }
     if (match) return offset + kSitSignatureLength;
   }
@@ -162,9 +151,9 @@ std::optional<std::size_t> FindSmbiosEntryPoint(std::span<const std::uint8_t> im
 SmbiosStructureTable ReadSmbiosStructureTable(
     std::span<const std::uint8_t, kSmbiosEntryPointCopyLength> entryPoint) {
   SmbiosStructureTable table;
-  table.length = ReadLe16(entryPoint, kSmbiosTableLength);
-  table.address = ReadLe32(entryPoint, kSmbiosTableAddress);
-  table.structureCount = ReadLe16(entryPoint, kSmbiosStructureCount);
+  table.length = ByteCursor(entryPoint, kSmbiosTableLength).U16();
+  table.address = ByteCursor(entryPoint, kSmbiosTableAddress).U32();
+  table.structureCount = ByteCursor(entryPoint, kSmbiosStructureCount).U16();
   return table;
 }
 
@@ -233,7 +222,7 @@ bool ContainsMpFloatingPointer(std::span<const std::uint8_t> area) {
 }
 
 MpFloatingPointer ReadMpFloatingPointer(std::span<const std::uint8_t, kMpPointerLength> pointer) {
-  return {ReadLe32(pointer, kMpPointerTableAddress), pointer[kMpPointerFeature1]};
+  return {ByteCursor(pointer, kMpPointerTableAddress).U32(), pointer[kMpPointerFeature1]};
 }
 
 std::optional<std::uint16_t> ReadMpTableLength(std::span<const std::uint8_t> header) {
@@ -241,7 +230,7 @@ std::optional<std::uint16_t> ReadMpTableLength(std::span<const std::uint8_t> hea
       !std::equal(kMpTableSignature.begin(), kMpTableSignature.end(), header.begin())) {
     return std::nullopt;
   }
-  const std::uint16_t length = ReadLe16(header, kMpTableBaseLength);
+  const std::uint16_t length = ByteCursor(header, kMpTableBaseLength).U16();
   if (length < kMpTableHeaderLength) return std::nullopt;
   return length;
 }
@@ -250,7 +239,7 @@ std::optional<std::int32_t> CountMpProcessors(std::span<const std::uint8_t> tabl
   const auto length = ReadMpTableLength(table);
   if (!length || *length != table.size() || Sum8(table) != 0) return std::nullopt;
 
-  const unsigned entryCount = ReadLe16(table, kMpTableEntryCount);
+  const unsigned entryCount = ByteCursor(table, kMpTableEntryCount).U16();
   std::int32_t enabled = 0;
   std::size_t position = kMpTableHeaderLength;
   for (unsigned visited = 0; visited < entryCount && position < table.size(); ++visited) {
@@ -351,8 +340,7 @@ std::optional<std::array<std::uint8_t, firmware::kMpPointerLength>> SearchMpFloa
     platform::PhysicalMemory& memory) {
   std::array<std::uint8_t, 2> segmentWord{};  // stays 0 when the read fails
   memory.ReadPhysical(firmware::kEbdaSegmentAddress, segmentWord);
-  const std::uint32_t ebdaAddress =
-      static_cast<std::uint32_t>(segmentWord[0] | (segmentWord[1] << 8)) * 16u;
+  const std::uint32_t ebdaAddress = std::uint32_t{ByteCursor(segmentWord).U16()} * 16u;
 
   const auto pointerIn = [](const firmware::LockedBuffer& area)
       -> std::optional<std::array<std::uint8_t, firmware::kMpPointerLength>> {

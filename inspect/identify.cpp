@@ -5,7 +5,6 @@
 #include <span>
 
 #include "core/registry_values.h"
-#include "core/strings.h"
 #include "base/text.h"
 #include "base/winpath.h"
 #include "inspect/recovery_detect.h"
@@ -27,9 +26,6 @@ constexpr std::array<NamedKind, 5> kNamedKinds = {{
     {"halmps.dll", HalKind::kMultiprocessor},
     {"ntkrnlmp.exe", HalKind::kMultiprocessor},
 }};
-
-// Shown for a file whose name cannot be read.
-constexpr std::string_view kUnknownName = "?";
 
 // The OriginalFilename of an installed file; empty when it cannot be read.
 std::string OriginalFilenameOf(platform::FileSystem& files, std::string_view path) {
@@ -59,25 +55,14 @@ bool InstalledFilesDisagree(const HalInstallation& installation) {
          Disagrees(installation.kernelFileName, installation.halKind);
 }
 
-std::string InstalledFilesNotice(const HalInstallation& installation) {
-  platform::UserInterface& ui = installation.Machine().ui;
-  const auto shown = [](const std::string& name) {
-    return name.empty() ? kUnknownName : std::string_view(name);
-  };
-  return text::FillIn(ui.LoadString(strings::kRevertedHal),
-                      {shown(installation.halFileName), shown(installation.kernelFileName),
-                       ui.LoadString(strings::HalKindText(installation.halKind))});
-}
-
 HalKind HalKindOf(std::string_view currentType) {
   return currentType == registry_values::kUniprocessorType ? HalKind::kUniprocessor
                                                    : HalKind::kMultiprocessor;
 }
 
-void IdentifyHal(HalInstallation& installation) {
-  platform::Platform& machine = installation.Machine();
+void IdentifyHal(platform::Platform& machine, HalInstallation& installation) {
   installation.halKind = HalKindOf(registry_values::ReadCurrentType(machine.registry));
-  installation.recoveryPresent = bootmenu::IsRecoveryEntryPresent(machine) ? 1 : 0;
+  installation.recoveryPresent = bootmenu::IsRecoveryEntryPresent(machine);
   installation.systemDirectory = registry_values::ReadSystemDirectory(machine.registry);
   // The files say which kind is installed; CurrentType keeps the meaning of the HAL kind.
   installation.halFileName = OriginalFilenameOf(

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/state.h"
+#include "platform/platform.h"
 
 namespace halshift::inspect {
 
@@ -17,7 +18,7 @@ HalKind HalKindOf(std::string_view currentType);
 // menus, installation.systemDirectory from SystemRoot, and installation.halFileName and
 // kernelFileName from the version resources of HAL.DLL and NTOSKRNL.EXE in that directory.
 // Never fails: what cannot be read reads as empty.
-void IdentifyHal(HalInstallation& installation);
+void IdentifyHal(platform::Platform& machine, HalInstallation& installation);
 
 // The kind of HAL an OriginalFilename names, without regard to case: "hal.dll", "halapic.dll"
 // and "ntoskrnl.exe" the uniprocessor kind, "halmps.dll" and "ntkrnlmp.exe" the
@@ -28,8 +29,5 @@ HalKind HalKindOfFileName(std::string_view originalFilename);
 // (installation.halKind): a switch undone behind halshift's back, by a service pack or a
 // repair that put other files down. A file with no opinion agrees with anything.
 bool InstalledFilesDisagree(const HalInstallation& installation);
-
-// The notice of such a disagreement (text 161): the two file names and the recorded kind.
-std::string InstalledFilesNotice(const HalInstallation& installation);
 
 }  // namespace halshift::inspect

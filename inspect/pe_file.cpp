@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/text.h"
+
 namespace halshift::pe {
 namespace {
 
@@ -17,17 +19,6 @@ constexpr std::string_view kOriginalFilenameKey = "OriginalFilename";
 
 std::uint64_t AlignBlock(std::uint64_t position) {
   return (position + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // Where the NT headers start and which optional header format they use, as far as both can
@@ -204,47 +195,6 @@ DirectoryEntry ReadDirectoryEntry(Bytes resources, const DirectoryTable& table,
 
 }  // namespace
 
-bool ByteCursor::Take(std::uint64_t count) {
-  if (!ok_ || count > bytes_.size() - position_) {
-    ok_ = false;
-    return false;
-  }
-  return true;
-}
-
-std::uint8_t ByteCursor::U8() {
-  if (!Take(1)) return 0;
-  return bytes_[position_++];
-}
-
-std::uint16_t ByteCursor::U16() {
-  if (!Take(2)) return 0;
-  const auto value = static_cast<std::uint16_t>(bytes_[position_] | (bytes_[position_ + 1] << 8));
-  position_ += 2;
-  return value;
-}
-
-std::uint32_t ByteCursor::U32() {
-  if (!Take(4)) return 0;
-  const std::uint32_t value =
-      std::uint32_t{bytes_[position_]} | (std::uint32_t{bytes_[position_ + 1]} << 8) |
-      (std::uint32_t{bytes_[position_ + 2]} << 16) | (std::uint32_t{bytes_[position_ + 3]} << 24);
-  position_ += 4;
-  return value;
-}
-
-void ByteCursor::Skip(std::uint64_t count) {
-  if (Take(count)) position_ += static_cast<std::size_t>(count);
-}
-
-void ByteCursor::Seek(std::uint64_t position) {
-  if (!ok_ || position > bytes_.size()) {
-    ok_ = false;
-    return;
-  }
-  position_ = static_cast<std::size_t>(position);
-}
-
 PeHeadersRead ReadPeHeaders(std::span<const std::uint8_t> file) {
   PeHeadersRead read;
   const NtHeaders nt = FindNtHeaders(file);
@@ -386,7 +336,7 @@ std::string FileVersion::ToString() const {
 
 VersionResource ParseVersionInfo(std::span<const std::uint8_t> versionInfo) {
   const auto root = ReadBlock(versionInfo, 0, versionInfo.size());
-  if (!root || !EqualsIgnoreCase(root->key, kVersionInfoKey)) {
+  if (!root || !text::EqualsIgnoreCase(root->key, kVersionInfoKey)) {
     return Damaged(PeFault::kBadVersionResource);
   }
   VersionResource result;
@@ -406,7 +356,7 @@ VersionResource ParseVersionInfo(std::span<const std::uint8_t> versionInfo) {
 
   bool firstTableSeen = false;
   const auto visitString = [&](const Block& string) {
-    if (!result.originalFilename && EqualsIgnoreCase(string.key, kOriginalFilenameKey)) {
+    if (!result.originalFilename && text::EqualsIgnoreCase(string.key, kOriginalFilenameKey)) {
       result.originalFilename = ReadUtf16(versionInfo, string.valueStart, string.end).text;
     }
     return true;
@@ -418,7 +368,7 @@ VersionResource ParseVersionInfo(std::span<const std::uint8_t> versionInfo) {
     return ForEachChild(versionInfo, table, table.valueStart, visitString);
   };
   const auto visitRootChild = [&](const Block& child) {
-    if (!EqualsIgnoreCase(child.key, kStringFileInfoKey)) return true;
+    if (!text::EqualsIgnoreCase(child.key, kStringFileInfoKey)) return true;
     return ForEachChild(versionInfo, child, child.valueStart, visitTable);
   };
   const std::uint64_t children = root->valueStart + root->valueLength;

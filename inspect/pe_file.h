@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_cursor.h"
+
 namespace halshift::pe {
 
 // MS-DOS header.
@@ -76,32 +78,6 @@ inline constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 inline constexpr std::size_t kFixedInfoFileVersionMs = 8;
 inline constexpr std::size_t kFixedInfoFileVersionLs = 12;
 inline constexpr std::size_t kFixedInfoSize = 52;
-
-// Reads little-endian values from a span. The first read that would leave the span fails and
-// so does every read after it (the error is sticky): a walk reads a whole structure and asks
-// Ok() once, and a failed read gives 0 rather than stray bytes.
-class ByteCursor {
- public:
-  explicit ByteCursor(std::span<const std::uint8_t> bytes, std::size_t position = 0)
-      : bytes_(bytes), position_(position), ok_(position <= bytes.size()) {}
-
-  std::uint8_t U8();
-  std::uint16_t U16();
-  std::uint32_t U32();
-  void Skip(std::uint64_t count);
-  // Moves to an absolute position; a position past the end fails.
-  void Seek(std::uint64_t position);
-
-  bool Ok() const { return ok_; }
-  std::size_t Position() const { return position_; }
-
- private:
-  bool Take(std::uint64_t count);
-
-  std::span<const std::uint8_t> bytes_;
-  std::size_t position_;
-  bool ok_;
-};
 
 // Why a file could not be read as far as was asked.
 enum class PeFault {

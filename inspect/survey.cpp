@@ -3,8 +3,7 @@
 
 #include <array>
 
-#include "core/strings.h"
-#include "base/text.h"
+#include "base/byte_cursor.h"
 #include "inspect/firmware.h"
 
 namespace halshift::inspect {
@@ -15,10 +14,7 @@ std::int32_t ReadServicePack(platform::Registry& registry) {
   // The value's type is not checked. A value too large for the four bytes was not read, and
   // what the buffer then holds is undefined, so it counts as missing.
   if (result.status != platform::kErrorSuccess) return 0;
-  const std::uint32_t csdVersion = static_cast<std::uint32_t>(value[0]) |
-                                   (static_cast<std::uint32_t>(value[1]) << 8) |
-                                   (static_cast<std::uint32_t>(value[2]) << 16) |
-                                   (static_cast<std::uint32_t>(value[3]) << 24);
+  const std::uint32_t csdVersion = ByteCursor(value).U32();
   // Division by 255, not 256, as the program has always done it: for the values service
   // packs write (0x0100 to 0x0600) the result is the number in the second byte.
   return static_cast<std::int32_t>(csdVersion / 255u);
@@ -32,24 +28,19 @@ std::string FindCdromDrive(platform::FileSystem& files) {
   return {};
 }
 
-void RunSystemSurvey(SystemSurvey& survey) {
-  platform::Platform& machine = survey.Machine();
+SystemSurvey RunSystemSurvey(platform::Platform& machine) {
   const FirmwareProcessorInfo firmware = ReadFirmwareProcessorInfo(machine.memory);
+  SystemSurvey survey;
   survey.installedProcessors = firmware.installedProcessors;
   survey.smbiosEnabledCores = firmware.smbiosEnabledCores;
-  survey.apicPresent = firmware.apicPresent ? 1 : 0;
+  survey.apicPresent = firmware.apicPresent;
   survey.servicePack = ReadServicePack(machine.registry);
   survey.cdromDrive = FindCdromDrive(machine.files);
+  return survey;
 }
 
 bool FirmwareHidesProcessors(const SystemSurvey& survey) {
   return survey.smbiosEnabledCores > survey.installedProcessors;
-}
-
-std::string HiddenProcessorsNotice(const SystemSurvey& survey) {
-  return text::FillIn(survey.Machine().ui.LoadString(strings::kHiddenProcessors),
-                      {std::to_string(survey.smbiosEnabledCores),
-                       std::to_string(survey.installedProcessors)});
 }
 
 }  // namespace halshift::inspect

@@ -21,15 +21,12 @@ std::int32_t ReadServicePack(platform::Registry& registry);
 // empty when there is none.
 std::string FindCdromDrive(platform::FileSystem& files);
 
-// Fills the fields of the survey: processors, enabled cores and APIC flag from the firmware
+// The survey of the machine: processors, enabled cores and APIC flag from the firmware
 // tables, the service pack and the first CD-ROM drive. Always completes.
-void RunSystemSurvey(SystemSurvey& survey);
+SystemSurvey RunSystemSurvey(platform::Platform& machine);
 
 // True when SMBIOS reports more enabled cores than the MP configuration lists processors:
 // Windows NT 4.0 starts only those it lists.
 bool FirmwareHidesProcessors(const SystemSurvey& survey);
-
-// The notice of such a difference (text 172): the cores, then the processors listed.
-std::string HiddenProcessorsNotice(const SystemSurvey& survey);
 
 }  // namespace halshift::inspect

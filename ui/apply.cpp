@@ -22,23 +22,21 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
   dialog.MessageBox(app_.LoadString(strings::kMediaCaution), app_.LoadString(strings::kCautionCaption),
                     platform::kMbIconExclamation);
   std::optional<std::string> sourceDirectory =
-      ChooseSourceDirectory(host_, app_.survey, app_.Machine().files);
+      ChooseSourceDirectory(host_, app_.Machine().ui, app_.survey, app_.Machine().files);
   if (!sourceDirectory) return;
 
   HalInstallation& installation = app_.installation;
-  installation.SetSourceDirectory(std::move(*sourceDirectory));
-  std::string error;
+  installation.sourceDirectory = std::move(*sourceDirectory);
 
   if (recovery) {
     // The option removes the entry when it is there and adds it when it is not.
-    const OperationOutcome outcome =
-        RunOperation(app_, installation.recoveryPresent != 0 ? Operation::kDisableRecovery
-                                                             : Operation::kEnableRecovery,
-                     error);
-    if (outcome.succeeded) {
+    const OperationReport report =
+        RunOperation(app_, installation.recoveryPresent ? Operation::kDisableRecovery
+                                                        : Operation::kEnableRecovery);
+    if (report.succeeded) {
       operationSucceeded = true;
     } else {
-      const int answer = dialog.MessageBox(outcome.failure + app_.LoadString(strings::kContinueQuestion),
+      const int answer = dialog.MessageBox(report.failure + app_.LoadString(strings::kContinueQuestion),
                                            app_.LoadString(strings::kMessageCaption),
                                            platform::kMbYesNo | platform::kMbIconInformation);
       // No ends the Apply here: the user's marks stay, and nothing is re-read or announced.
@@ -47,17 +45,17 @@ void HalUtilityDialog::OnApply(platform::DialogControls& dialog) {
   }
 
   if (upgrade || downgrade) {
-    const OperationOutcome outcome =
-        RunOperation(app_, upgrade ? Operation::kUpgradeHal : Operation::kDowngradeHal, error);
-    if (outcome.succeeded) {
+    const OperationReport report =
+        RunOperation(app_, upgrade ? Operation::kUpgradeHal : Operation::kDowngradeHal);
+    if (report.succeeded) {
       operationSucceeded = true;
-      if (!outcome.warning.empty()) app_.ShowWarning(outcome.warning);
+      if (!report.warning.empty()) app_.ShowWarning(report.warning);
     } else {
-      app_.ShowWarning(outcome.failure);
+      app_.ShowWarning(report.failure);
     }
   }
 
-  inspect::IdentifyHal(installation);
+  inspect::IdentifyHal(app_.Machine(), installation);
   RefreshState(dialog);
   // Changes of an earlier Apply are still waiting for the restart, so the notice follows
   // every Apply once anything has succeeded in the session.

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "app/outcome_texts.h"
 #include "core/strings.h"
 #include "hal/upgrade.h"
 #include "inspect/identify.h"
@@ -30,12 +31,12 @@ void HalUtilityDialog::OnInit(platform::DialogControls& dialog) {
   RefreshState(dialog);
   // Once each, as the window opens, in the order of the log.
   if (inspect::FirmwareHidesProcessors(app_.survey)) {
-    dialog.MessageBox(inspect::HiddenProcessorsNotice(app_.survey),
+    dialog.MessageBox(HiddenProcessorsNotice(app_.Machine().ui, app_.survey),
                       app_.LoadString(strings::kMessageCaption), platform::kMbIconExclamation);
   }
   // The state shown is still the recorded one.
   if (inspect::InstalledFilesDisagree(app_.installation)) {
-    dialog.MessageBox(inspect::InstalledFilesNotice(app_.installation),
+    dialog.MessageBox(InstalledFilesNotice(app_.Machine().ui, app_.installation),
                       app_.LoadString(strings::kMessageCaption), platform::kMbIconExclamation);
   }
 }
@@ -45,15 +46,15 @@ void HalUtilityDialog::RefreshState(platform::DialogControls& dialog) {
   dialog.SetText(IDC_CURRENT_HAL, app_.LoadString(strings::HalKindText(installation.halKind)));
   dialog.SetText(IDC_INSTALLED_PROCESSORS, std::to_string(app_.survey.installedProcessors));
   dialog.SetText(IDC_RECOVERY_STATE,
-                 app_.LoadString(strings::RecoveryStateText(installation.recoveryPresent != 0)));
+                 app_.LoadString(strings::RecoveryStateText(installation.recoveryPresent)));
 
   for (int choice : {IDC_UPGRADE_HAL, IDC_DOWNGRADE_HAL, IDC_KEEP_HAL, IDC_RECOVERY_OPTION}) {
     dialog.SetCheck(choice, false);
   }
-  if (hal::UpgradeRecommended(installation)) {
+  if (hal::UpgradeRecommended(app_.survey, installation)) {
     dialog.SetText(IDC_RECOMMENDATION, app_.LoadString(strings::kUpgradeRecommended));
     dialog.SetCheck(IDC_UPGRADE_HAL, true);
-  } else if (hal::DowngradeRecommended(installation)) {
+  } else if (hal::DowngradeRecommended(app_.survey, installation)) {
     dialog.SetText(IDC_RECOMMENDATION, app_.LoadString(strings::kDowngradeRecommended));
     dialog.SetCheck(IDC_DOWNGRADE_HAL, true);
   } else {

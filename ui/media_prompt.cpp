@@ -28,7 +28,7 @@ constexpr std::string_view kHalInDirectory = "\\hal.dll";
 
 }  // namespace
 
-std::string SourceMediaDialog::Text(unsigned id) const { return survey_.Machine().ui.LoadString(id); }
+std::string SourceMediaDialog::Text(unsigned id) const { return ui_.LoadString(id); }
 
 std::string SourceMediaDialog::PromptText() const {
   std::string suffix =
@@ -81,9 +81,11 @@ void SourceMediaDialog::OnBrowse(platform::DialogControls& dialog) {
   }
 }
 
-std::optional<std::string> ChooseSourceDirectory(platform::DialogHost& host, const SystemSurvey& survey,
+std::optional<std::string> ChooseSourceDirectory(platform::DialogHost& host,
+                                                 platform::UserInterface& ui,
+                                                 const SystemSurvey& survey,
                                                  platform::FileSystem& files) {
-  SourceMediaDialog dialog(survey);
+  SourceMediaDialog dialog(ui, survey);
   for (;;) {
     // Only OK goes on. Cancel ends the prompt, and so does a dialog that could not be shown:
     // asking again would fail again, for ever.

@@ -18,7 +18,8 @@ namespace halshift::ui {
 // location from the open-file chooser; OK takes whatever the location box holds.
 class SourceMediaDialog : public platform::DialogHandler {
  public:
-  explicit SourceMediaDialog(const SystemSurvey& survey) : survey_(survey) {}
+  SourceMediaDialog(platform::UserInterface& ui, const SystemSurvey& survey)
+      : ui_(ui), survey_(survey) {}
 
   // Shows the dialog once; IDOK, IDCANCEL or platform::kDialogFailed.
   int DoModal(platform::DialogHost& host) { return host.RunModal(IDD_SOURCE_MEDIA, *this); }
@@ -36,6 +37,7 @@ class SourceMediaDialog : public platform::DialogHandler {
   void OnBrowse(platform::DialogControls& dialog);
   std::string Text(unsigned id) const;
 
+  platform::UserInterface& ui_;
   const SystemSurvey& survey_;
 };
 
@@ -43,7 +45,9 @@ class SourceMediaDialog : public platform::DialogHandler {
 // "HAL.DL_" in its name), or a directory (or a file in a directory) that holds "hal.dll" or
 // "hal.dl_". Returns that directory in upper case, or nothing when the user cancelled or the
 // prompt could not be shown.
-std::optional<std::string> ChooseSourceDirectory(platform::DialogHost& host, const SystemSurvey& survey,
+std::optional<std::string> ChooseSourceDirectory(platform::DialogHost& host,
+                                                 platform::UserInterface& ui,
+                                                 const SystemSurvey& survey,
                                                  platform::FileSystem& files);
 
 }  // namespace halshift::ui

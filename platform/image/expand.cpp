@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/byte_cursor.h"
+
 namespace halshift::image {
 namespace {
 
@@ -172,11 +174,6 @@ bool LibraryUsable() {
   return result == MSPACK_ERR_OK;
 }
 
-std::uint32_t ReadLittleEndian32(std::span<const unsigned char> bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
 ExpandResult Damaged() { return ExpandResult{ExpandStatus::kDamaged, {}}; }
 
 // Sizes `bytes` to `length` and points the output at it, outside any libmspack call.
@@ -195,7 +192,7 @@ ExpandResult ExpandSzdd(std::string_view contents) {
   if (contents.size() < kSzddHeaderSize) return Damaged();
   const std::span<const unsigned char> header{
       reinterpret_cast<const unsigned char*>(contents.data()), kSzddHeaderSize};
-  const std::uint32_t length = ReadLittleEndian32(header.subspan(kSzddLengthOffset, 4));
+  const std::uint32_t length = ByteCursor(header, kSzddLengthOffset).U32();
   // Checked before the output is allocated, so that a forged length costs nothing.
   if (length > kMaxExpandedBytes ||
       length > kSzddLargestRatio * (contents.size() - kSzddHeaderSize)) {
@@ -227,8 +224,8 @@ bool CabinetHeaderInBounds(std::string_view contents) {
   if (contents.size() < kCabinetHeaderSize) return false;
   const std::span<const unsigned char> header{
       reinterpret_cast<const unsigned char*>(contents.data()), kCabinetHeaderSize};
-  const std::uint32_t size = ReadLittleEndian32(header.subspan(kCabinetSizeOffset, 4));
-  const std::uint32_t files = ReadLittleEndian32(header.subspan(kCabinetFilesOffset, 4));
+  const std::uint32_t size = ByteCursor(header, kCabinetSizeOffset).U32();
+  const std::uint32_t files = ByteCursor(header, kCabinetFilesOffset).U32();
   return size <= contents.size() && files >= kCabinetHeaderSize && files < size;
 }
 

@@ -9,21 +9,10 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r' || s.front() == '\n')) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r' || s.back() == '\n')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
+std::string_view Trim(std::string_view s) { return text::Trim(s, text::kBlanksAndLineEnds); }
 
 // The line without its line end.
-std::string_view Content(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  return line;
-}
+std::string_view Content(std::string_view line) { return text::TrimEnd(line, "\r\n"); }
 
 }  // namespace
 
@@ -36,13 +25,7 @@ std::string_view StripTrailingComment(std::string_view value) {
 
 std::optional<IniFile> IniFile::Parse(std::string_view text, std::string& error) {
   IniFile file;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    file.lines_.emplace_back(text.substr(start, next - start));
-    start = next;
-  }
+  for (const std::string_view line : text::SplitLines(text)) file.lines_.emplace_back(line);
   for (std::size_t i = 0; i < file.lines_.size(); ++i) {
     const std::size_t lineNumber = i + 1;
     const std::string_view line = Trim(Content(file.lines_[i]));

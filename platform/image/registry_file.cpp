@@ -18,18 +18,7 @@ constexpr std::uint32_t kRegDword = 4;
 // Hex data lines are wrapped before this many characters, as the registry editor wraps them.
 constexpr std::size_t kHexLineWidth = 76;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Content(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  return line;
-}
+std::string_view Content(std::string_view line) { return text::TrimEnd(line, "\r\n"); }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -107,21 +96,129 @@ std::string NormalizedKeyPath(std::string_view path) {
   return text::ToUpper(path);
 }
 
-// Splits text into lines, each with its line end.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    lines.push_back(text.substr(start, next - start));
-    start = next;
-  }
-  return lines;
-}
-
 void EnsureLineEnd(std::string& out, std::string_view newline) {
   if (!out.empty() && out.back() != '\n') out += newline;
+}
+
+// The path of a key line "[path]", or nothing with the problem.
+std::optional<std::string_view> KeyLinePath(std::string_view line, std::string& problem) {
+  if (line.back() != ']') {
+    problem = "a key line lacks its closing ']'";
+    return std::nullopt;
+  }
+  const std::string_view path = text::Trim(line.substr(1, line.size() - 2));
+  if (path.empty()) problem = "a key path is empty";
+  if (!path.empty() && path.front() == '-') problem = "deleting a key is not supported";
+  if (!problem.empty()) return std::nullopt;
+  return path;
+}
+
+// Reads comma-separated bytes of two hex digits into data; a final comma ends the list.
+bool ReadHexBytes(std::string_view list, std::string& data, std::string& problem) {
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    const auto byte = ParseHex(text::Trim(list.substr(0, comma)), 2);
+    if (!byte) {
+      problem = "hex data needs comma-separated bytes of two hex digits";
+      return false;
+    }
+    data += static_cast<char>(*byte);
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+    if (text::Trim(list).empty()) break;
+  }
+  return true;
+}
+
+// Reads "hex:" or "hex(N):" data that starts rest, on line i and the continuation lines after
+// it (a line that ends with '\' goes on on the next one); i is left on the last line read,
+// which value.source then holds too.
+bool ReadHexData(std::string_view rest, const std::vector<std::string_view>& lines,
+                 std::size_t& i, RegistryValue& value, std::string& problem) {
+  rest.remove_prefix(kHexPrefix.size());
+  value.type = kRegBinary;
+  if (!rest.empty() && rest.front() == '(') {
+    const std::size_t close = rest.find(')');
+    const auto type = close == std::string_view::npos ? std::nullopt
+                                                     : ParseHex(rest.substr(1, close - 1), 8);
+    if (!type) {
+      problem = close == std::string_view::npos ? "hex( lacks its ')'" : "hex(N) needs a hex type number";
+      return false;
+    }
+    value.type = *type;
+    rest.remove_prefix(close + 1);
+  }
+  if (rest.empty() || rest.front() != ':') {
+    problem = "expected ':' after hex";
+    return false;
+  }
+  std::string bytesText;
+  std::string_view piece = text::Trim(rest.substr(1));
+  while (!piece.empty() && piece.back() == '\\') {
+    bytesText += piece.substr(0, piece.size() - 1);
+    if (i + 1 >= lines.size()) {
+      problem = "the hex data goes on past the end of the file";
+      return false;
+    }
+    ++i;
+    value.source += lines[i];
+    piece = text::Trim(Content(lines[i]));
+  }
+  bytesText += piece;
+  return ReadHexBytes(bytesText, value.data, problem);
+}
+
+// Reads the data after "=" of a value: a quoted text, a dword or hex bytes.
+bool ReadValueData(std::string_view rest, const std::vector<std::string_view>& lines,
+                   std::size_t& i, RegistryValue& value, std::string& problem) {
+  if (!rest.empty() && rest.front() == '"') {
+    auto textData = ParseQuoted(rest, problem);
+    if (!textData) return false;
+    if (!text::Trim(rest).empty()) {
+      problem = "unexpected text after the value";
+      return false;
+    }
+    value.type = kRegSz;
+    value.data = std::move(*textData);
+    value.data += '\0';
+    return true;
+  }
+  if (rest.substr(0, kDwordPrefix.size()) == kDwordPrefix) {
+    const auto number = ParseHex(text::Trim(rest.substr(kDwordPrefix.size())), 8);
+    if (!number) {
+      problem = "a dword needs 1 to 8 hex digits";
+      return false;
+    }
+    value.type = kRegDword;
+    for (int shift = 0; shift < 32; shift += 8) {
+      value.data += static_cast<char>((*number >> shift) & 0xFF);
+    }
+    return true;
+  }
+  if (rest.substr(0, kHexPrefix.size()) == kHexPrefix) return ReadHexData(rest, lines, i, value, problem);
+  problem = rest == "-" ? "deleting a value is not supported" : "unknown value data";
+  return false;
+}
+
+// Reads the value whose trimmed line i is `line`: its name ("@" for the default), "=" and its
+// data, with any continuation lines.
+bool ReadValueLines(std::string_view line, const std::vector<std::string_view>& lines,
+                    std::size_t& i, RegistryValue& value, std::string& problem) {
+  std::string_view rest = line;
+  if (rest.front() == '@') {
+    rest.remove_prefix(1);
+  } else {
+    auto name = ParseQuoted(rest, problem);
+    if (!name) return false;
+    value.name = std::move(*name);
+  }
+  rest = text::Trim(rest);
+  if (rest.empty() || rest.front() != '=') {
+    problem = "expected '=' after the value name";
+    return false;
+  }
+  value.source = std::string(lines[i]);
+  return ReadValueData(text::Trim(rest.substr(1)), lines, i, value, problem);
 }
 
 }  // namespace
@@ -145,29 +242,31 @@ RegistryFile RegistryFile::Empty() {
 
 std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::string& error) {
   RegistryFile file;
-  const std::vector<std::string_view> lines = SplitLines(text);
+  const std::vector<std::string_view> lines = text::SplitLines(text);
   auto fail = [&error](std::size_t index, std::string_view problem) {
     error = std::to_string(index + 1) + ": " + std::string(problem);
     return std::nullopt;
   };
+  std::string pending;  // blank and comment lines not yet given to a value or key
+  // The lines seen before the first key go to the preamble, later ones to the last key.
+  const auto placePending = [&file, &pending] {
+    (file.keys_.empty() ? file.preamble_ : file.keys_.back().trailer) += pending;
+    pending.clear();
+  };
 
   bool sawHeader = false;
-  std::string pending;  // blank and comment lines not yet given to a value or key
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string_view content = Content(lines[i]);
     if (i == 0 && content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
       content.remove_prefix(kByteOrderMark.size());
     }
-    const std::string_view line = Trim(content);
+    const std::string_view line = text::Trim(content);
     if (!sawHeader) {
-      if (line.empty()) {
-        file.preamble_ += lines[i];
-        continue;
+      if (!line.empty() && line != kHeader) return fail(i, "the file does not start with REGEDIT4");
+      if (!line.empty()) {
+        sawHeader = true;
+        if (lines[i].size() - Content(lines[i]).size() == 1) file.newline_ = "\n";
       }
-      if (line != kHeader) return fail(i, "the file does not start with REGEDIT4");
-      sawHeader = true;
-      const std::size_t ending = lines[i].size() - Content(lines[i]).size();
-      if (ending == 1) file.newline_ = "\n";
       file.preamble_ += lines[i];
       continue;
     }
@@ -175,108 +274,30 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
       pending += lines[i];
       continue;
     }
+    std::string problem;
     if (line.front() == '[') {
-      if (line.back() != ']') return fail(i, "a key line lacks its closing ']'");
-      const std::string_view path = Trim(line.substr(1, line.size() - 2));
-      if (path.empty()) return fail(i, "a key path is empty");
-      if (path.front() == '-') return fail(i, "deleting a key is not supported");
-      if (file.keys_.empty()) {
-        file.preamble_ += pending;
-      } else {
-        file.keys_.back().trailer += pending;
-      }
-      pending.clear();
+      const auto path = KeyLinePath(line, problem);
+      if (!path) return fail(i, problem);
+      placePending();
       RegistryKey key;
-      key.path = std::string(path);
+      key.path = std::string(*path);
       key.header = std::string(lines[i]);
       file.keys_.push_back(std::move(key));
       continue;
     }
     if (line.front() != '"' && line.front() != '@') return fail(i, "expected a key or a value");
     if (file.keys_.empty()) return fail(i, "a value before any key");
-
     RegistryValue value;
     value.leading = std::move(pending);
     pending.clear();
-    std::string_view rest = line;
-    std::string problem;
-    if (rest.front() == '@') {
-      rest.remove_prefix(1);
-    } else {
-      auto name = ParseQuoted(rest, problem);
-      if (!name) return fail(i, problem);
-      value.name = std::move(*name);
-    }
-    rest = Trim(rest);
-    if (rest.empty() || rest.front() != '=') return fail(i, "expected '=' after the value name");
-    rest = Trim(rest.substr(1));
-    value.source = std::string(lines[i]);
-
-    if (!rest.empty() && rest.front() == '"') {
-      auto textData = ParseQuoted(rest, problem);
-      if (!textData) return fail(i, problem);
-      if (!Trim(rest).empty()) return fail(i, "unexpected text after the value");
-      value.type = kRegSz;
-      value.data = std::move(*textData);
-      value.data += '\0';
-    } else if (rest.substr(0, kDwordPrefix.size()) == kDwordPrefix) {
-      const auto number = ParseHex(Trim(rest.substr(kDwordPrefix.size())), 8);
-      if (!number) return fail(i, "a dword needs 1 to 8 hex digits");
-      value.type = kRegDword;
-      for (int shift = 0; shift < 32; shift += 8) {
-        value.data += static_cast<char>((*number >> shift) & 0xFF);
-      }
-    } else if (rest.substr(0, kHexPrefix.size()) == kHexPrefix) {
-      rest.remove_prefix(kHexPrefix.size());
-      value.type = kRegBinary;
-      if (!rest.empty() && rest.front() == '(') {
-        const std::size_t close = rest.find(')');
-        if (close == std::string_view::npos) return fail(i, "hex( lacks its ')'");
-        const auto type = ParseHex(rest.substr(1, close - 1), 8);
-        if (!type) return fail(i, "hex(N) needs a hex type number");
-        value.type = *type;
-        rest.remove_prefix(close + 1);
-      }
-      if (rest.empty() || rest.front() != ':') return fail(i, "expected ':' after hex");
-      rest.remove_prefix(1);
-      // Gather the continuation lines: a line that ends with '\' goes on on the next one.
-      std::string bytesText;
-      std::string_view piece = Trim(rest);
-      while (!piece.empty() && piece.back() == '\\') {
-        bytesText += piece.substr(0, piece.size() - 1);
-        if (i + 1 >= lines.size()) return fail(i, "the hex data goes on past the end of the file");
-        ++i;
-        value.source += lines[i];
-        piece = Trim(Content(lines[i]));
-      }
-      bytesText += piece;
-      std::string_view list = bytesText;
-      while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        const std::string_view token = Trim(list.substr(0, comma));
-        const auto byte = ParseHex(token, 2);
-        if (!byte) return fail(i, "hex data needs comma-separated bytes of two hex digits");
-        value.data += static_cast<char>(*byte);
-        if (comma == std::string_view::npos) break;
-        list.remove_prefix(comma + 1);
-        if (Trim(list).empty()) break;  // a final comma ends the list
-      }
-    } else if (rest == "-") {
-      return fail(i, "deleting a value is not supported");
-    } else {
-      return fail(i, "unknown value data");
-    }
+    if (!ReadValueLines(line, lines, i, value, problem)) return fail(i, problem);
     file.keys_.back().values.push_back(std::move(value));
   }
   if (!sawHeader) {
     error = "1: the file does not start with REGEDIT4";
     return std::nullopt;
   }
-  if (file.keys_.empty()) {
-    file.preamble_ += pending;
-  } else {
-    file.keys_.back().trailer += pending;
-  }
+  placePending();
   return file;
 }
 

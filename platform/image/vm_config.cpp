@@ -10,12 +10,7 @@
 namespace halshift::image {
 namespace {
 
-std::string_view Trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
+std::string_view Trim(std::string_view text) { return text::Trim(text, text::kBlanksAndLineEnds); }
 
 // A decimal count from 1 to kMaxProcessors, blanks around it allowed.
 std::optional<unsigned> ParseCount(std::string_view text) {
@@ -165,10 +160,8 @@ std::optional<MachineDescription> ReadXml(std::string_view text, std::string& er
 // A .vmx file: every line blank, a '#' comment or `key = value`. Nothing when it is not one.
 std::optional<std::vector<std::pair<std::string, std::string>>> ParseVmx(std::string_view text) {
   std::vector<std::pair<std::string, std::string>> entries;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = Trim(text.substr(0, end));
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+  for (const std::string_view whole : text::SplitLines(text)) {
+    const std::string_view line = Trim(whole);
     if (line.empty() || line.front() == '#') continue;
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) return std::nullopt;

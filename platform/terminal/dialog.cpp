@@ -150,6 +150,14 @@ DialogModel::DialogModel(const ui::DialogTemplate& dialogTemplate) : template_(d
 }
 
 void DialogModel::Layout() {
+  PlaceControls();
+  MakeRoomForLabels();
+  for (Widget& label : widgets_) {
+    if (IsLabelKind(label.control->kind)) FitLabelText(label);
+  }
+}
+
+void DialogModel::PlaceControls() {
   // Cells from dialog units. Buttons, radio buttons, check boxes and edit boxes are one row
   // high whatever their height in units; a group box's last row is its bottom edge.
   for (Widget& widget : widgets_) {
@@ -163,7 +171,14 @@ void DialogModel::Layout() {
     if (c.kind == ControlKind::kGroupBox) height = std::max(height, 2);
     widget.rect = {left, top, std::max(ColumnOf(c.left + c.width) - left, 1), std::max(height, 1)};
   }
+}
 
+bool DialogModel::LimitsLabel(const Widget& other, const Widget& label) {
+  return &other != &label && other.control->kind != ControlKind::kGroupBox &&
+         !IsPictureKind(other.control->kind);
+}
+
+void DialogModel::MakeRoomForLabels() {
   // A one-line label whose text needs more columns than there are before the next control on
   // its row pushes that control, and every control aligned with it, to the right: the
   // template's proportional font fitted more characters into the same units.
@@ -173,10 +188,7 @@ void DialogModel::Layout() {
     if (label.control->text.find('\n') != std::string_view::npos) continue;
     const int needed = static_cast<int>(ShownCaption(label.control->kind, label.control->text).text.size()) + 1;
     for (const Widget& other : widgets_) {
-      if (&other == &label || other.control->kind == ControlKind::kGroupBox ||
-          IsPictureKind(other.control->kind)) {
-        continue;
-      }
+      if (!LimitsLabel(other, label)) continue;
       const bool sameRows = other.rect.top < label.rect.Bottom() && label.rect.top < other.rect.Bottom();
       if (!sameRows || other.rect.left <= label.rect.left) continue;
       const int room = other.rect.left - label.rect.left;
@@ -192,47 +204,47 @@ void DialogModel::Layout() {
     widget.rect.left += shift->second;
     widget.rect.width = std::max(1, std::min(widget.rect.width, client_.width - widget.rect.left));
   }
+}
 
+Rect DialogModel::ContainerOf(const Rect& own) const {
+  Rect container = client_;
+  for (const Widget& group : widgets_) {
+    if (group.control->kind != ControlKind::kGroupBox) continue;
+    const Rect inside{group.rect.left + 1, group.rect.top + 1, group.rect.width - 2,
+                      group.rect.height - 2};
+    if (own.left >= inside.left && own.top >= inside.top && own.left < inside.Right() &&
+        own.top < inside.Bottom() && inside.width * inside.height < container.width * container.height) {
+      container = inside;
+    }
+  }
+  return container;
+}
+
+void DialogModel::FitLabelText(Widget& label) {
   // A label's text may use the cells to its right and below it up to the next control or the
   // edge of the group box (or dialog) around it.
-  for (Widget& label : widgets_) {
-    if (!IsLabelKind(label.control->kind)) continue;
-    const Rect own = label.rect;
-    Rect container = client_;
-    for (const Widget& group : widgets_) {
-      if (group.control->kind != ControlKind::kGroupBox) continue;
-      const Rect inside{group.rect.left + 1, group.rect.top + 1, group.rect.width - 2,
-                        group.rect.height - 2};
-      if (own.left >= inside.left && own.top >= inside.top && own.left < inside.Right() &&
-          own.top < inside.Bottom() && inside.width * inside.height < container.width * container.height) {
-        container = inside;
-      }
+  const Rect own = label.rect;
+  const Rect container = ContainerOf(own);
+  // Wrapped text inside a group box keeps one blank column before its edge.
+  label.edgeMargin = container.width < client_.width ? 1 : 0;
+  int right = container.Right() - label.edgeMargin;
+  for (const Widget& other : widgets_) {
+    const bool sameRows = other.rect.top < own.Bottom() && own.top < other.rect.Bottom();
+    if (LimitsLabel(other, label) && sameRows && other.rect.left > own.left) {
+      right = std::min(right, other.rect.left - 1);
     }
-    // Wrapped text inside a group box keeps one blank column before its edge.
-    label.edgeMargin = container.width < client_.width ? 1 : 0;
-    int right = container.Right() - label.edgeMargin;
-    for (const Widget& other : widgets_) {
-      if (&other == &label || other.control->kind == ControlKind::kGroupBox ||
-          IsPictureKind(other.control->kind)) {
-        continue;
-      }
-      const bool sameRows = other.rect.top < own.Bottom() && own.top < other.rect.Bottom();
-      if (sameRows && other.rect.left > own.left) right = std::min(right, other.rect.left - 1);
-    }
-    right = std::max(right, std::min(own.Right(), container.Right()));
-    int bottom = container.Bottom();
-    for (const Widget& other : widgets_) {
-      if (&other == &label || other.control->kind == ControlKind::kGroupBox ||
-          IsPictureKind(other.control->kind)) {
-        continue;
-      }
-      const bool sameColumns = other.rect.left < right && own.left < other.rect.Right();
-      if (sameColumns && other.rect.top > own.top) bottom = std::min(bottom, other.rect.top);
-    }
-    bottom = std::max(bottom, std::min(own.Bottom(), container.Bottom()));
-    label.textArea = {own.left, own.top, std::max(right - own.left, 1), std::max(bottom - own.top, 1)};
-    if (right + label.edgeMargin != container.Right()) label.edgeMargin = 0;
   }
+  right = std::max(right, std::min(own.Right(), container.Right()));
+  int bottom = container.Bottom();
+  for (const Widget& other : widgets_) {
+    const bool sameColumns = other.rect.left < right && own.left < other.rect.Right();
+    if (LimitsLabel(other, label) && sameColumns && other.rect.top > own.top) {
+      bottom = std::min(bottom, other.rect.top);
+    }
+  }
+  bottom = std::max(bottom, std::min(own.Bottom(), container.Bottom()));
+  label.textArea = {own.left, own.top, std::max(right - own.left, 1), std::max(bottom - own.top, 1)};
+  if (right + label.edgeMargin != container.Right()) label.edgeMargin = 0;
 }
 
 DialogModel::Widget* DialogModel::Find(int controlId) {
@@ -469,7 +481,10 @@ DialogAction DialogModel::HandleKey(const Key& key) {
     return {};
   }
   if (!hasFocus_) return {};
+  return HandleFocusedControlKey(key);
+}
 
+DialogAction DialogModel::HandleFocusedControlKey(const Key& key) {
   switch (key.code) {
     case KeyCode::kUp:
     case KeyCode::kLeft:
@@ -511,95 +526,114 @@ void DialogModel::DrawWidget(Canvas& canvas, Point client, const Widget& widget,
   const ControlKind kind = widget.control->kind;
   const Rect r{client.x + widget.rect.left, client.y + widget.rect.top, widget.rect.width,
                widget.rect.height};
-  const std::uint8_t base = kPlain;
   switch (kind) {
     case ControlKind::kGroupBox:
-      canvas.Frame(r, ShownCaption(kind, widget.text).text, base);
+      canvas.Frame(r, ShownCaption(kind, widget.text).text, kPlain);
       return;
     case ControlKind::kIcon:
     case ControlKind::kIconSlot:
       return;  // pictures are left to graphical faces
     case ControlKind::kLabel:
     case ControlKind::kLabelNoPrefix:
-    case ControlKind::kCenteredLabel: {
-      const Mnemonic caption = ShownCaption(kind, widget.text);
-      const Rect area{client.x + widget.textArea.left, client.y + widget.textArea.top,
-                      widget.textArea.width, widget.textArea.height};
-      const std::uint8_t attributes = static_cast<std::uint8_t>(base | (widget.emphasised ? kBold : kPlain));
-      // Lines as written may reach the edge of the area; text that has to be wrapped keeps
-      // one blank column before a group box's edge.
-      std::vector<std::string> lines = WrapText(caption.text, area.width + widget.edgeMargin);
-      const auto written = static_cast<std::size_t>(std::count(caption.text.begin(), caption.text.end(), '\n')) + 1;
-      if (lines.size() != written || static_cast<int>(lines.size()) > area.height) {
-        lines = FitText(caption.text, area.width, area.height);
-      }
-      for (std::size_t i = 0; i < lines.size(); ++i) {
-        const int width = static_cast<int>(lines[i].size());
-        int x = area.left;
-        if (kind == ControlKind::kCenteredLabel) {
-          // Centred in the control's own cells when the line fits them, else in the area.
-          const Rect& within = width <= r.width ? r : area;
-          x = within.left + std::max(0, (within.width - width) / 2);
-        }
-        canvas.Text(x, area.top + static_cast<int>(i), lines[i], attributes);
-      }
+    case ControlKind::kCenteredLabel:
+      DrawLabel(canvas, client, r, widget);
       return;
-    }
     case ControlKind::kRadioGroupStart:
     case ControlKind::kRadio:
-    case ControlKind::kCheckBox: {
-      const bool radio = kind != ControlKind::kCheckBox;
-      std::string mark = radio ? (widget.checked ? "(*) " : "( ) ")
-                               : (widget.checked ? "[X] " : "[ ] ");
-      canvas.Text(r.left, r.top, mark, base);
-      const Mnemonic caption = ParseMnemonic(widget.text);
-      const std::uint8_t attributes = static_cast<std::uint8_t>(base | (focused ? kReverse : kPlain));
-      const int room = std::max(0, client_.width + client.x - (r.left + kMarkWidth));
-      canvas.Text(r.left + kMarkWidth, r.top, std::string_view(caption.text).substr(0, static_cast<std::size_t>(room)), attributes);
-      if (caption.mnemonicIndex != std::string::npos && caption.mnemonicIndex < static_cast<std::size_t>(room)) {
-        const int x = r.left + kMarkWidth + static_cast<int>(caption.mnemonicIndex);
-        canvas.Put(x, r.top, caption.text[caption.mnemonicIndex], static_cast<std::uint8_t>(attributes | kUnderline));
-      }
-      if (focused) canvas.SetCursor(r.left + 1, r.top);
+    case ControlKind::kCheckBox:
+      DrawMarkButton(canvas, client, r, widget, focused);
       return;
-    }
-    case ControlKind::kEdit: {
-      const int inner = std::max(r.width - 2, 1);
-      EditField view = widget.edit;
-      view.FitTo(inner);
-      canvas.Put(r.left, r.top, '[', base);
-      canvas.Put(r.left + inner + 1, r.top, ']', base);
-      const std::string& text = view.Text();
-      for (int i = 0; i < inner; ++i) {
-        const std::size_t at = view.Scroll() + static_cast<std::size_t>(i);
-        const char ch = at < text.size() ? text[at] : ' ';
-        std::uint8_t attributes = static_cast<std::uint8_t>(base | kUnderline);
-        if (focused && view.AllSelected() && at < text.size()) attributes |= kReverse;
-        canvas.Put(r.left + 1 + i, r.top, ch, attributes);
-      }
-      if (focused) {
-        canvas.SetCursor(r.left + 1 + static_cast<int>(view.Caret() - view.Scroll()), r.top);
-      }
+    case ControlKind::kEdit:
+      DrawEdit(canvas, r, widget, focused);
       return;
-    }
     case ControlKind::kPushButton:
-    case ControlKind::kDefPushButton: {
-      const bool isDefault = widget.control->id == EnterCommand();
-      const Mnemonic caption = ParseMnemonic(widget.text);
-      const std::string face = ButtonFace(caption, isDefault);
-      const int width = static_cast<int>(face.size());
-      const int x = r.left + std::max(0, (r.width - width) / 2);
-      const std::uint8_t attributes = static_cast<std::uint8_t>(base | (focused ? kReverse : kPlain));
-      canvas.Text(x, r.top, face, attributes);
-      if (caption.mnemonicIndex != std::string::npos) {
-        const int at = x + static_cast<int>(ButtonMnemonicOffset(isDefault) + caption.mnemonicIndex);
-        canvas.Put(at, r.top, caption.text[caption.mnemonicIndex],
-                   static_cast<std::uint8_t>(attributes | kUnderline | kBold));
-      }
-      if (focused) canvas.SetCursor(x + static_cast<int>(ButtonMnemonicOffset(isDefault)), r.top);
+    case ControlKind::kDefPushButton:
+      DrawPushButton(canvas, r, widget, focused);
       return;
-    }
   }
+}
+
+void DialogModel::DrawLabel(Canvas& canvas, Point client, const Rect& r, const Widget& widget) const {
+  const ControlKind kind = widget.control->kind;
+  const std::uint8_t base = kPlain;
+  const Mnemonic caption = ShownCaption(kind, widget.text);
+  const Rect area{client.x + widget.textArea.left, client.y + widget.textArea.top,
+                  widget.textArea.width, widget.textArea.height};
+  const std::uint8_t attributes = static_cast<std::uint8_t>(base | (widget.emphasised ? kBold : kPlain));
+  // Lines as written may reach the edge of the area; text that has to be wrapped keeps
+  // one blank column before a group box's edge.
+  std::vector<std::string> lines = WrapText(caption.text, area.width + widget.edgeMargin);
+  const auto written = static_cast<std::size_t>(std::count(caption.text.begin(), caption.text.end(), '\n')) + 1;
+  if (lines.size() != written || static_cast<int>(lines.size()) > area.height) {
+    lines = FitText(caption.text, area.width, area.height);
+  }
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const int width = static_cast<int>(lines[i].size());
+    int x = area.left;
+    if (kind == ControlKind::kCenteredLabel) {
+      // Centred in the control's own cells when the line fits them, else in the area.
+      const Rect& within = width <= r.width ? r : area;
+      x = within.left + std::max(0, (within.width - width) / 2);
+    }
+    canvas.Text(x, area.top + static_cast<int>(i), lines[i], attributes);
+  }
+}
+
+void DialogModel::DrawMarkButton(Canvas& canvas, Point client, const Rect& r, const Widget& widget,
+                                 bool focused) const {
+  const ControlKind kind = widget.control->kind;
+  const std::uint8_t base = kPlain;
+  const bool radio = kind != ControlKind::kCheckBox;
+  std::string mark = radio ? (widget.checked ? "(*) " : "( ) ")
+                           : (widget.checked ? "[X] " : "[ ] ");
+  canvas.Text(r.left, r.top, mark, base);
+  const Mnemonic caption = ParseMnemonic(widget.text);
+  const std::uint8_t attributes = static_cast<std::uint8_t>(base | (focused ? kReverse : kPlain));
+  const int room = std::max(0, client_.width + client.x - (r.left + kMarkWidth));
+  canvas.Text(r.left + kMarkWidth, r.top, std::string_view(caption.text).substr(0, static_cast<std::size_t>(room)), attributes);
+  if (caption.mnemonicIndex != std::string::npos && caption.mnemonicIndex < static_cast<std::size_t>(room)) {
+    const int x = r.left + kMarkWidth + static_cast<int>(caption.mnemonicIndex);
+    canvas.Put(x, r.top, caption.text[caption.mnemonicIndex], static_cast<std::uint8_t>(attributes | kUnderline));
+  }
+  if (focused) canvas.SetCursor(r.left + 1, r.top);
+}
+
+void DialogModel::DrawEdit(Canvas& canvas, const Rect& r, const Widget& widget, bool focused) const {
+  const std::uint8_t base = kPlain;
+  const int inner = std::max(r.width - 2, 1);
+  EditField view = widget.edit;
+  view.FitTo(inner);
+  canvas.Put(r.left, r.top, '[', base);
+  canvas.Put(r.left + inner + 1, r.top, ']', base);
+  const std::string& text = view.Text();
+  for (int i = 0; i < inner; ++i) {
+    const std::size_t at = view.Scroll() + static_cast<std::size_t>(i);
+    const char ch = at < text.size() ? text[at] : ' ';
+    std::uint8_t attributes = static_cast<std::uint8_t>(base | kUnderline);
+    if (focused && view.AllSelected() && at < text.size()) attributes |= kReverse;
+    canvas.Put(r.left + 1 + i, r.top, ch, attributes);
+  }
+  if (focused) {
+    canvas.SetCursor(r.left + 1 + static_cast<int>(view.Caret() - view.Scroll()), r.top);
+  }
+}
+
+void DialogModel::DrawPushButton(Canvas& canvas, const Rect& r, const Widget& widget,
+                                 bool focused) const {
+  const std::uint8_t base = kPlain;
+  const bool isDefault = widget.control->id == EnterCommand();
+  const Mnemonic caption = ParseMnemonic(widget.text);
+  const std::string face = ButtonFace(caption, isDefault);
+  const int width = static_cast<int>(face.size());
+  const int x = r.left + std::max(0, (r.width - width) / 2);
+  const std::uint8_t attributes = static_cast<std::uint8_t>(base | (focused ? kReverse : kPlain));
+  canvas.Text(x, r.top, face, attributes);
+  if (caption.mnemonicIndex != std::string::npos) {
+    const int at = x + static_cast<int>(ButtonMnemonicOffset(isDefault) + caption.mnemonicIndex);
+    canvas.Put(at, r.top, caption.text[caption.mnemonicIndex],
+               static_cast<std::uint8_t>(attributes | kUnderline | kBold));
+  }
+  if (focused) canvas.SetCursor(x + static_cast<int>(ButtonMnemonicOffset(isDefault)), r.top);
 }
 
 void DialogModel::DrawMenu(Canvas& canvas, Point client) const {

@@ -107,7 +107,16 @@ class DialogModel : public Layer {
     std::string text;
   };
 
+  // Lays the controls out in cells: placed from their units, moved right where a one-line
+  // label needs the room, and each label given the cells its text may use.
   void Layout();
+  void PlaceControls();
+  void MakeRoomForLabels();
+  void FitLabelText(Widget& label);
+  // The inside of the smallest group box around the top-left cell of own, else the client.
+  Rect ContainerOf(const Rect& own) const;
+  // Whether other bounds the cells label's text may take (group boxes and icons do not).
+  static bool LimitsLabel(const Widget& other, const Widget& label);
   Widget* Find(int controlId);
   const Widget* Find(int controlId) const;
   bool TakesFocus(std::size_t index) const;
@@ -119,8 +128,16 @@ class DialogModel : public Layer {
   DialogAction MoveInRadioGroup(int direction);
   DialogAction PressMnemonic(char letter);
   DialogAction HandleMenuKey(const Key& key);
+  // The arrows, Space and the letters for the focused control (not an edit box).
+  DialogAction HandleFocusedControlKey(const Key& key);
   void MoveMenuSelection(int direction);
+  // r: the widget's cells on the canvas.
   void DrawWidget(Canvas& canvas, Point client, const Widget& widget, bool focused) const;
+  void DrawLabel(Canvas& canvas, Point client, const Rect& r, const Widget& widget) const;
+  void DrawMarkButton(Canvas& canvas, Point client, const Rect& r, const Widget& widget,
+                      bool focused) const;
+  void DrawEdit(Canvas& canvas, const Rect& r, const Widget& widget, bool focused) const;
+  void DrawPushButton(Canvas& canvas, const Rect& r, const Widget& widget, bool focused) const;
   void DrawMenu(Canvas& canvas, Point client) const;
 
   const ui::DialogTemplate& template_;

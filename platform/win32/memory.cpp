@@ -14,6 +14,41 @@ namespace {
 // every NT system for Intel processors; a page-aligned offset is refused by the system.
 constexpr std::uint64_t kAllocationGranularity = 0x10000;
 
+// The calls of ntdll that reach the section, looked up in this order; any missing fails.
+struct SectionCalls {
+  native::NtUnmapViewOfSectionFn unmapView = nullptr;
+  native::NtOpenSectionFn openSection = nullptr;
+  native::NtMapViewOfSectionFn mapView = nullptr;
+  native::RtlInitUnicodeStringFn initUnicodeString = nullptr;
+};
+
+bool LookUpSectionCalls(SectionCalls& calls) {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  calls.unmapView = native::LookUp<native::NtUnmapViewOfSectionFn>(ntdll, "NtUnmapViewOfSection");
+  if (calls.unmapView == nullptr) return false;
+  calls.openSection = native::LookUp<native::NtOpenSectionFn>(ntdll, "NtOpenSection");
+  if (calls.openSection == nullptr) return false;
+  calls.mapView = native::LookUp<native::NtMapViewOfSectionFn>(ntdll, "NtMapViewOfSection");
+  if (calls.mapView == nullptr) return false;
+  calls.initUnicodeString =
+      native::LookUp<native::RtlInitUnicodeStringFn>(ntdll, "RtlInitUnicodeString");
+  return calls.initUnicodeString != nullptr;
+}
+
+// Copies destination's bytes from a view that the system placed at returnedOffset; false when
+// the view does not hold them all.
+bool CopyFromView(const void* base, const LARGE_INTEGER& returnedOffset, SIZE_T viewSize,
+                  std::uint32_t physicalAddress, std::span<std::uint8_t> destination) {
+  const std::uint64_t length = destination.size();
+  const auto returnedStart = static_cast<std::uint64_t>(returnedOffset.QuadPart);
+  if (returnedOffset.QuadPart < 0 || returnedStart > physicalAddress) return false;
+  const std::uint64_t skip = physicalAddress - returnedStart;
+  if (skip > viewSize || length > viewSize - skip) return false;
+  const auto* view = static_cast<const std::uint8_t*>(base);
+  std::copy_n(view + skip, static_cast<std::size_t>(length), destination.begin());
+  return true;
+}
+
 }  // namespace
 
 bool PhysicalMemory::ReadPhysical(std::uint32_t physicalAddress,
@@ -26,23 +61,15 @@ bool PhysicalMemory::ReadPhysical(std::uint32_t physicalAddress,
   const std::uint64_t length = destination.size();
   if (length > std::uint64_t{0x100000000} - physicalAddress) return false;
 
-  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  const auto unmapView = native::LookUp<native::NtUnmapViewOfSectionFn>(ntdll, "NtUnmapViewOfSection");
-  if (unmapView == nullptr) return false;
-  const auto openSection = native::LookUp<native::NtOpenSectionFn>(ntdll, "NtOpenSection");
-  if (openSection == nullptr) return false;
-  const auto mapView = native::LookUp<native::NtMapViewOfSectionFn>(ntdll, "NtMapViewOfSection");
-  if (mapView == nullptr) return false;
-  const auto initUnicodeString =
-      native::LookUp<native::RtlInitUnicodeStringFn>(ntdll, "RtlInitUnicodeString");
-  if (initUnicodeString == nullptr) return false;
+  SectionCalls calls;
+  if (!LookUpSectionCalls(calls)) return false;
   if (length == 0) return true;
 
   native::CountedWideString name{};
-  initUnicodeString(&name, L"\\device\\physicalmemory");
+  calls.initUnicodeString(&name, L"\\device\\physicalmemory");
   native::ObjectAttributes attributes = native::AttributesFor(name);
   HANDLE section = nullptr;
-  if (!native::Succeeded(openSection(&section, native::kSectionMapRead, &attributes))) return false;
+  if (!native::Succeeded(calls.openSection(&section, native::kSectionMapRead, &attributes))) return false;
 
   const std::uint64_t viewStart = physicalAddress & ~(kAllocationGranularity - 1);
   const std::uint64_t wanted = physicalAddress - viewStart + length;
@@ -55,7 +82,7 @@ bool PhysicalMemory::ReadPhysical(std::uint32_t physicalAddress,
   sectionOffset.QuadPart = static_cast<LONGLONG>(viewStart);
   SIZE_T viewSize = static_cast<SIZE_T>(wanted);
   const native::Status mapped =
-      mapView(section, native::kCurrentProcess, &base, 0, static_cast<SIZE_T>(wanted),
+      calls.mapView(section, native::kCurrentProcess, &base, 0, static_cast<SIZE_T>(wanted),
               &sectionOffset, &viewSize, native::kViewShare, 0, PAGE_READONLY);
   if (!native::Succeeded(mapped) || base == nullptr) {
     ::CloseHandle(section);
@@ -64,17 +91,8 @@ bool PhysicalMemory::ReadPhysical(std::uint32_t physicalAddress,
 
   // The system may move the view's start further down; the offset it hands back is where the
   // view really begins, and the copy is placed by it.
-  bool copied = false;
-  const auto returnedStart = static_cast<std::uint64_t>(sectionOffset.QuadPart);
-  if (sectionOffset.QuadPart >= 0 && returnedStart <= physicalAddress) {
-    const std::uint64_t skip = physicalAddress - returnedStart;
-    if (skip <= viewSize && length <= viewSize - skip) {
-      const auto* view = static_cast<const std::uint8_t*>(base);
-      std::copy_n(view + skip, static_cast<std::size_t>(length), destination.begin());
-      copied = true;
-    }
-  }
-  unmapView(native::kCurrentProcess, base);
+  const bool copied = CopyFromView(base, sectionOffset, viewSize, physicalAddress, destination);
+  calls.unmapView(native::kCurrentProcess, base);
   ::CloseHandle(section);
   return copied;
 }

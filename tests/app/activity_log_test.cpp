@@ -30,9 +30,9 @@ class ActivityLogTest : public ::testing::Test {
 TEST_F(ActivityLogTest, SilentHeaderStateAndFooterWithCrLf) {
   ActivityLog log(machine_->Platform());
   ASSERT_TRUE(log.Open("C:\\logs\\halshift.log"));
-  SystemSurvey survey(machine_->Platform());
+  SystemSurvey survey;
   survey.installedProcessors = 2;
-  HalInstallation installation(machine_->Platform(), survey);
+  HalInstallation installation;
   installation.halKind = HalKind::kUniprocessor;
   log.WriteSessionHeader(true, "UPGRADE_HAL ENABLE_RECOVERY");
   log.WriteCurrentState(survey, installation);
@@ -66,10 +66,10 @@ TEST_F(ActivityLogTest, SilentHeaderStateAndFooterWithCrLf) {
 TEST_F(ActivityLogTest, InteractiveHeaderHasNoCommandLineAndStateValuesVary) {
   ActivityLog log(machine_->Platform());
   ASSERT_TRUE(log.Open("C:\\logs\\halshift.log"));
-  SystemSurvey survey(machine_->Platform());
-  HalInstallation installation(machine_->Platform(), survey);
+  SystemSurvey survey;
+  HalInstallation installation;
   installation.halKind = HalKind::kMultiprocessor;
-  installation.recoveryPresent = 1;
+  installation.recoveryPresent = true;
   log.WriteSessionHeader(false, "IGNORED");
   log.WriteCurrentState(survey, installation);
   log.Close();

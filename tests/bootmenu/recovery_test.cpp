@@ -54,12 +54,17 @@ class RecoveryTest : public ::testing::Test {
     auto machine = OpenMachine(image);
     if (!machine) return false;
     if (failReadFile > 0) machine->image->Faults().FailCall(image::Call::kReadFile, failReadFile);
-    SystemSurvey survey(machine->Platform());
-    HalInstallation installation(machine->Platform(), survey);
+    SystemSurvey survey;
+    HalInstallation installation;
     installation.systemDirectory = kSystem32;
-    installation.SetSourceDirectory("D:\\I386");
-    const bool result = enable ? EnableRecovery(installation, error)
-                                : bootmenu::DisableRecovery(installation, error);
+    installation.sourceDirectory = "D:\\I386";
+    platform::Platform& platform = machine->Platform();
+    const OperationOutcome outcome =
+        enable ? EnableRecovery(platform, installation)
+               : PerformOperation(platform, survey, installation, Operation::kDisableRecovery);
+    const bool result = outcome.Succeeded();
+    if (!result) error = FailureReason(platform.ui, outcome);
+    menuDrive_ = outcome.bootMenuFailure ? outcome.bootMenuFailure->drive : "";
     readFileCalls_ = machine->image->Faults().CallCount(image::Call::kReadFile);
     return result;
   }
@@ -69,6 +74,7 @@ class RecoveryTest : public ::testing::Test {
   std::string Backup() { return image_.ReadDriveFile("C:\\BOOTINI.ORV").value_or("<missing>"); }
 
   TempImage image_;
+  std::string menuDrive_;  // the drive of the last failed boot menu edit
   int readFileCalls_ = 0;
 };
 
@@ -150,6 +156,7 @@ TEST_F(RecoveryTest, AnUnreadableMenuIsNeverRewritten) {
   std::string error;
   EXPECT_FALSE(Enable(error, loadCall));
   EXPECT_EQ(error, strings::BuiltInString(strings::kBootIniError));
+  EXPECT_EQ(menuDrive_, "C:");  // the drive whose menu was backed up and left alone
   EXPECT_EQ(Menu(), menu);
   EXPECT_EQ(Backup(), menu);
 }

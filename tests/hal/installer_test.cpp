@@ -34,7 +34,6 @@ struct ScriptedMachine {
   testing::FixedClock clock;
   std::unique_ptr<testing::OpenedMachine> image;
   std::unique_ptr<platform::Platform> platform;
-  std::unique_ptr<SystemSurvey> survey;
   std::unique_ptr<HalInstallation> installation;
 
   ScriptedMachine(testing::TempImage& temp, ScriptedFiles& files) {
@@ -43,10 +42,9 @@ struct ScriptedMachine {
     platform::Platform& real = image->Platform();
     platform = std::make_unique<platform::Platform>(platform::Platform{
         real.system, real.registry, files, real.memory, real.links, ui, out, clock});
-    survey = std::make_unique<SystemSurvey>(*platform);
-    installation = std::make_unique<HalInstallation>(*platform, *survey);
+    installation = std::make_unique<HalInstallation>();
     installation->systemDirectory = kSystem;
-    installation->SetSourceDirectory(kMedia);
+    installation->sourceDirectory = kMedia;
   }
 };
 
@@ -101,7 +99,7 @@ TEST(StagingTest, AFullDiskOrADeniedFolderEndsTheStagingWithItsReason) {
     const std::array<std::string_view, 1> source = {"HALMPS.DLL"};
     const std::array<std::string_view, 1> target = {"HAL.DLL"};
     {
-      SystemFileChange change(*machine.installation);
+      SystemFileChange change(*machine.platform, *machine.installation);
       EXPECT_FALSE(change.Stage(source, target));
       EXPECT_EQ(change.Failure(), c.failure);
       EXPECT_EQ(SourceNamesTried(files), c.sourceNamesTried);
@@ -124,7 +122,7 @@ TEST(StagingTest, EmptyOrMismatchedListsInstallNothing) {
   testing::TempImage temp;
   ScriptedFiles files;
   ScriptedMachine machine(temp, files);
-  SystemFileChange change(*machine.installation);
+  SystemFileChange change(*machine.platform, *machine.installation);
   EXPECT_FALSE(change.Stage({}, SystemFileNames));
   EXPECT_FALSE(change.Stage(MultiprocessorSourceNames, UniprocessorSourceNames));
   EXPECT_TRUE(files.installs.empty());
@@ -137,18 +135,15 @@ class InstallerImageTest : public ::testing::Test {
 
   struct Session {
     std::unique_ptr<testing::OpenedMachine> machine;
-    std::unique_ptr<SystemSurvey> survey;
     std::unique_ptr<HalInstallation> installation;
   };
   Session Open() {
     Session session;
     session.machine = testing::OpenMachine(image_);
     if (!session.machine) return session;
-    session.survey = std::make_unique<SystemSurvey>(session.machine->Platform());
-    session.installation =
-        std::make_unique<HalInstallation>(session.machine->Platform(), *session.survey);
+    session.installation = std::make_unique<HalInstallation>();
     session.installation->systemDirectory = kSystem;
-    session.installation->SetSourceDirectory(kMedia);
+    session.installation->sourceDirectory = kMedia;
     return session;
   }
   testing::FolderSnapshot System() { return testing::SnapshotFolder(image_, kSystem); }
@@ -171,7 +166,7 @@ TEST_F(InstallerImageTest, StagingChangesNothingThatExists) {
   const auto before = System();
   auto session = Open();
   ASSERT_TRUE(session.machine);
-  SystemFileChange change(*session.installation);
+  SystemFileChange change(session.machine->Platform(), *session.installation);
   ASSERT_TRUE(change.Stage(MultiprocessorSourceNames, SystemFileNames));
   const auto staged = System();
   for (const auto& [name, file] : before) {
@@ -199,7 +194,7 @@ TEST_F(InstallerImageTest, ExpandsACompressedSourceAndReplacesAReadOnlyFile) {
     auto session = Open();
     ASSERT_TRUE(session.machine);
     const std::array<std::string_view, 1> names = {"KERNEL32.DLL"};
-    EXPECT_TRUE(InstallFiles(*session.installation, names, names));
+    EXPECT_TRUE(InstallFiles(session.machine->Platform(), *session.installation, names, names));
   }
   EXPECT_EQ(image_.ReadDriveFile("C:\\WINNT\\System32\\KERNEL32.DLL"), expected);
   // The old file, which nothing used, is gone; no staged file, no placeholder, no record.
@@ -214,7 +209,7 @@ TEST_F(InstallerImageTest, AFileInUseIsMovedAsideAndDeletedAtTheNextStart) {
     ASSERT_TRUE(session.machine);
     const std::array<std::string_view, 1> source = {"HALMPS.DLL"};
     const std::array<std::string_view, 1> target = {"HAL.DLL"};
-    EXPECT_TRUE(InstallFiles(*session.installation, source, target));
+    EXPECT_TRUE(InstallFiles(session.machine->Platform(), *session.installation, source, target));
   }
   auto session = Open();
   ASSERT_TRUE(session.machine);
@@ -247,11 +242,10 @@ TEST_F(InstallerImageTest, AFailedCommitPutsEverythingBackOrIsFinishedAtTheNextS
       copy.SetDriveFileAttributes("C:\\WINNT\\System32\\NTDLL.DLL", kProtected);
       auto machine = testing::OpenMachine(copy);
       ASSERT_TRUE(machine);
-      SystemSurvey survey(machine->Platform());
-      HalInstallation installation(machine->Platform(), survey);
+      HalInstallation installation;
       installation.systemDirectory = kSystem;
-      installation.SetSourceDirectory(kMedia);
-      SystemFileChange change(installation);
+      installation.sourceDirectory = kMedia;
+      SystemFileChange change(machine->Platform(), installation);
       ASSERT_TRUE(change.Stage(MultiprocessorSourceNames, SystemFileNames));
       machine->image->Faults().Reset();
       machine->image->Faults().FailCall(info.call, nth);
@@ -288,7 +282,7 @@ TEST_F(InstallerImageTest, AFailedListLeavesTheDirectoryAsItWas) {
   const auto before = System();
   auto session = Open();
   ASSERT_TRUE(session.machine);
-  EXPECT_FALSE(InstallFiles(*session.installation, MultiprocessorSourceNames, SystemFileNames));
+  EXPECT_FALSE(InstallFiles(session.machine->Platform(), *session.installation, MultiprocessorSourceNames, SystemFileNames));
   EXPECT_EQ(System(), before) << testing::Describe(System());
 }
 
@@ -297,7 +291,7 @@ TEST_F(InstallerImageTest, AnUnfinishedChangeKeepsItsRecordFromANewOne) {
   const auto before = System();
   auto session = Open();
   ASSERT_TRUE(session.machine);
-  EXPECT_FALSE(InstallFiles(*session.installation, UniprocessorSourceNames, RecoveryFileNames));
+  EXPECT_FALSE(InstallFiles(session.machine->Platform(), *session.installation, UniprocessorSourceNames, RecoveryFileNames));
   EXPECT_EQ(System(), before);
   EXPECT_EQ(image_.ReadDriveFile(RecordPath()), "halshift intent 1\r\nEnd=0\r\n");
 }

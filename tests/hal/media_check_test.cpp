@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/outcome_texts.h"
 #include "core/strings.h"
 #include "base/text.h"
 #include "tests/support/image_builder.h"
@@ -171,7 +172,7 @@ TEST(MediaCheckTest, NamesTheFirstFileThatIsNoWholeI386Image) {
       continue;
     }
     ASSERT_TRUE(unfit);
-    EXPECT_EQ(UnfitImageText(ui, *unfit), c.reason);
+    EXPECT_EQ(FilesFailureText(ui, *unfit), c.reason);
   }
   // The version rule alone would have let each of them through.
   EXPECT_FALSE(FindMediaMismatch(StandinBytes("sp/ntoskrnl.exe"), cases[2].staged, "NTKRNLMP.EXE"));

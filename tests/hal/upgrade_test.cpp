@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/outcome_texts.h"
 #include "core/state.h"
 #include "core/strings.h"
 #include "base/text.h"
@@ -58,13 +59,24 @@ TEST(RecommendationTest, ComparesTheProcessorCountWithTheHalKind) {
   auto machine = testing::OpenMachine(image);
   ASSERT_TRUE(machine);
   for (const Case& c : cases) {
-    SystemSurvey survey(machine->Platform());
+    SystemSurvey survey;
     survey.installedProcessors = c.processors;
-    HalInstallation installation(machine->Platform(), survey);
+    HalInstallation installation;
     installation.halKind = c.kind;
-    EXPECT_EQ(hal::UpgradeRecommended(installation), c.upgrade) << c.processors;
-    EXPECT_EQ(hal::DowngradeRecommended(installation), c.downgrade) << c.processors;
+    EXPECT_EQ(hal::UpgradeRecommended(survey, installation), c.upgrade) << c.processors;
+    EXPECT_EQ(hal::DowngradeRecommended(survey, installation), c.downgrade) << c.processors;
   }
+}
+
+// The outcome in the drivers' words: false with the reason in error, or true with any warning.
+bool Worded(platform::UserInterface& ui, const hal::FilesOutcome& outcome, std::string& error,
+            std::string& warning) {
+  if (!outcome.Succeeded()) {
+    error = FilesFailureText(ui, *outcome.failure);
+    return false;
+  }
+  if (outcome.setupLogLag) warning = SetupLogLagText(ui, *outcome.setupLogLag);
+  return true;
 }
 
 class HalSwitchTest : public ::testing::Test {
@@ -80,13 +92,16 @@ class HalSwitchTest : public ::testing::Test {
   bool Run(bool upgrade, bool apicPresent, std::string& error) {
     machine_ = testing::OpenMachine(image_);
     if (!machine_) return false;
-    SystemSurvey survey(machine_->Platform());
-    survey.apicPresent = apicPresent ? 1 : 0;
-    HalInstallation installation(machine_->Platform(), survey);
+    SystemSurvey survey;
+    survey.apicPresent = apicPresent;
+    HalInstallation installation;
     installation.systemDirectory = kSystem32;
-    installation.SetSourceDirectory("D:\\I386");
-    return upgrade ? hal::UpgradeHal(installation, error, warning_)
-                   : hal::DowngradeHal(installation, error, warning_);
+    installation.sourceDirectory = "D:\\I386";
+    platform::Platform& platform = machine_->Platform();
+    return Worded(platform.ui,
+                  upgrade ? hal::UpgradeHal(platform, installation)
+                          : hal::DowngradeHal(platform, installation, survey.apicPresent),
+                  error, warning_);
   }
 
   testing::RegistryText CurrentType() {
@@ -269,12 +284,12 @@ TEST_F(HalSwitchTest, ASystemDirectoryThatTakesNoFileEndsTheStagingAtOnce) {
   // The first file, HALMPS.DLL, is on the media only compressed: the first call reads no
   // source, the second cannot create the staged file.
   machine_->image->Faults().FailCall(image::Call::kVerInstallFile, 2);
-  SystemSurvey survey(machine_->Platform());
-  HalInstallation installation(machine_->Platform(), survey);
+  HalInstallation installation;
   installation.systemDirectory = kSystem32;
-  installation.SetSourceDirectory("D:\\I386");
+  installation.sourceDirectory = "D:\\I386";
   std::string error;
-  EXPECT_FALSE(hal::UpgradeHal(installation, error, warning_));
+  EXPECT_FALSE(Worded(machine_->Platform().ui, hal::UpgradeHal(machine_->Platform(), installation),
+                     error, warning_));
   EXPECT_EQ(error, text::FillIn(strings::BuiltInString(strings::kStagingNotWritable), {kSystem32}));
   EXPECT_EQ(machine_->image->Faults().CallCount(image::Call::kVerInstallFile), 2);
   EXPECT_EQ(testing::SnapshotFolder(image_, kSystem32), before_)

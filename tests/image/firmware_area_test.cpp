@@ -111,8 +111,7 @@ Surveyed SurveyOf(const Bytes& area) {
                        std::string_view(reinterpret_cast<const char*>(area.data()), area.size()));
   const auto machine = testing::OpenMachine(image);
   if (!machine) return {};
-  SystemSurvey survey(machine->Platform());
-  inspect::RunSystemSurvey(survey);
+  const SystemSurvey survey = inspect::RunSystemSurvey(machine->Platform());
   return {survey.installedProcessors, static_cast<std::int32_t>(survey.apicPresent)};
 }
 

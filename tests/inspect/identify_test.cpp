@@ -8,6 +8,7 @@
 
 #include "core/registry_values.h"
 #include "core/state.h"
+#include "app/outcome_texts.h"
 #include "tests/support/boot_machine.h"
 #include "tests/support/pe_fixtures.h"
 
@@ -72,9 +73,9 @@ TEST(IdentifyHal, HalKindAndSystemDirectoryFromTheRegistry) {
     }
     auto machine = OpenMachine(image);
     ASSERT_TRUE(machine) << c.name;
-    SystemSurvey survey(machine->Platform());
-    HalInstallation installation(machine->Platform(), survey);
-    inspect::IdentifyHal(installation);
+    SystemSurvey survey;
+    HalInstallation installation;
+    inspect::IdentifyHal(machine->Platform(), installation);
     EXPECT_EQ(installation.halKind, c.halKind) << c.name;
     EXPECT_EQ(installation.systemDirectory, c.systemDirectory) << c.name;
     EXPECT_EQ(installation.recoveryPresent, 0u) << c.name;
@@ -90,9 +91,9 @@ TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
       "multi(0)disk(0)rdisk(0)partition(1)\\WINNT=\"NT [HAL Recovery Mode]\" /ORVRCV=1\r\n");
   auto machine = OpenMachine(image);
   ASSERT_TRUE(machine);
-  SystemSurvey survey(machine->Platform());
-  HalInstallation installation(machine->Platform(), survey);
-  inspect::IdentifyHal(installation);
+  SystemSurvey survey;
+  HalInstallation installation;
+  inspect::IdentifyHal(machine->Platform(), installation);
   EXPECT_EQ(installation.halKind, HalKind::kUniprocessor);
   EXPECT_EQ(installation.recoveryPresent, 1u);
 
@@ -103,7 +104,7 @@ TEST(IdentifyHal, ReflectsTheRecoveryEntryAndAnUpgradeAtOnce) {
   ASSERT_EQ(machine->Platform().registry.SetValue(registry_values::kCurrentVersionKey, "CurrentType",
                                                   platform::kRegSz, data),
             platform::kErrorSuccess);
-  inspect::IdentifyHal(installation);
+  inspect::IdentifyHal(machine->Platform(), installation);
   EXPECT_EQ(installation.halKind, HalKind::kMultiprocessor);
 }
 
@@ -162,9 +163,9 @@ TEST(IdentifyHal, ReadsTheInstalledFilesNamesAndComparesTheirKind) {
     image.WriteDriveFile("C:\\WINNT\\System32\\NTOSKRNL.EXE", bytes(c.kernel));
     auto machine = OpenMachine(image);
     ASSERT_TRUE(machine);
-    SystemSurvey survey(machine->Platform());
-    HalInstallation installation(machine->Platform(), survey);
-    inspect::IdentifyHal(installation);
+    SystemSurvey survey;
+    HalInstallation installation;
+    inspect::IdentifyHal(machine->Platform(), installation);
     EXPECT_EQ(installation.halFileName, c.halName);
     EXPECT_EQ(installation.kernelFileName, c.kernelName);
     EXPECT_EQ(inspect::InstalledFilesDisagree(installation), c.disagree);
@@ -178,11 +179,11 @@ TEST(IdentifyHal, TheNoticeNamesTheFilesAndTheRecordedKind) {
   testing::WriteBootMachine(image);
   auto machine = OpenMachine(image);
   ASSERT_TRUE(machine);
-  SystemSurvey survey(machine->Platform());
-  HalInstallation installation(machine->Platform(), survey);
+  SystemSurvey survey;
+  HalInstallation installation;
   installation.halKind = HalKind::kMultiprocessor;
   installation.halFileName = "hal.dll";
-  EXPECT_EQ(inspect::InstalledFilesNotice(installation),
+  EXPECT_EQ(InstalledFilesNotice(machine->Platform().ui, installation),
             "The installed HAL and kernel (hal.dll, ?) are not those of the Multiprocessor HAL "
             "that the registry records. A Service Pack or the emergency repair may have "
             "replaced them; please upgrade or downgrade the HAL again.");

@@ -102,8 +102,7 @@ class SurveyImageTest : public ::testing::Test {
   std::unique_ptr<SystemSurvey> Survey() {
     machine_ = testing::OpenMachine(image_);
     if (!machine_) return nullptr;
-    auto survey = std::make_unique<SystemSurvey>(machine_->Platform());
-    RunSystemSurvey(*survey);
+    auto survey = std::make_unique<SystemSurvey>(RunSystemSurvey(machine_->Platform()));
     return survey;
   }
 
@@ -164,7 +163,7 @@ TEST_F(SurveyImageTest, SmbiosMachineWithMpPointerInTheEbda) {
   const auto survey = Survey();
   ASSERT_TRUE(survey);
   EXPECT_EQ(survey->installedProcessors, 4);
-  EXPECT_EQ(survey->apicPresent, 1u);
+  EXPECT_TRUE(survey->apicPresent);
   EXPECT_EQ(survey->servicePack, 6);
   EXPECT_EQ(survey->cdromDrive, "D:");
 }
@@ -183,7 +182,7 @@ TEST_F(SurveyImageTest, RawDumpWithBothTables) {
   const auto survey = Survey();
   ASSERT_TRUE(survey);
   EXPECT_EQ(survey->installedProcessors, 3);
-  EXPECT_EQ(survey->apicPresent, 1u);
+  EXPECT_TRUE(survey->apicPresent);
   EXPECT_EQ(survey->servicePack, 0);
   EXPECT_EQ(survey->cdromDrive, "");
 }
@@ -212,7 +211,7 @@ TEST_F(SurveyImageTest, FirmwareHidesProcessorsOnlyWithMoreCores) {
   ASSERT_TRUE(machine_);
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.processors << " processors, " << c.cores << " cores");
-    SystemSurvey survey(machine_->Platform());
+    SystemSurvey survey;
     survey.installedProcessors = c.processors;
     survey.smbiosEnabledCores = c.cores;
     EXPECT_EQ(FirmwareHidesProcessors(survey), c.hides);

@@ -269,7 +269,7 @@ TEST(TerminalFace, MediaPromptBrowsesTheImageAndReturnsTheDirectory) {
   FileSystemBrowseSource browse(machine->Platform().files);
   ScriptedTerminal terminal;
   TerminalUserInterface face(terminal, browse);
-  SystemSurvey survey(machine->Platform());
+  SystemSurvey survey;
   survey.servicePack = 6;
   survey.cdromDrive = "D:";
 
@@ -286,7 +286,7 @@ TEST(TerminalFace, MediaPromptBrowsesTheImageAndReturnsTheDirectory) {
   terminal.Press(KeyCode::kEnter);
 
   const std::optional<std::string> directory =
-      ui::ChooseSourceDirectory(face, survey, machine->Platform().files);
+      ui::ChooseSourceDirectory(face, machine->Platform().ui, survey, machine->Platform().files);
   EXPECT_EQ(directory, std::optional<std::string>("D:\\I386")) << terminal.screens.back();
   EXPECT_TRUE(terminal.keys.empty());
   EXPECT_TRUE(terminal.Showed("\"Windows NT Service Pack 6\""));

@@ -90,7 +90,7 @@ class MainDialogTest : public ::testing::Test {
     app->survey.installedProcessors = processors;
     app->survey.smbiosEnabledCores = smbiosEnabledCores;
     app->survey.cdromDrive = "D:";
-    inspect::IdentifyHal(app->installation);
+    inspect::IdentifyHal(app->Machine(), app->installation);
     ASSERT_TRUE(app->log.Open(kLogPath));
     dialog = std::make_unique<ui::HalUtilityDialog>(*app, host);
     result = dialog->DoModal();

@@ -52,12 +52,12 @@ TEST(SourceMediaDialog, PromptNamesTheDiscAndTheDrive) {
     image.WriteMinimalMachine();
     auto machine = OpenMachine(image);
     ASSERT_TRUE(machine);
-    SystemSurvey survey(machine->Platform());
+    SystemSurvey survey;
     survey.servicePack = c.servicePack;
     survey.cdromDrive = c.cdromDrive;
     ScriptedDialogHost host;
     host.ThenPress(IDC_CANCEL);
-    EXPECT_FALSE(ui::ChooseSourceDirectory(host, survey, machine->Platform().files));
+    EXPECT_FALSE(ui::ChooseSourceDirectory(host, machine->Platform().ui, survey, machine->Platform().files));
     ASSERT_EQ(host.promptTexts.size(), 1u);
     EXPECT_EQ(host.promptTexts[0], c.prompt) << "service pack " << c.servicePack;
     EXPECT_EQ(host.proposedLocations[0], c.proposal);
@@ -74,10 +74,10 @@ class MediaPromptTest : public ::testing::Test {
   std::optional<std::string> Choose() {
     machine = OpenMachine(image);
     if (!machine) return std::nullopt;
-    SystemSurvey survey(machine->Platform());
+    SystemSurvey survey;
     survey.cdromDrive = "D:";
     survey.servicePack = 6;
-    return ui::ChooseSourceDirectory(host, survey, machine->Platform().files);
+    return ui::ChooseSourceDirectory(host, machine->Platform().ui, survey, machine->Platform().files);
   }
   void ThenType(std::string location) {
     host.Then([location](ScriptedDialog& dialog) {
