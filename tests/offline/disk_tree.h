@@ -116,3 +116,60 @@ inline ProgramRun RunOnDisk(const TempImage& tree, const std::filesystem::path& 
 }
 
 }  // namespace halshift::testing
+
+namespace halshift::testing {
+
+// The disk opened in this process as the program opens it (no backup), with recording
+// stand-ins of the services that talk to a person; nothing when it does not open.
+inline std::unique_ptr<OpenedMachine> OpenOfflineDisk(const TempImage& tree,
+                                                      const std::filesystem::path& disk) {
+  const std::vector<std::string> words = {"--offline", disk.string(), "--no-backup", "--cpus", "2",
+                                          "--media", DriveFolder(tree, 'D')};
+  std::vector<const char*> arguments;
+  for (const std::string& word : words) arguments.push_back(word.c_str());
+  std::string error;
+  const auto options = image::ParseLinuxOptions(arguments, error);
+  const auto offline = options ? image::DescribeOfflineMachine(*options, error) : std::nullopt;
+  auto opened = std::make_unique<OpenedMachine>();
+  if (offline) opened->image = image::MachineImage::OpenOffline(*offline, error);
+  if (!opened->image) {
+    ADD_FAILURE() << "the disk does not open: " << error;
+    return nullptr;
+  }
+  opened->platform = std::make_unique<platform::Platform>(platform::Platform{
+      opened->image->System(), opened->image->Registry(), opened->image->Files(),
+      opened->image->Memory(), opened->image->Links(), opened->ui, opened->out, opened->clock});
+  return opened;
+}
+
+// Gives the entries below folder the case of their namesakes below model (FAT keeps the 8.3
+// names of new files in upper case; the host's checks look names up as the tree has them).
+inline void MatchCase(const std::filesystem::path& folder, const std::filesystem::path& model) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> entries;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) entries.push_back(entry.path());
+  for (std::filesystem::path entry : entries) {
+    for (const auto& known : std::filesystem::directory_iterator(model, ec)) {
+      const std::string name = known.path().filename().string();
+      if (name != entry.filename().string() &&
+          text::EqualsIgnoreCase(name, entry.filename().string())) {
+        std::filesystem::rename(entry, folder / name, ec);
+        entry = folder / name;
+        break;
+      }
+    }
+    if (std::filesystem::is_directory(entry)) MatchCase(entry, model / entry.filename());
+  }
+}
+
+// The volume's files copied into the drives/C folder of a new tree, named as in model's, for
+// the checks of a tree.
+inline void ExtractDisk(const DiskImage& image, const TempImage& tree, const TempImage& model) {
+  std::filesystem::create_directories(DriveFolder(tree, 'C'));
+  const auto copied = disk::Shell("mcopy -s -n -i " + disk::MtoolsImage(image.path, image.offset) +
+                                  " '::/*' " + disk::Quoted(DriveFolder(tree, 'C')));
+  EXPECT_EQ(copied.status, 0) << copied.output;
+  MatchCase(DriveFolder(tree, 'C'), DriveFolder(model, 'C'));
+}
+
+}  // namespace halshift::testing

@@ -63,6 +63,49 @@ TEST(OfflineDiskTest, TypicalRunSwitchesTheDiskAsTheFolderTree) {
   }
 }
 
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Boot files on the active primary partition, the installation on a logical drive: D:, ARC
+// partition 2.
+TEST(OfflineDiskTest, SystemOnALogicalDrive) {
+  const TypicalRun folderRun = CleanOfflineRun();
+  TempImage tree;
+  CopyExample(tree, kTypicalExample);
+  HiveKey software = Nt4SoftwareHive();
+  software.At("Microsoft\\Windows NT\\CurrentVersion").Set(SzValue("SystemRoot", "D:\\WINNT"));
+  WriteHives(tree, software);
+  tree.WriteDriveFile("C:\\BOOT.INI", Replaced(*tree.ReadDriveFile("C:\\BOOT.INI"), "partition(1)", "partition(2)"));
+  tree.WriteDriveFile(kSetupLog, Replaced(*tree.ReadDriveFile(kSetupLog), "TargetDevice = \"\\Device\\Harddisk0\\partition1",
+                                          "TargetDevice = \"\\Device\\Harddisk0\\partition2"));
+  disk::TempFolder folder;
+  const DiskImage boot{folder / "nt4.img", kPartitionStart};
+  const DiskImage system{boot.path, 69632 * 512};
+  const std::string made =
+      "truncate -s 96M " + Quoted(boot.path) + " && printf 'label: dos\\n2048,65536,6,*\\n67584,,5\\n69632,,6\\n' | sfdisk -q " +
+      Quoted(boot.path) + " && mkfs.fat -F 16 --offset 2048 " + Quoted(boot.path) + " 32768 && mkfs.fat -F 16 --offset 69632 " +
+      Quoted(boot.path) + " 63488 && cd " + Quoted(DriveFolder(tree, 'C')) + " && mcopy -s -Q -i " +
+      disk::MtoolsImage(boot.path, system.offset) + " WINNT ::/ && rm -rf WINNT && mcopy -s -Q -i " +
+      disk::MtoolsImage(boot.path, boot.offset) + " * ::/";
+  ASSERT_EQ(Shell(made).status, 0) << made;
+
+  const ProgramRun run = RunOnDisk(tree, boot.path, {"--no-backup"});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  for (const DiskImage& volume : {boot, system}) {
+    std::string report;
+    EXPECT_EQ(disk::Fsck(volume.path, &report, volume.offset), disk::FsckVerdict::kClean) << report;
+  }
+  EXPECT_EQ(ReadDiskFile(boot, "BOOT.INI"),
+            Replaced(folderRun.after.bootDrive.at("BOOT.INI").bytes, "partition(1)", "partition(2)"));
+  EXPECT_TRUE(ReadDiskFile(system, "WINNT/System32/HAL.DLL") == folderRun.after.raw.at("HAL.DLL").bytes);
+  EXPECT_TRUE(ReadDiskFile(system, "ORVSYSTEM/LOG/HALSHIFT.LOG").has_value());
+  EXPECT_FALSE(ReadDiskFile(boot, "ORVSYSTEM/LOG/HALSHIFT.LOG").has_value());
+}
+
 TEST(OfflineDiskTest, RefusedDisksStayByteForByte) {
   struct Refusal {
     const char* name;
