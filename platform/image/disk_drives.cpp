@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <unordered_map>
 
 #include "base/text.h"
 #include "platform/image/fat16_drive.h"
@@ -27,6 +28,75 @@ namespace {
 bool IsFatType(std::uint8_t type) {
   return type == 0x01 || IsFat16Type(type) || type == 0x0B || type == 0x0C;
 }
+
+// A write-through cache of a device's blocks: a volume reads its folders and its FAT again at
+// every lookup, and a disk behind qemu-nbd answers each read with a round trip. Every write
+// reaches the device before the cache holds it; a failed write drops what the cache held of
+// its range, which the device may now hold either way. A flush with nothing written since the
+// last one is not passed on.
+class CachedDevice final : public BlockDevice {
+ public:
+  explicit CachedDevice(std::shared_ptr<BlockDevice> inner) : inner_(std::move(inner)) {}
+  std::uint64_t Size() const override { return inner_->Size(); }
+  bool Read(std::uint64_t offset, std::span<std::uint8_t> destination) override {
+    if (!RangeWithin(offset, destination.size(), Size())) return false;
+    std::size_t done = 0;
+    while (done < destination.size()) {
+      const std::uint64_t at = offset + done;
+      const std::vector<std::uint8_t>* block = Block(at / kBlock);
+      if (block == nullptr) return false;
+      const std::size_t within = static_cast<std::size_t>(at % kBlock);
+      const std::size_t length = std::min(destination.size() - done, block->size() - within);
+      std::copy_n(block->begin() + static_cast<std::ptrdiff_t>(within), length, destination.begin() + static_cast<std::ptrdiff_t>(done));
+      done += length;
+    }
+    return true;
+  }
+  bool Write(std::uint64_t offset, std::span<const std::uint8_t> source) override {
+    unflushed_ = true;
+    const bool written = inner_->Write(offset, source);
+    const std::uint64_t first = offset / kBlock;
+    const std::uint64_t last = source.empty() ? first : (offset + source.size() - 1) / kBlock;
+    for (std::uint64_t index = first; index <= last; ++index) {
+      const auto found = blocks_.find(index);
+      if (found == blocks_.end()) continue;
+      if (!written) {
+        blocks_.erase(found);
+        continue;
+      }
+      const std::uint64_t start = std::max(offset, index * kBlock);
+      const std::uint64_t end = std::min(offset + source.size(), index * kBlock + found->second.size());
+      if (start < end) {
+        std::copy_n(source.begin() + static_cast<std::ptrdiff_t>(start - offset), end - start,
+                    found->second.begin() + static_cast<std::ptrdiff_t>(start - index * kBlock));
+      }
+    }
+    return written;
+  }
+  // Nothing written since the last flush that succeeded: nothing to make durable.
+  bool Flush() override {
+    if (!unflushed_) return true;
+    const bool flushed = inner_->Flush();
+    unflushed_ = !flushed;
+    return flushed;
+  }
+  void SetFaultInjector(FaultInjector* faults) override { inner_->SetFaultInjector(faults); }
+
+ private:
+  static constexpr std::uint64_t kBlock = 4096;
+  static constexpr std::size_t kMaxBlocks = 16384;  // 64 MiB
+  const std::vector<std::uint8_t>* Block(std::uint64_t index) {
+    if (const auto found = blocks_.find(index); found != blocks_.end()) return &found->second;
+    if (blocks_.size() >= kMaxBlocks) blocks_.clear();
+    const std::uint64_t start = index * kBlock;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(kBlock, Size() - start)));
+    if (!inner_->Read(start, bytes)) return nullptr;
+    return &(blocks_[index] = std::move(bytes));
+  }
+  std::shared_ptr<BlockDevice> inner_;
+  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> blocks_;
+  bool unflushed_ = false;
+};
 
 MountedDisk::Part MountPart(const std::shared_ptr<BlockDevice>& disk,
                             std::shared_ptr<BlockDevice> view, std::optional<Partition> partition) {
@@ -82,8 +152,9 @@ std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool 
 std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool writable,
                                      std::string& error) {
   MountedDisk disk;
-  disk.device = OpenDevice(path, writable, disk.format, error);
-  if (!disk.device) return std::nullopt;
+  auto device = OpenDevice(path, writable, disk.format, error);
+  if (!device) return std::nullopt;
+  disk.device = std::make_shared<CachedDevice>(std::move(device));
   if (DetectLayout(*disk.device) == DiskLayout::kBarePartition) {
     disk.parts.push_back(MountPart(disk.device, disk.device, std::nullopt));
     return disk;
@@ -103,7 +174,7 @@ std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool wri
 
 PrivateFolder::PrivateFolder() {
   std::error_code ignored;
-  std::string pattern = (std::filesystem::temp_directory_path(ignored) / "halshift-disk.XXXXXX").string();
+  std::string pattern = (std::filesystem::temp_directory_path(ignored) / "halshift-hives.XXXXXX").string();
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
 }
 

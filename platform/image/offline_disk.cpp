@@ -93,17 +93,21 @@ std::map<char, std::size_t> AssignLetters(const MountedDisk& disk, std::size_t s
                                           char systemLetter, std::set<char> taken) {
   std::map<char, std::size_t> letters{{systemLetter, systemPart}};
   taken.insert(systemLetter);
-  std::vector<std::size_t> order;
+  std::optional<std::size_t> bootPart;
+  std::vector<std::size_t> others;
   for (std::size_t part = 0; part < disk.parts.size(); ++part) {
     const auto& p = disk.parts[part];
     const std::vector<std::string> bootMenu = {std::string(kBootMenu)};
-    if (part != systemPart && p.volume && p.partition && p.partition->active &&
-        p.volume->Find(bootMenu)) {
-      order.insert(order.begin(), part);
-    } else if (part != systemPart && p.volume) {
-      order.push_back(part);
+    if (part == systemPart || !p.volume) continue;
+    if (!bootPart && p.partition && p.partition->active && p.volume->Find(bootMenu)) {
+      bootPart = part;
+    } else {
+      others.push_back(part);
     }
   }
+  std::vector<std::size_t> order;
+  if (bootPart) order.push_back(*bootPart);
+  order.insert(order.end(), others.begin(), others.end());
   for (std::size_t part : order) {
     const char letter = FreeLetter(taken);
     if (letter == 0) break;
