@@ -653,16 +653,20 @@ std::optional<std::uint16_t> Fat16Volume::WriteClusters(std::span<const std::uin
   const std::size_t count = static_cast<std::size_t>((data.size() + bpc - 1) / bpc);
   const auto clusters = Allocate(count);
   if (!clusters) return std::nullopt;
-  std::vector<std::uint8_t> buffer(bpc);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bpc, data.size() - i * bpc));
-    std::fill(buffer.begin(), buffer.end(), 0);
+  // Each run of consecutive clusters in one write, its last cluster padded with zeros.
+  std::vector<std::uint8_t> buffer;
+  for (std::size_t i = 0; i < count;) {
+    std::size_t run = 1;
+    while (i + run < count && (*clusters)[i + run] == (*clusters)[i] + run) ++run;
+    buffer.assign(run * bpc, 0);
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(run * bpc, data.size() - i * bpc));
     std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(i * bpc), length, buffer.begin());
     if (!device_.Write(ClusterOffset((*clusters)[i]), buffer)) {
       broken_ = true;
       Fail("the file cannot be written");
       return std::nullopt;
     }
+    i += run;
   }
   for (std::size_t i = 0; i < count; ++i) {
     SetFat((*clusters)[i], i + 1 < count ? (*clusters)[i + 1] : kEndOfChain);

@@ -147,7 +147,8 @@ class Fat16Volume {
   // The entries that name a new file of parent: its short entry alone for a valid 8.3 name,
   // else the long-name entries before a short alias; the short entry's name only is set.
   bool NameEntries(const Folder& parent, std::string_view name, std::vector<std::uint8_t>& entries);
-  // Writes data to free clusters, then their chain to the FAT; the first cluster (0 for none).
+  // Writes data to free clusters (each run of consecutive ones in one write), then their chain
+  // to the FAT; the first cluster (0 for none).
   std::optional<std::uint16_t> WriteClusters(std::span<const std::uint8_t> data);
   // Writes 32-byte entries (all in one sector) from offset on, with clearAfter's end mark.
   bool PutEntry(std::span<const std::uint8_t> entry, std::uint64_t offset,

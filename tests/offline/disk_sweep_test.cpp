@@ -1,4 +1,4 @@
-// The typical offline switch on a raw disk cut at every write and flush of the disk: the
+// The typical offline switch on a FAT16 volume cut at every write and flush of the disk: the
 // process stopped there, or every disk write failing from there on. Then the next run: the
 // volume is clean apart from lost clusters, and the installation passes the same checks as a
 // folder tree's (machine_checks.h) once its files are copied out.
@@ -63,7 +63,8 @@ TEST(OfflineDiskSweepTest, EveryCutOfTheDiskIsFinishedByTheNextRun) {
     ASSERT_EQ(app.Shutdown(), 1);
   }
   disk::TempFolder folder;
-  const DiskImage pristine = MakeDiskFromTree(tree, folder / "pristine.img");
+  // A bare partition image: the same FAT16 layer, checked without copying a partition out.
+  const DiskImage pristine = MakeDiskFromTree(tree, folder / "pristine.img", true);
   DiskImage image = pristine;
   image.path = folder / "nt4.img";
   for (const Cut cut : {Cut::kStop, Cut::kFailFromThenOn}) {
