@@ -1,5 +1,5 @@
-// The typical offline switch on a FAT16 volume cut at every write and flush of the disk: the
-// process stopped there, or every disk write failing from there on. Then the next run: the
+// The typical offline switch on a FAT16 volume cut at its writes and flushes of the disk (every
+// fifth): the process stopped there, or every disk write failing from there on. Then the next run: the
 // volume is clean apart from lost clusters, and the installation passes the same checks as a
 // folder tree's (machine_checks.h) once its files are copied out.
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@ namespace {
 using namespace testing;
 
 enum class Cut { kStop, kFailFromThenOn };
+constexpr int kStride = 5;
 
 // The typical session on the disk, cut at its step-th disk step; false when it ended first.
 bool RunCut(const TempImage& tree, const std::filesystem::path& disk, Cut cut, int step) {
@@ -69,7 +70,10 @@ TEST(OfflineDiskSweepTest, EveryCutOfTheDiskIsFinishedByTheNextRun) {
   image.path = folder / "nt4.img";
   for (const Cut cut : {Cut::kStop, Cut::kFailFromThenOn}) {
     int cuts = 0;
-    for (int step = 1;; ++step) {
+    // Every fifth step, from a different first one in each mode: a cut costs a whole switch,
+    // a next run and a copy of the volume's files, and the FAT16 layer's own sweeps
+    // (tests/disk/fat16_sweep_test.cpp) cut at each of its writes.
+    for (int step = cut == Cut::kStop ? 1 : 3;; step += kStride) {
       SCOPED_TRACE((cut == Cut::kStop ? "stopped at disk step " : "disk calls failing from call ") +
                    std::to_string(step));
       ASSERT_EQ(disk::Shell("cp --sparse=always " + disk::Quoted(pristine.path) + " " + disk::Quoted(image.path)).status, 0);
@@ -92,7 +96,7 @@ TEST(OfflineDiskSweepTest, EveryCutOfTheDiskIsFinishedByTheNextRun) {
       if (HasFailure()) return;  // one broken cut tells the story
     }
     std::cout << cuts << " cuts\n";
-    EXPECT_GT(cuts, 50);
+    EXPECT_GT(cuts, 20);
   }
 }
 
