@@ -1,0 +1,110 @@
+// The offline switch "upgrade_hal enable_recovery" on a FAT16 disk image, started as a user
+// starts it, beside mtools putting the same changed files into a copy of the same image
+// (mcopy -i, then one flush of the image file): the ratio is what the program costs over
+// writing the files it changes, for a disk whose size has no part in either.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/ratio.h"
+#include "tests/offline/disk_tree.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using halshift::testing::disk::Quoted;
+using halshift::testing::disk::Shell;
+
+bool Run(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1);
+}
+
+// The installation as a raw disk, and the files the switch changes on it, found by one run.
+struct Fixture {
+  halshift::testing::TempImage tree;
+  halshift::testing::disk::TempFolder folder;
+  fs::path pristine;
+  fs::path changes;
+  bool ready = false;
+
+  std::vector<std::string> Switch(const fs::path& disk) const {
+    return {HALSHIFT_PROGRAM, "--offline", disk.string(), "--no-backup", "--cpus", "2", "--media",
+            halshift::testing::DriveFolder(tree, 'D'), "upgrade_hal", "enable_recovery"};
+  }
+
+  Fixture() {
+    halshift::testing::MakeOfflineTree(tree);
+    pristine = folder / "pristine.img";
+    const auto image = halshift::testing::MakeDiskFromTree(tree, pristine);
+    const fs::path switched = folder / "switched.img";
+    const fs::path before = folder / "before";
+    const fs::path after = folder / "after";
+    changes = folder / "changes";
+    const std::string volume = "@@" + std::to_string(image.offset);
+    ready = Shell("cp --sparse=always " + Quoted(pristine) + " " + Quoted(switched)).status == 0 &&
+            Run(Switch(switched)) &&
+            Shell("mkdir -p " + Quoted(before) + " " + Quoted(after) + " && mcopy -s -n -i " +
+                  Quoted(pristine.string() + volume) + " '::/*' " + Quoted(before) +
+                  " && mcopy -s -n -i " + Quoted(switched.string() + volume) + " '::/*' " + Quoted(after))
+                    .status == 0;
+    // The files that are new or other after the switch, in their folders.
+    for (const auto& entry : fs::recursive_directory_iterator(after)) {
+      if (!entry.is_regular_file()) continue;
+      const fs::path relative = entry.path().lexically_relative(after);
+      const fs::path old = before / relative;
+      if (fs::exists(old) && halshift::testing::disk::ReadBytes(old) ==
+                                 halshift::testing::disk::ReadBytes(entry.path())) {
+        continue;
+      }
+      fs::create_directories((changes / relative).parent_path());
+      fs::copy_file(entry.path(), changes / relative);
+    }
+    ready = ready && fs::exists(changes);
+  }
+};
+
+void BM_OfflineDiskSwitch(benchmark::State& state) {
+  static Fixture fixture;
+  if (!fixture.ready) {
+    state.SkipWithError("the disk or the reference switch could not be made");
+    return;
+  }
+  const fs::path work = fixture.folder / "work.img";
+  const fs::path floor = fixture.folder / "floor.img";
+  const std::string mcopy = "cd " + Quoted(fixture.changes) + " && mcopy -s -o -D o -Q -i " +
+                            Quoted(floor.string() + "@@" + std::to_string(halshift::testing::kPartitionStart)) +
+                            " * ::/ && sync -f " + Quoted(floor);
+  halshift::bench::WorkBesideFloor timer;
+  for (auto _ : state) {
+    if (Shell("cp --sparse=always " + Quoted(fixture.pristine) + " " + Quoted(work) + " && cp --sparse=always " +
+              Quoted(fixture.pristine) + " " + Quoted(floor)).status != 0 ||
+        !timer.Step(state, [&] { return Run(fixture.Switch(work)); },
+                    [&] { return Run({"sh", "-c", mcopy}); })) {
+      state.SkipWithError("a run failed");
+      return;
+    }
+  }
+  timer.Report(state);
+}
+BENCHMARK(BM_OfflineDiskSwitch)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+}  // namespace
