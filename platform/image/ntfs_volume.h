@@ -53,10 +53,14 @@ struct NtfsDevice;  // the libntfs-3g device's private state (ntfs_volume.cpp)
 // and NT's own files are never stored so); IsPlainFile answers the same question beforehand.
 //
 // libntfs-3g keeps no journal: each change is a short run of record writes in its own order
-// (an MFT record and its index entries, the bitmaps). Callers that need a file to be old or
-// new after a cut write the new data under another name and Rename it over the old one.
-// Flush() is the durability call: the inodes libntfs-3g holds open are written, then the disk
-// flushed.
+// (an MFT record and its index entries, the bitmaps), and a cut between them leaves $MFT and
+// $MFTMirr apart or an index entry without its record. Each change that succeeds therefore
+// ends with a commit: the inodes libntfs-3g holds open are written, then the device flushed.
+// Over an UndoJournalDevice (undo_journal.h) each commit ends a group, so that the rw mount
+// and each WriteFile, Rename, Delete and SetAttributes are all or nothing on the disk; after a
+// cut, the journal's playback at the next open leaves the volume as before the change. A
+// failed change leaves its group open, and the volume takes no more changes. Flush() commits
+// too (the durability call).
 class NtfsVolume {
  public:
   // Nothing, with a one-line reason in error, when the device holds no NTFS volume that can
@@ -99,6 +103,9 @@ class NtfsVolume {
 
   bool Fail(std::string reason);
   bool CanChange();
+  // Writes the inodes libntfs-3g holds open and flushes the device; false marks the volume
+  // broken.
+  bool Commit();
   std::optional<std::vector<Name>> ReadFolder(std::uint64_t folder);
   std::optional<std::uint64_t> FolderAt(std::string_view path);
   // The folder that holds the last part of path, that part, and the entry when it exists.

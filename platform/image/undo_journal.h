@@ -1,0 +1,121 @@
+// An undo journal kept on the host beside a disk image: a block device over another that makes
+// each group of writes, from one Flush to the next, all or nothing on the disk.
+//
+// May contain: C++ standard library, POSIX (undo_journal.cpp).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/image/block_device.h"
+#include "platform/image/faults.h"
+
+namespace halshift::image {
+
+class FaultInjector;
+
+// The journal file: a header, then saved ranges, each the bytes a range of the device held
+// before the group began. All numbers are little-endian.
+//   header (32 bytes): "HSUNDO1\0", the device's size (u64), the device's identity (u64, what
+//     the caller names the device by, e.g. the partition's offset on its disk), a CRC-32 of
+//     the 24 bytes before it (u32), zero (u32)
+//   saved range (24 bytes, then the bytes): "SAVE", the length (u32, 1 to kMaxSavedLength),
+//     the offset on the device (u64), a CRC-32 of the bytes (u32), a CRC-32 of the 20 bytes
+//     before it (u32)
+namespace undo {
+inline constexpr std::size_t kHeaderSize = 32;
+inline constexpr std::size_t kRangeHeaderSize = 24;
+inline constexpr std::uint32_t kMaxSavedLength = 1024 * 1024;
+// The largest journal file read: far above what a switch changes.
+inline constexpr std::uint64_t kMaxJournalSize = 512ull * 1024 * 1024;
+// The unit saved: a write to any byte of a block saves the whole block.
+inline constexpr std::uint64_t kBlockSize = 4096;
+}  // namespace undo
+
+std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
+
+struct SavedRange {
+  std::uint64_t offset = 0;
+  std::span<const std::uint8_t> bytes;  // within the journal's bytes
+};
+
+// What a journal file holds. A file is appended to and flushed before the disk is written, so
+// only its last append can be torn, and that append's disk writes never happened: the first
+// part that is cut short or fails its checksum ends the journal, and what follows is ignored.
+// A whole header or range that does not fit the device (another size or identity, a range
+// past its end) means the journal belongs to another disk: error says so, nothing is played.
+struct JournalContents {
+  std::vector<SavedRange> ranges;  // in the order saved
+  std::string error;               // empty when the journal can be played back
+};
+JournalContents ParseJournal(std::span<const std::uint8_t> journal, std::uint64_t deviceSize,
+                             std::uint64_t identity);
+
+// A device whose writes are journaled. Before a write reaches a block (4 KiB) not yet saved since the
+// last Flush, the old bytes of the blocks are appended to the journal file and the file is
+// flushed (fsync); then the write goes through. Flush flushes the device, then empties the
+// journal (truncate and fsync): the group is done. A Flush with no write since the last one
+// does nothing. After any failed write, save or flush the
+// device takes no more writes, so the journal and the disk stay in step.
+//
+// Open plays back a journal that holds saved ranges before it returns: the old bytes written
+// back (the last saved first), the device flushed, the journal emptied; the device is then
+// exactly as before the interrupted group. A cut during the playback leaves the journal for
+// the next Open, which plays it again. The journal's own writes and flushes ask the fault
+// injector for Call::kWriteDisk and Call::kFlushDisk and count as steps, as the disk's do.
+class UndoJournalDevice final : public BlockDevice {
+ public:
+  // Nothing, with the reason in error, when the journal cannot be opened, locked or played
+  // back. A device opened for reading only never changes the journal and refuses one that
+  // holds an interrupted group. The device must outlive the journal device.
+  static std::unique_ptr<UndoJournalDevice> Open(BlockDevice& device, const std::filesystem::path& journal,
+                                                 std::uint64_t identity, bool writable, FaultInjector* faults,
+                                                 std::string& error);
+  // Removes the journal file when it is empty; one that holds an unfinished group stays for
+  // the next Open.
+  ~UndoJournalDevice() override;
+  UndoJournalDevice(const UndoJournalDevice&) = delete;
+  UndoJournalDevice& operator=(const UndoJournalDevice&) = delete;
+
+  std::uint64_t Size() const override { return device_.Size(); }
+  bool Read(std::uint64_t offset, std::span<std::uint8_t> destination) override;
+  bool Write(std::uint64_t offset, std::span<const std::uint8_t> source) override;
+  bool Flush() override;
+  // Whether Open played back an interrupted group.
+  bool PlayedBack() const { return playedBack_; }
+
+ private:
+  UndoJournalDevice(BlockDevice& device, std::filesystem::path path, int fd, std::uint64_t identity,
+                    bool writable, FaultInjector* faults)
+      : device_(device), path_(std::move(path)), fd_(fd), identity_(identity), writable_(writable),
+        faults_(faults) {}
+  bool PlayBack(std::string& error);
+  bool SaveBefore(std::uint64_t offset, std::uint64_t length);
+  bool Append(std::span<const std::uint8_t> bytes);
+  bool SyncJournal();
+  bool Empty();
+  bool Ask(Call call);
+
+  BlockDevice& device_;
+  std::filesystem::path path_;
+  int fd_;
+  std::uint64_t identity_;
+  bool writable_;
+  FaultInjector* faults_;
+  bool failed_ = false;
+  bool playedBack_ = false;
+  bool written_ = false;  // since the last Flush
+  std::uint64_t journalSize_ = 0;
+  std::set<std::uint64_t> saved_;  // the blocks saved since the last Flush
+};
+
+// Where the journal of a disk image's partition lives: beside the image, named after it and
+// the partition's offset, so that each partition of a disk has its own.
+std::filesystem::path UndoJournalPath(const std::filesystem::path& disk, std::uint64_t partitionOffset);
+
+}  // namespace halshift::image
