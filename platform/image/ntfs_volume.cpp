@@ -624,6 +624,27 @@ bool NtfsVolume::WriteFile(std::string_view path, std::span<const std::uint8_t> 
   return Commit();
 }
 
+bool NtfsVolume::CreateFolder(std::string_view path) {
+  if (!CanChange()) return false;
+  std::uint64_t folder = 0;
+  std::string name;
+  std::optional<Located> found;
+  if (!Locate(path, folder, name, found)) return false;
+  if (found) return Fail("The name exists: " + std::string(path));
+  const auto unicode = Unicode(name);
+  if (!unicode) return Fail("Not a valid NTFS name: " + name);
+  InodeHolder parent(ntfs_inode_open(Vol(volume_), folder));
+  if (parent.get() == nullptr) return Fail(Why("A folder cannot be opened"));
+  ntfs_inode* made = ntfs_create(parent.get(), 0, unicode->data(), static_cast<u8>(unicode->size()), S_IFDIR);
+  const std::string reason = Why(("The folder cannot be created: " + name).c_str());
+  const bool madeClosed = made != nullptr && ntfs_inode_close(made) == 0;
+  if (!parent.Close() || !madeClosed) {
+    broken_ = true;
+    return Fail(reason);
+  }
+  return Commit();
+}
+
 bool NtfsVolume::Rename(std::string_view path, std::string_view newName) {
   if (!CanChange()) return false;
   if (newName.empty() || newName.find_first_of("\\/") != std::string_view::npos) {

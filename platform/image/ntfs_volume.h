@@ -57,7 +57,7 @@ struct NtfsDevice;  // the libntfs-3g device's private state (ntfs_volume.cpp)
 // $MFTMirr apart or an index entry without its record. Each change that succeeds therefore
 // ends with a commit: the inodes libntfs-3g holds open are written, then the device flushed.
 // Over an UndoJournalDevice (undo_journal.h) each commit ends a group, so that the rw mount
-// and each WriteFile, Rename, Delete and SetAttributes are all or nothing on the disk; after a
+// and each WriteFile, CreateFolder, Rename, Delete and SetAttributes are all or nothing on the disk; after a
 // cut, the journal's playback at the next open leaves the volume as before the change. A
 // failed change leaves its group open, and the volume takes no more changes. Flush() commits
 // too (the durability call).
@@ -87,6 +87,8 @@ class NtfsVolume {
   // Replaces the data of a file, or creates it (with the archive attribute) when its folder
   // has none of that name. Refuses a folder and a file that is not plain.
   bool WriteFile(std::string_view path, std::span<const std::uint8_t> data);
+  // Creates a folder under the name given; an existing name is refused.
+  bool CreateFolder(std::string_view path);
   // Renames a file within its folder. An existing file of the new name is replaced: its name
   // is removed first, then the renamed file gets the new name, then loses the old one.
   bool Rename(std::string_view path, std::string_view newName);
