@@ -30,6 +30,9 @@ class BlockDevice {
   virtual bool Write(std::uint64_t offset, std::span<const std::uint8_t> source) = 0;
   // Makes every write before it durable (fsync of the image file).
   virtual bool Flush() = 0;
+  // The fault injector that a disk file's writes and flushes ask from now on (a device opened
+  // before the machine whose injector it is); devices in memory and views have none.
+  virtual void SetFaultInjector(FaultInjector* /*faults*/) {}
 };
 
 // A disk image file on the host, read and written in place. Opening does not follow a
@@ -56,6 +59,7 @@ class RawDevice final : public BlockDevice {
   bool Read(std::uint64_t offset, std::span<std::uint8_t> destination) override;
   bool Write(std::uint64_t offset, std::span<const std::uint8_t> source) override;
   bool Flush() override;
+  void SetFaultInjector(FaultInjector* faults) override { faults_ = faults; }
 
  private:
   RawDevice(int fd, std::uint64_t size, bool writable, FaultInjector* faults)

@@ -43,7 +43,7 @@ std::string JoinCommandLine(std::span<const char* const> arguments) {
 
 namespace {
 
-enum class Option { kOffline, kDrive, kCpus, kNoApic, kVmConfig, kFirmware, kMedia };
+enum class Option { kOffline, kDrive, kCpus, kNoApic, kVmConfig, kFirmware, kMedia, kNoBackup };
 
 struct OptionName {
   Option option;
@@ -55,7 +55,7 @@ constexpr OptionName kOptions[] = {
     {Option::kOffline, "--offline", true},   {Option::kDrive, "--drive", true},
     {Option::kCpus, "--cpus", true},         {Option::kNoApic, "--no-apic", false},
     {Option::kVmConfig, "--vm-config", true}, {Option::kFirmware, "--firmware", true},
-    {Option::kMedia, "--media", true},
+    {Option::kMedia, "--media", true},       {Option::kNoBackup, "--no-backup", false},
 };
 
 // The option an argument names, with its value when it came after "="; nothing when the
@@ -125,6 +125,10 @@ bool Store(LinuxOptions& options, const OptionName& option, std::string_view val
       if (options.noApic) return Fail(error, name + " is given twice: give it once");
       options.noApic = true;
       return true;
+    case Option::kNoBackup:
+      if (options.noBackup) return Fail(error, name + " is given twice: give it once");
+      options.noBackup = true;
+      return true;
     case Option::kDrive: {
       const bool shaped = value.size() > 2 && value[1] == '=' &&
                           ((value[0] >= 'A' && value[0] <= 'Z') || (value[0] >= 'a' && value[0] <= 'z'));
@@ -186,6 +190,7 @@ std::optional<LinuxOptions> ParseOptions(std::span<const char* const> arguments,
                         : options.vmConfig      ? "--vm-config"
                         : options.firmware      ? "--firmware"
                         : options.media         ? "--media"
+                        : options.noBackup      ? "--no-backup"
                                                 : nullptr;
     if (alone != nullptr) {
       error = std::string(alone) + " works only with --offline PATH, the installation's system drive";

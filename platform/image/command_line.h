@@ -24,7 +24,8 @@ std::string JoinCommandLine(std::span<const char* const> arguments);
 // The Linux build's own options. Each takes its value as the next argument or after "="
 // ("--cpus 2", "--cpus=2").
 struct LinuxOptions {
-  std::optional<std::string> offline;  // --offline PATH: the system drive's root folder
+  // --offline PATH: the system drive's root folder, or a disk image file that holds it
+  std::optional<std::string> offline;
   struct Drive {
     char letter = 'C';  // upper case
     std::string folder;
@@ -35,6 +36,7 @@ struct LinuxOptions {
   std::optional<std::string> vmConfig;  // --vm-config FILE
   std::optional<std::string> firmware;  // --firmware FILE
   std::optional<std::string> media;     // --media PATH: a folder or an ISO 9660 image
+  bool noBackup = false;                // --no-backup: no snapshot or copy of a disk first
   // Where the Windows command line begins: the index of the first argument that is not one of
   // these options (the count of arguments when there is none).
   std::size_t windowsStart = 0;

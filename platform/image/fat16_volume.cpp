@@ -501,6 +501,70 @@ bool Fat16Volume::FreeChain(std::uint16_t first) {
   return CommitFat();
 }
 
+bool Fat16Volume::NewSlot(const Folder& parent, std::uint64_t& slot,
+                          std::optional<std::uint64_t>& clearAfter) {
+  const auto listing = ReadFolder(parent);
+  if (!listing) return false;
+  if (!listing->freeSlots.empty()) {
+    slot = listing->freeSlots.front();
+    // The folder's end moves one slot on, so that it still ends.
+    if (listing->endSlot && slot == *listing->endSlot && slot != listing->lastSlot) {
+      clearAfter = slot + kEntryLength;
+    }
+    return true;
+  }
+  if (parent.root) return Fail("the root folder is full");
+  const auto chain = Chain(parent.cluster);
+  const auto grown = Allocate(1);
+  if (!chain || !grown) return false;
+  const std::vector<std::uint8_t> zeros(geometry_.BytesPerCluster());
+  if (!device_.Write(ClusterOffset(grown->front()), zeros)) {
+    broken_ = true;
+    return Fail("a folder cannot be written");
+  }
+  SetFat(grown->front(), kEndOfChain);
+  SetFat(chain->back(), grown->front());
+  if (!CommitFat()) return false;
+  slot = ClusterOffset(grown->front());
+  return true;
+}
+
+std::optional<std::uint16_t> Fat16Volume::WriteClusters(std::span<const std::uint8_t> data) {
+  const std::uint64_t bpc = geometry_.BytesPerCluster();
+  const std::size_t count = static_cast<std::size_t>((data.size() + bpc - 1) / bpc);
+  const auto clusters = Allocate(count);
+  if (!clusters) return std::nullopt;
+  std::vector<std::uint8_t> buffer(bpc);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bpc, data.size() - i * bpc));
+    std::fill(buffer.begin(), buffer.end(), 0);
+    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(i * bpc), length, buffer.begin());
+    if (!device_.Write(ClusterOffset((*clusters)[i]), buffer)) {
+      broken_ = true;
+      Fail("the file cannot be written");
+      return std::nullopt;
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    SetFat((*clusters)[i], i + 1 < count ? (*clusters)[i + 1] : kEndOfChain);
+  }
+  if (count > 0 && !CommitFat()) return std::nullopt;
+  return count > 0 ? clusters->front() : std::uint16_t{0};
+}
+
+bool Fat16Volume::PutEntry(std::span<const std::uint8_t> entry, std::uint64_t offset,
+                           std::optional<std::uint64_t> clearAfter) {
+  Patches patches{{offset, std::vector<std::uint8_t>(entry.begin(), entry.end())}};
+  if (clearAfter) {
+    if (SectorOf(*clearAfter) == SectorOf(offset)) {
+      patches.emplace_back(*clearAfter, std::vector<std::uint8_t>{0x00});
+    } else if (!PatchSector(SectorOf(*clearAfter), {{*clearAfter, {0x00}}})) {
+      return false;
+    }
+  }
+  return PatchSector(SectorOf(offset), patches);
+}
+
 bool Fat16Volume::WriteFile(std::string_view path, std::span<const std::uint8_t> data) {
   if (!CanChange()) return false;
   Folder parent;
@@ -515,85 +579,71 @@ bool Fat16Volume::WriteFile(std::string_view path, std::span<const std::uint8_t>
     oldChain = Chain(found->entry.firstCluster);
     if (!oldChain) return false;
   }
-
-  // A slot for a new entry, the folder grown by a cluster when it has none.
   std::uint64_t slot = 0;
-  std::optional<std::uint64_t> clearAfter;  // a slot to mark unused so that the folder still ends
-  if (!found) {
-    const auto listing = ReadFolder(parent);
-    if (!listing) return false;
-    if (!listing->freeSlots.empty()) {
-      slot = listing->freeSlots.front();
-      if (listing->endSlot && slot == *listing->endSlot && slot != listing->lastSlot) {
-        clearAfter = slot + kEntryLength;
-      }
-    } else {
-      if (parent.root) return Fail("the root folder is full");
-      const auto chain = Chain(parent.cluster);
-      const auto grown = Allocate(1);
-      if (!chain || !grown) return false;
-      const std::vector<std::uint8_t> zeros(geometry_.BytesPerCluster());
-      if (!device_.Write(ClusterOffset(grown->front()), zeros)) {
-        broken_ = true;
-        return Fail("a folder cannot be written");
-      }
-      SetFat(grown->front(), kEndOfChain);
-      SetFat(chain->back(), grown->front());
-      if (!CommitFat()) return false;
-      slot = ClusterOffset(grown->front());
-    }
-  }
+  std::optional<std::uint64_t> clearAfter;
+  if (!found && !NewSlot(parent, slot, clearAfter)) return false;
 
-  // The data clusters, then the FAT.
-  const std::uint64_t bpc = geometry_.BytesPerCluster();
-  const std::size_t count = static_cast<std::size_t>((data.size() + bpc - 1) / bpc);
-  const auto clusters = Allocate(count);
-  if (!clusters) return false;
-  std::vector<std::uint8_t> buffer(bpc);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(bpc, data.size() - i * bpc));
-    std::fill(buffer.begin(), buffer.end(), 0);
-    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(i * bpc), length, buffer.begin());
-    if (!device_.Write(ClusterOffset((*clusters)[i]), buffer)) {
-      broken_ = true;
-      return Fail("the file cannot be written");
-    }
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    SetFat((*clusters)[i], i + 1 < count ? (*clusters)[i + 1] : kEndOfChain);
-  }
-  if (count > 0 && !CommitFat()) return false;
-
-  // The directory entry.
+  // The data clusters, then the FAT, then the directory entry.
+  const auto first = WriteClusters(data);
+  if (!first) return false;
   Entry e{};
-  std::uint64_t entryOffset = slot;
+  const std::uint64_t entryOffset = found ? found->offset : slot;
   if (found) {
-    entryOffset = found->offset;
     std::vector<std::uint8_t> sector(geometry_.bytesPerSector);
     if (!device_.Read(SectorOf(entryOffset), sector)) return Fail("a folder cannot be read");
     std::copy_n(sector.begin() + static_cast<std::ptrdiff_t>(entryOffset - SectorOf(entryOffset)), kEntryLength, e.begin());
   } else {
     const auto packed = PackedName(name);
     std::copy(packed.begin(), packed.end(), e.begin());
-    e[kEntryAttributes] = fat::kArchive;
   }
   e[kEntryAttributes] |= fat::kArchive;
   StampNow(e);
-  PutWord(e, kEntryCluster, count > 0 ? clusters->front() : 0);
+  PutWord(e, kEntryCluster, *first);
   PutDword(e, kEntrySize, static_cast<std::uint32_t>(data.size()));
-  Patches patches{{entryOffset, std::vector<std::uint8_t>(e.begin(), e.end())}};
-  if (clearAfter) {
-    if (SectorOf(*clearAfter) == SectorOf(entryOffset)) {
-      patches.emplace_back(*clearAfter, std::vector<std::uint8_t>{0x00});
-    } else if (!PatchSector(SectorOf(*clearAfter), {{*clearAfter, {0x00}}})) {
-      return false;
-    }
-  }
-  if (!PatchSector(SectorOf(entryOffset), patches)) return false;
+  if (!PutEntry(e, entryOffset, clearAfter)) return false;
 
   // The replaced data last.
   if (oldChain && !oldChain->empty()) return FreeChain(oldChain->front());
   return true;
+}
+
+bool Fat16Volume::CreateFolder(std::string_view path) {
+  if (!CanChange()) return false;
+  Folder parent;
+  std::string name;
+  std::optional<Located> found;
+  if (!Locate(path, parent, name, found)) return false;
+  if (found) return Fail("the name exists");
+  if (!IsValidShortName(name)) return Fail("the name is not a valid upper-case 8.3 name");
+  std::uint64_t slot = 0;
+  std::optional<std::uint64_t> clearAfter;
+  if (!NewSlot(parent, slot, clearAfter)) return false;
+  const auto cluster = Allocate(1);
+  if (!cluster) return false;
+
+  // The folder's cluster with its "." and ".." entries, then the FAT, then its entry.
+  Entry e{};
+  e.fill(' ');
+  std::fill(e.begin() + 11, e.end(), 0);
+  e[kEntryAttributes] = fat::kDirectory;
+  StampNow(e);
+  std::vector<std::uint8_t> bytes(geometry_.BytesPerCluster());
+  e[0] = '.';
+  PutWord(e, kEntryCluster, cluster->front());
+  std::copy(e.begin(), e.end(), bytes.begin());
+  e[1] = '.';
+  PutWord(e, kEntryCluster, parent.root ? 0 : parent.cluster);
+  std::copy(e.begin(), e.end(), bytes.begin() + kEntryLength);
+  if (!device_.Write(ClusterOffset(cluster->front()), bytes)) {
+    broken_ = true;
+    return Fail("a folder cannot be written");
+  }
+  SetFat(cluster->front(), kEndOfChain);
+  if (!CommitFat()) return false;
+  const auto packed = PackedName(name);
+  std::copy(packed.begin(), packed.end(), e.begin());
+  PutWord(e, kEntryCluster, cluster->front());
+  return PutEntry(e, slot, clearAfter);
 }
 
 bool Fat16Volume::Rename(std::string_view path, std::string_view newName) {

@@ -76,6 +76,9 @@ class Fat16Volume {
   // Replaces the data of a file, or creates it (with the archive attribute) when its folder
   // has none of that name; a new name must be a valid short name. Refuses a folder.
   bool WriteFile(std::string_view path, std::span<const std::uint8_t> data);
+  // Creates a folder (a valid short name, with its "." and ".." entries): its cluster first,
+  // then the FAT, then its entry.
+  bool CreateFolder(std::string_view path);
   // Renames a file or folder within its folder. An existing file of the new name is replaced:
   // its entry is rewritten to point at the renamed file's data, in the same sector write that
   // removes the old entry when both lie in one sector; otherwise the old entry is removed
@@ -127,6 +130,14 @@ class Fat16Volume {
   bool MarkDeleted(const std::vector<std::uint64_t>& offsets, std::uint64_t lastSector,
                    std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>& inLast);
   bool FreeChain(std::uint16_t first);
+  // A slot for a new entry of parent, the folder grown by a cluster when it has none; with
+  // clearAfter the slot after it, to be marked unused so that the folder still ends.
+  bool NewSlot(const Folder& parent, std::uint64_t& slot, std::optional<std::uint64_t>& clearAfter);
+  // Writes data to free clusters, then their chain to the FAT; the first cluster (0 for none).
+  std::optional<std::uint16_t> WriteClusters(std::span<const std::uint8_t> data);
+  // Writes a 32-byte entry at offset, with clearAfter's end mark.
+  bool PutEntry(std::span<const std::uint8_t> entry, std::uint64_t offset,
+                std::optional<std::uint64_t> clearAfter);
   std::uint64_t SectorOf(std::uint64_t offset) const {
     return offset - offset % geometry_.bytesPerSector;
   }

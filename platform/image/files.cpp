@@ -141,6 +141,18 @@ std::vector<std::string> ProfileSectionLines(std::string_view text, std::string_
   return lines;
 }
 
+// The attributes GetFileAttributes reports for a volume's entry.
+std::uint32_t AttributesOf(const Volume::Entry& entry) {
+  const std::uint32_t attributes =
+      entry.attributes | (entry.directory ? platform::kFileAttributeDirectory : 0u);
+  return attributes == 0 ? platform::kFileAttributeNormal : attributes;
+}
+
+bool EntryMatches(std::string_view pattern, const Volume::Entry& entry) {
+  return MatchesWildcard(pattern, entry.name) ||
+         (!entry.shortName.empty() && MatchesWildcard(pattern, entry.shortName));
+}
+
 }  // namespace
 
 std::optional<ImageFiles::Resolved> ImageFiles::Resolve(std::string_view path,
@@ -167,11 +179,7 @@ std::optional<ImageFiles::Found> ImageFiles::Look(const WindowsPath& path) const
   if (const Volume* volume = state_.VolumeOf(path.drive)) {
     const auto entry = volume->Find(path.components);
     if (!entry) return std::nullopt;
-    // Everything on a CD is read-only.
-    return Found{entry->directory,
-                 platform::kFileAttributeReadOnly |
-                     (entry->directory ? platform::kFileAttributeDirectory : 0u),
-                 entry->directory ? 0 : entry->size};
+    return Found{entry->directory, AttributesOf(*entry), entry->directory ? 0 : entry->size};
   }
   const auto hostPath = state_.drives.Map(path);
   if (!hostPath) return std::nullopt;
@@ -212,9 +220,8 @@ bool ImageFiles::FindFirstFile(std::string_view path) {
   windows->components.pop_back();
   if (const Volume* volume = state_.VolumeOf(windows->drive)) {
     const auto entries = volume->List(windows->components);
-    return std::any_of(entries.begin(), entries.end(), [&](const Volume::Entry& entry) {
-      return MatchesWildcard(pattern, entry.name);
-    });
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const Volume::Entry& entry) { return EntryMatches(pattern, entry); });
   }
   const auto folder = state_.drives.Map(*windows);
   if (!folder || host::KindOf(*folder) != host::Kind::kDirectory) return false;
@@ -252,6 +259,7 @@ std::uint32_t ImageFiles::GetFileAttributes(std::string_view path) {
 
 bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attributes) {
   if (state_.faults.ShouldFail(Call::kSetFileAttributes)) return false;
+  if (const auto onVolume = ChangeOnVolume(path)) return VolumeSetAttributes(*onVolume, attributes);
   const auto resolved = ResolveForChange(path);
   if (!resolved || resolved->windows.IsRoot()) return false;
   if (host::KindOf(resolved->host) == host::Kind::kMissing) return false;
@@ -275,6 +283,7 @@ bool ImageFiles::SetFileAttributes(std::string_view path, std::uint32_t attribut
 
 bool ImageFiles::CreateDirectory(std::string_view path) {
   if (state_.faults.ShouldFail(Call::kCreateDirectory)) return false;
+  if (const auto onVolume = ChangeOnVolume(path)) return VolumeCreateDirectory(*onVolume);
   const auto resolved = ResolveForChange(path);
   if (!resolved || resolved->windows.IsRoot()) return false;
   if (host::KindOf(resolved->host) != host::Kind::kMissing) return false;
@@ -289,6 +298,11 @@ bool ImageFiles::CreateDirectory(std::string_view path) {
 bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, bool failIfExists) {
   if (state_.faults.ShouldFail(Call::kCopyFile)) return false;
   const auto source = ParseWindowsPath(existing, state_.systemDrive);
+  if (const auto onVolume = ChangeOnVolume(newPath)) {
+    const auto found = source ? Look(*source) : std::nullopt;
+    const auto bytes = found && !found->directory ? ReadBytes(existing) : std::nullopt;
+    return bytes && VolumeCopy(*onVolume, *bytes, found->attributes, failIfExists);
+  }
   const auto to = ResolveForChange(newPath);
   if (!source || !to || to->windows.IsRoot()) return false;
   const auto bytes = ReadBytes(existing);
@@ -310,7 +324,9 @@ bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, b
       return false;
   }
   if (host::KindOf(to->host.parent_path()) != host::Kind::kDirectory) return false;
-  if (ReplaceOnDrive(*to, *bytes, from ? ModeOf(from->host) : 0444u,
+  const auto found = volume != nullptr ? Look(*source) : std::nullopt;
+  const bool readOnly = found && (found->attributes & platform::kFileAttributeReadOnly) != 0;
+  if (ReplaceOnDrive(*to, *bytes, from ? ModeOf(from->host) : (readOnly ? 0444u : 0644u),
                      from ? host::ReadDosAttributes(from->host) : std::string()) !=
       host::WriteResult::kDone) {
     return false;
@@ -418,6 +434,10 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
 
 bool ImageFiles::MoveFile(std::string_view existing, std::string_view newPath) {
   if (state_.faults.ShouldFail(Call::kMoveFile)) return false;
+  if (const auto onVolume = ChangeOnVolume(existing)) {
+    const auto to = ChangeOnVolume(newPath);
+    return to && VolumeRename(*onVolume, *to, false);
+  }
   const auto from = ResolveForChange(existing);
   const auto to = ResolveForChange(newPath);
   return from && to && Rename(*from, *to, false);
@@ -468,6 +488,10 @@ bool ImageFiles::MoveFileEx(std::string_view existing, std::optional<std::string
     return SchedulePending(std::string(kNtPathPrefix) + from->Text(), second);
   }
   if (!newPath) return false;
+  if (const auto onVolume = ChangeOnVolume(existing)) {
+    const auto to = ChangeOnVolume(*newPath);
+    return to && VolumeRename(*onVolume, *to, replace);
+  }
   const auto from = ResolveForChange(existing);
   const auto to = ResolveForChange(*newPath);
   return from && to && Rename(*from, *to, replace);
@@ -475,6 +499,7 @@ bool ImageFiles::MoveFileEx(std::string_view existing, std::optional<std::string
 
 bool ImageFiles::DeleteFile(std::string_view path) {
   if (state_.faults.ShouldFail(Call::kDeleteFile)) return false;
+  if (const auto onVolume = ChangeOnVolume(path)) return VolumeDelete(*onVolume);
   const auto resolved = ResolveForChange(path);
   if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
   if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
@@ -493,8 +518,14 @@ bool ImageFiles::DeleteFile(std::string_view path) {
 std::optional<std::string> ImageFiles::GetTempFileName(std::string_view directory,
                                                        std::string_view prefix) {
   if (state_.faults.ShouldFail(Call::kGetTempFileName)) return std::nullopt;
-  const auto folder = ResolveForChange(directory);
-  if (!folder || host::KindOf(folder->host) != host::Kind::kDirectory) return std::nullopt;
+  const auto onVolume = ChangeOnVolume(directory);
+  const auto folder = onVolume ? std::nullopt : ResolveForChange(directory);
+  if (onVolume) {
+    const auto entry = onVolume->volume->Find(onVolume->windows.components);
+    if (!entry || !entry->directory) return std::nullopt;
+  } else if (!folder || host::KindOf(folder->host) != host::Kind::kDirectory) {
+    return std::nullopt;
+  }
   const std::string_view shortPrefix = prefix.substr(0, std::min(prefix.size(), kTempPrefixLength));
   for (char c : shortPrefix) {
     if (winpath::IsSeparator(c) || c == ':' || c == '*' || c == '?' || static_cast<unsigned char>(c) < 0x20) {
@@ -510,6 +541,14 @@ std::optional<std::string> ImageFiles::GetTempFileName(std::string_view director
     std::string name(shortPrefix);
     for (int shift = 12; shift >= 0; shift -= 4) name += kDigits[(unique >> shift) & 0xF];
     name += ".TMP";
+    if (onVolume) {
+      std::vector<std::string> path = onVolume->windows.components;
+      path.push_back(name);
+      if (onVolume->volume->Find(path)) continue;
+      if (!onVolume->volume->Write(path, {})) return std::nullopt;
+      state_.nextTempNumber = unique % kTempNumbers;
+      return winpath::Join(directory, name);
+    }
     if (state_.drives.FindEntry(folder->host, name)) continue;
     state_.faults.Step();
     const int fd = open((folder->host / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -538,10 +577,8 @@ std::vector<platform::FileSystem::FoundFile> ImageFiles::FindFiles(std::string_v
   }
   if (const Volume* volume = state_.VolumeOf(windows->drive)) {
     for (const Volume::Entry& entry : volume->List(windows->components)) {
-      if (!MatchesWildcard(last, entry.name)) continue;
-      found.push_back({entry.name, entry.directory ? 0 : entry.size,
-                       platform::kFileAttributeReadOnly |
-                           (entry.directory ? platform::kFileAttributeDirectory : 0u)});
+      if (!EntryMatches(last, entry)) continue;
+      found.push_back({entry.name, entry.directory ? 0 : entry.size, AttributesOf(entry)});
     }
     return found;
   }
@@ -567,13 +604,23 @@ std::vector<platform::FileSystem::FoundFile> ImageFiles::FindFiles(std::string_v
 bool ImageFiles::FlushFiles(std::span<const std::string> paths) {
   if (state_.faults.ShouldFail(Call::kFlushFiles)) return false;
   std::vector<std::filesystem::path> hostPaths;
+  std::vector<Volume*> volumes;
   for (const std::string& path : paths) {
+    if (const auto onVolume = ChangeOnVolume(path)) {
+      const auto entry = onVolume->volume->Find(onVolume->windows.components);
+      if (!entry || entry->directory || (entry->attributes & volume::kReadOnly) != 0) return false;
+      if (std::find(volumes.begin(), volumes.end(), onVolume->volume) == volumes.end()) {
+        volumes.push_back(onVolume->volume);
+      }
+      continue;
+    }
     const auto resolved = ResolveForChange(path);
     if (!resolved || host::KindOf(resolved->host) != host::Kind::kFile) return false;
     if (state_.IsInUse(resolved->windows) || host::IsReadOnly(resolved->host)) return false;
     hostPaths.push_back(resolved->host);
   }
   bool flushed = true;
+  for (Volume* volume : volumes) flushed = volume->Flush() && flushed;
   for (const auto& hostPath : hostPaths) {
     const int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return false;
@@ -590,6 +637,7 @@ bool ImageFiles::FlushVolume(std::string_view drive) {
                       drive[1] == ':' && std::isalpha(static_cast<unsigned char>(drive[0]));
   if (!shaped) return false;
   const char letter = text::ToUpper(drive.substr(0, 1))[0];
+  if (Volume* volume = state_.WritableVolumeOf(letter)) return volume->Flush();
   if (!state_.drives.FolderOf(letter)) return false;
   state_.faults.Step();
   // What changed on the drive since its last flush, and only that: the host file system may
@@ -636,6 +684,7 @@ std::optional<std::string> ImageFiles::ReadFile(std::string_view path) {
 std::unique_ptr<platform::OutputFile> ImageFiles::OpenFile(std::string_view path,
                                                            platform::OpenMode mode) {
   if (state_.faults.ShouldFail(Call::kOpenFile)) return nullptr;
+  if (const auto onVolume = ChangeOnVolume(path)) return VolumeOpen(*onVolume, mode);
   const auto resolved = ResolveForChange(path);
   if (!resolved || resolved->windows.IsRoot()) return nullptr;
   const host::Kind kind = host::KindOf(resolved->host);
@@ -719,7 +768,16 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
   ExpandResult expanded = ExpandMediaFile(*contents);
   if (expanded.status == ExpandStatus::kDamaged) return platform::kVifCannotReadSrc;
 
-  const auto destination = ResolveForChange(winpath::Join(destinationDirectory, destinationName));
+  // A copy from a CD is read-only, as its source is.
+  const auto sourceWindows = ParseWindowsPath(sourcePath, state_.systemDrive);
+  const auto source = sourceWindows ? Look(*sourceWindows) : std::nullopt;
+  const bool readOnlySource =
+      source && (source->attributes & platform::kFileAttributeReadOnly) != 0;
+  const std::string destinationPath = winpath::Join(destinationDirectory, destinationName);
+  if (const auto onVolume = ChangeOnVolume(destinationPath)) {
+    return VolumeInstall(*onVolume, expanded.bytes, readOnlySource);
+  }
+  const auto destination = ResolveForChange(destinationPath);
   if (!destination || destination->windows.IsRoot()) return platform::kVifCannotCreate;
   if (state_.IsInUse(destination->windows)) return platform::kVifFileInUse;
   switch (host::KindOf(destination->host)) {
@@ -734,11 +792,6 @@ std::uint32_t ImageFiles::VerInstallFile(std::uint32_t /*flags*/, std::string_vi
   if (host::KindOf(destination->host.parent_path()) != host::Kind::kDirectory) {
     return platform::kVifCannotCreate;
   }
-  // A copy from a CD is read-only, as its source is.
-  const auto sourceWindows = ParseWindowsPath(sourcePath, state_.systemDrive);
-  const auto source = sourceWindows ? Look(*sourceWindows) : std::nullopt;
-  const bool readOnlySource =
-      source && (source->attributes & platform::kFileAttributeReadOnly) != 0;
   switch (ReplaceOnDrive(*destination, expanded.bytes, readOnlySource ? 0444 : 0644)) {
     case host::WriteResult::kDone:
       state_.drives.EntryCreated(destination->host);

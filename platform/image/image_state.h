@@ -108,6 +108,22 @@ class ImageFiles : public platform::FileSystem {
                                    std::string_view dosAttributes = {});
   void NoteCreated(char drive, const std::filesystem::path& entry);
 
+  // The operations on a drive that a writable volume serves (files_volume.cpp): a path on it
+  // without wildcards, and each change as the host folder's operation makes it.
+  struct OnVolume {
+    Volume* volume = nullptr;
+    WindowsPath windows;
+  };
+  std::optional<OnVolume> ChangeOnVolume(std::string_view path) const;
+  bool VolumeSetAttributes(const OnVolume& at, std::uint32_t attributes);
+  bool VolumeCreateDirectory(const OnVolume& at);
+  bool VolumeCopy(const OnVolume& to, std::string_view bytes, std::uint32_t attributes,
+                  bool failIfExists);
+  bool VolumeRename(const OnVolume& from, const OnVolume& to, bool replaceExisting);
+  bool VolumeDelete(const OnVolume& at);
+  std::unique_ptr<platform::OutputFile> VolumeOpen(const OnVolume& at, platform::OpenMode mode);
+  std::uint32_t VolumeInstall(const OnVolume& to, std::string_view bytes, bool readOnly);
+
   MachineImage::State& state_;
 };
 
@@ -224,6 +240,8 @@ struct MachineImage::State {
   // The registry when it is not registry.reg (an installation's own hives); it then records
   // no delayed operations, since nothing of such a machine is in use.
   std::unique_ptr<platform::Registry> otherRegistry;
+  // The disk image whose volumes serve drives, for an offline machine on one (offline_disk.cpp).
+  std::shared_ptr<struct DiskSession> disk;
 
   ImageSystem system;
   ImageRegistry registry;
@@ -235,8 +253,14 @@ struct MachineImage::State {
   std::filesystem::path RegistryPath() const { return directory / "registry.reg"; }
   bool IsInUse(const WindowsPath& path) const;
   const Volume* VolumeOf(char drive) const { return volumes[static_cast<std::size_t>(drive - 'A')].get(); }
+  // The volume of a drive when it takes changes.
+  Volume* WritableVolumeOf(char drive) const {
+    Volume* volume = volumes[static_cast<std::size_t>(drive - 'A')].get();
+    return volume != nullptr && volume->Writable() ? volume : nullptr;
+  }
   bool IsReadOnlyDrive(char drive) const {
-    return readOnlyDrives[static_cast<std::size_t>(drive - 'A')] || VolumeOf(drive) != nullptr;
+    return readOnlyDrives[static_cast<std::size_t>(drive - 'A')] ||
+           (VolumeOf(drive) != nullptr && WritableVolumeOf(drive) == nullptr);
   }
   // Writes registry.reg with one value set; the in-memory registry changes only when the file
   // was replaced.

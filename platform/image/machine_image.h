@@ -139,6 +139,15 @@ class MachineImage {
   platform::NativeLinks& Links();
   FaultInjector& Faults();
 
+  // For an offline machine on a disk image: what keeps the disk's state from before the session
+  // (the qcow2 snapshot's name or the copy's path), empty when none was made.
+  std::string DiskBackup() const;
+  // Ends the session of an offline machine on a disk image: flushes its volumes, closes the
+  // disk, opens it afresh and reads every file the session changed, comparing each with what
+  // the session left. False, with error naming the first that differs or why the disk could not
+  // be read, then. The image serves nothing afterwards. True at once for any other machine.
+  bool VerifyDisk(std::string& error);
+
   // The host path that a Windows path maps to (for tests and the terminal interface); nothing
   // when the drive has no folder or the path would leave it.
   std::optional<std::filesystem::path> HostPath(std::string_view windowsPath);

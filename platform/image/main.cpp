@@ -26,6 +26,16 @@ int RunHalshift(halshift::platform::Platform& platform, const std::string& tail)
 // The exit code of the Linux build's own refusals: its options or the offline installation
 // they name; the Windows command line keeps its own codes 1 and 0.
 constexpr int kRefusedExitCode = 2;
+// A disk whose changed files do not read back as the session left them.
+constexpr int kReadBackExitCode = 3;
+
+// After a session on a disk image: its changed files read back through a fresh open.
+int ReadBack(halshift::image::MachineImage& image, int exitCode) {
+  std::string error;
+  if (image.VerifyDisk(error)) return exitCode;
+  std::cerr << "halshift: " << halshift::image::OneLine(error) << "\n";
+  return kReadBackExitCode;
+}
 
 }  // namespace
 
@@ -44,6 +54,10 @@ int main(int argc, char** argv) {
     if (!image) {
       std::cerr << "halshift: " << halshift::image::OneLine(error) << "\n";
       return kRefusedExitCode;
+    }
+    if (const std::string backup = image->DiskBackup(); !backup.empty()) {
+      std::cout << "halshift: the disk as it was before this run is kept: "
+                << halshift::image::OneLine(backup) << std::endl;
     }
   } else {
     const char* machine = std::getenv("HALSHIFT_MACHINE");
@@ -77,12 +91,12 @@ int main(int argc, char** argv) {
                                             out,             clock};
       exitCode = RunHalshift(platform, tail);
     }
-    return exitCode;
+    return ReadBack(*image, exitCode);
   }
   halshift::image::ConsoleUserInterface ui;
   halshift::image::ConsoleOutput out;
   halshift::platform::Platform platform{image->System(), image->Registry(), image->Files(),
                                         image->Memory(), image->Links(),    ui,
                                         out,             clock};
-  return RunHalshift(platform, tail);
+  return ReadBack(*image, RunHalshift(platform, tail));
 }

@@ -42,6 +42,7 @@ class NbdDevice final : public BlockDevice {
   bool Read(std::uint64_t offset, std::span<std::uint8_t> destination) override;
   bool Write(std::uint64_t offset, std::span<const std::uint8_t> source) override;
   bool Flush() override;
+  void SetFaultInjector(FaultInjector* faults) override { faults_ = faults; }
 
  private:
   NbdDevice() = default;

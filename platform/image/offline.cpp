@@ -22,9 +22,10 @@
 #include "platform/image/hive_registry.h"
 #include "platform/image/image_state.h"
 #include "platform/image/iso_volume.h"
+#include "platform/image/offline_parts.h"
 
 namespace halshift::image {
-namespace {
+namespace offline {
 
 constexpr std::string_view kKernelName = "NTOSKRNL.EXE";
 constexpr std::string_view kBootLoaderSection = "boot loader";
@@ -38,12 +39,12 @@ class IsoDrive final : public Volume {
   std::optional<Entry> Find(std::span<const std::string> components) const override {
     const auto found = iso_->Find(components);
     if (!found) return std::nullopt;
-    return Entry{found->name, found->directory, found->size};
+    return Entry{found->name, found->directory, found->size, volume::kReadOnly, {}};
   }
   std::vector<Entry> List(std::span<const std::string> components) const override {
     std::vector<Entry> entries;
     for (const IsoVolume::Entry& entry : iso_->List(components)) {
-      entries.push_back({entry.name, entry.directory, entry.size});
+      entries.push_back({entry.name, entry.directory, entry.size, volume::kReadOnly, {}});
     }
     return entries;
   }
@@ -112,12 +113,6 @@ std::vector<std::string> RootFolders(const std::filesystem::path& root) {
   return names;
 }
 
-// Where a system root's folder holds an installation's hives on the drive folder.
-struct Installation {
-  std::string folder;  // the system root's folder as the drive names it ("WINNT")
-  std::filesystem::path software;
-  std::filesystem::path system;
-};
 
 // The installations in the root folders of a drive: those with System32\config\SOFTWARE and
 // SYSTEM, found through the drive map as every later path is. A path that leads through a
@@ -248,12 +243,6 @@ std::optional<std::string> RunningArcDevice(platform::FileSystem& files, const s
   return std::nullopt;
 }
 
-// The letters of the offline machine's drives, each with its folder; the media's letter is the
-// next one after them.
-struct DriveLayout {
-  std::vector<DriveMap::DriveFolder> folders;
-  std::optional<char> mediaLetter;
-};
 
 // The ARC names and DOS devices that the running installation would show: the system drive's
 // partition as setup recorded it in repair\setup.log [Paths] where that names the system
@@ -354,13 +343,16 @@ bool ReadKernelVersion(MachineImage::State& state, std::string& error) {
   return false;
 }
 
-}  // namespace
+}  // namespace offline
+
+using namespace offline;
 
 std::optional<OfflineMachine> DescribeOfflineMachine(const LinuxOptions& options,
                                                      std::string& error) {
   OfflineMachine machine;
   machine.systemDrive = options.offline.value_or(std::string());
   machine.drives = options.drives;
+  machine.backup = !options.noBackup;
   if (options.media) machine.media = *options.media;
   if (options.firmware) {
     const auto bytes = ReadNamedFile("--firmware", *options.firmware, error);
@@ -415,15 +407,150 @@ std::vector<std::string> NeededPaths(std::string_view systemRoot, std::string_vi
   return paths;
 }
 
-std::unique_ptr<MachineImage> MachineImage::OpenOffline(const OfflineMachine& machine,
-                                                        std::string& error) {
+namespace offline {
+
+const Installation* ChooseInstallation(const std::vector<Installation>& installations,
+                                       const std::string& where, std::string& systemRoot,
+                                       std::string& error) {
+  const Installation* installation = nullptr;
+  for (const Installation& candidate : installations) {
+    FaultInjector unused;
+    const auto hives = HiveRegistry::Open(candidate.software, candidate.system, unused, error,
+                                          HiveRegistry::Leftovers::kKeep);
+    if (!hives) return nullptr;
+    const std::string root = record::ReadSystemRoot(*hives);
+    const auto parsed = ParseWindowsPath(root, 'C');
+    const bool fits = root.size() > 3 && root[1] == ':' && parsed && parsed->components.size() == 1 &&
+                      text::EqualsIgnoreCase(parsed->components[0], candidate.folder);
+    if (!fits) {
+      if (installations.size() == 1) {
+        error = where + ": SystemRoot is \"" + root + "\", not the folder " + candidate.folder +
+                " that holds it; the hive does not belong to this tree";
+        return nullptr;
+      }
+      continue;
+    }
+    if (installation != nullptr) {
+      error = where + " holds more than one installation (" + installation->folder + ", " +
+              candidate.folder + "): give --offline a copy that holds one";
+      return nullptr;
+    }
+    installation = &candidate;
+    systemRoot = parsed->Text();
+  }
+  if (installation == nullptr) {
+    error = where + ": no installation whose SystemRoot names its own folder";
+  }
+  return installation;
+}
+
+bool PlaceNamedDrives(const OfflineMachine& machine, char systemLetter,
+                      const std::string& systemRoot, DriveLayout& layout, std::string& error) {
+  for (const LinuxOptions::Drive& drive : machine.drives) {
+    if (drive.letter == systemLetter) {
+      error = std::string("--drive ") + drive.letter + ": is the system drive (SystemRoot is " +
+              systemRoot + "); the --offline folder is that drive";
+      return false;
+    }
+    const auto folder = RealFolder(drive.folder);
+    if (!folder) {
+      error = std::string("--drive ") + drive.letter + "=" + drive.folder + ": not a folder";
+      return false;
+    }
+    layout.folders.push_back({drive.letter, *folder});
+  }
+  return true;
+}
+
+bool PlaceMedia(const OfflineMachine& machine, char lastLetter, DriveLayout& layout,
+                std::unique_ptr<Volume>& mediaVolume, std::string& error) {
+  if (!machine.media) return true;
+  for (const auto& drive : layout.folders) lastLetter = std::max(lastLetter, drive.letter);
+  if (lastLetter == 'Z') {
+    error = "--media: no drive letter is left after Z: for the CD-ROM drive";
+    return false;
+  }
+  layout.mediaLetter = static_cast<char>(lastLetter + 1);
+  if (const auto mediaFolder = RealFolder(*machine.media)) {
+    layout.folders.push_back({*layout.mediaLetter, *mediaFolder});
+    return true;
+  }
+  mediaVolume = OpenMediaImage(*machine.media, error);
+  return mediaVolume != nullptr;
+}
+
+std::unique_ptr<MachineImage::State> MakeState(const OfflineMachine& machine,
+                                               const DriveLayout& layout,
+                                               const std::filesystem::path& scratch,
+                                               const std::string& systemRoot,
+                                               std::unique_ptr<Volume> mediaVolume) {
+  auto state = std::make_unique<MachineImage::State>(layout.folders, scratch);
+  state->systemDrive = systemRoot[0];
+  state->systemDirectory = systemRoot + "\\System32";
+  state->administrator = true;  // whoever can change the folders may change the installation
+  for (const auto& drive : layout.folders) {
+    state->driveTypes[static_cast<std::size_t>(drive.letter - 'A')] = platform::kDriveFixed;
+  }
+  if (layout.mediaLetter) {
+    const auto index = static_cast<std::size_t>(*layout.mediaLetter - 'A');
+    state->driveTypes[index] = platform::kDriveCdrom;
+    state->readOnlyDrives[index] = true;
+    state->volumes[index] = std::move(mediaVolume);
+  }
+  state->regions.push_back({kFirmwareAreaBase, machine.firmwareArea.size(), {},
+                            machine.firmwareArea});
+  return state;
+}
+
+bool CheckFolderDrives(MachineImage::State& state, const DriveLayout& layout, std::string& error) {
+  // A boot drive of its own (another --drive with BOOT.INI) must not lead out either.
+  for (const auto& drive : layout.folders) {
+    const std::string root = std::string(1, drive.letter) + ":";
+    if (drive.letter == state.systemDrive ||
+        (layout.mediaLetter && drive.letter == *layout.mediaLetter)) {
+      continue;
+    }
+    for (const std::string& name : {std::string("\\BOOT.INI"), std::string("\\BOOTINI.ORV")}) {
+      const auto parsed = ParseWindowsPath(root + name, drive.letter);
+      if (parsed && !state.drives.Map(*parsed)) {
+        error = LeadsOutMessage(drive.folder, root + name);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool CompleteState(MachineImage::State& state, const DriveLayout& layout,
+                   const std::string& systemRoot, std::string& error) {
+  if (!ReadKernelVersion(state, error)) return false;
+  if (!CheckFolderDrives(state, layout, error)) return false;
+  DescribeDevices(state, systemRoot, layout.mediaLetter);
+  // As the machine image does when it is opened: what an ended process left of the image's
+  // own temporary files goes, on every drive that can change.
+  for (const auto& drive : layout.folders) {
+    if (layout.mediaLetter && drive.letter == *layout.mediaLetter) continue;
+    host::SweepPrivateFiles(drive.folder);
+  }
+  // What opening read is not part of the session.
+  state.faults.Reset();
+  return true;
+}
+
+}  // namespace offline
+
+namespace {
+
+// The machine of an installation whose system drive is a host folder.
+std::unique_ptr<MachineImage::State> OpenOfflineFolder(const OfflineMachine& machine,
+                                                       std::string& error) {
   const auto systemFolder = RealFolder(machine.systemDrive);
   if (!systemFolder) {
     error = machine.systemDrive.string() +
-            ": not a folder; give --offline the root folder of the installation's system drive";
+            ": neither a folder nor a disk image file; give --offline the root folder of the "
+            "installation's system drive or the virtual machine's disk";
     return nullptr;
   }
-
   if (access(systemFolder->c_str(), W_OK) != 0) {
     error = systemFolder->string() +
             ": cannot be changed (a read-only mount or folder); mount the system drive read-write";
@@ -442,88 +569,20 @@ std::unique_ptr<MachineImage> MachineImage::OpenOffline(const OfflineMachine& ma
     return nullptr;
   }
   std::string systemRoot;
-  const Installation* installation = nullptr;
-  for (const Installation& candidate : installations) {
-    FaultInjector unused;
-    const auto hives = HiveRegistry::Open(candidate.software, candidate.system, unused, error,
-                                          HiveRegistry::Leftovers::kKeep);
-    if (!hives) return nullptr;
-    const std::string root = record::ReadSystemRoot(*hives);
-    const auto parsed = ParseWindowsPath(root, 'C');
-    const bool fits = root.size() > 3 && root[1] == ':' && parsed && parsed->components.size() == 1 &&
-                      text::EqualsIgnoreCase(parsed->components[0], candidate.folder);
-    if (!fits) {
-      if (installations.size() == 1) {
-        error = candidate.software.string() + ": SystemRoot is \"" + root + "\", not the folder " +
-                candidate.folder + " that holds it; the hive does not belong to this tree";
-        return nullptr;
-      }
-      continue;
-    }
-    if (installation != nullptr) {
-      error = systemFolder->string() + " holds more than one installation (" + installation->folder +
-              ", " + candidate.folder + "): give --offline a copy that holds one";
-      return nullptr;
-    }
-    installation = &candidate;
-    systemRoot = parsed->Text();
-  }
-  if (installation == nullptr) {
-    error = systemFolder->string() + ": no installation whose SystemRoot names its own folder";
-    return nullptr;
-  }
+  const Installation* installation =
+      ChooseInstallation(installations, systemFolder->string(), systemRoot, error);
+  if (installation == nullptr) return nullptr;
   const char systemLetter = systemRoot[0];
 
   // The drives: the system drive, the others named, and the media after the last of them.
   DriveLayout layout;
   layout.folders.push_back({systemLetter, *systemFolder});
-  for (const LinuxOptions::Drive& drive : machine.drives) {
-    if (drive.letter == systemLetter) {
-      error = std::string("--drive ") + drive.letter + ": is the system drive (SystemRoot is " +
-              systemRoot + "); the --offline folder is that drive";
-      return nullptr;
-    }
-    const auto folder = RealFolder(drive.folder);
-    if (!folder) {
-      error = std::string("--drive ") + drive.letter + "=" + drive.folder + ": not a folder";
-      return nullptr;
-    }
-    layout.folders.push_back({drive.letter, *folder});
-  }
-  std::optional<std::filesystem::path> mediaFolder;
   std::unique_ptr<Volume> mediaVolume;
-  if (machine.media) {
-    char last = 'A';
-    for (const auto& drive : layout.folders) last = std::max(last, drive.letter);
-    if (last == 'Z') {
-      error = "--media: no drive letter is left after Z: for the CD-ROM drive";
-      return nullptr;
-    }
-    layout.mediaLetter = static_cast<char>(last + 1);
-    mediaFolder = RealFolder(*machine.media);
-    if (!mediaFolder) {
-      mediaVolume = OpenMediaImage(*machine.media, error);
-      if (!mediaVolume) return nullptr;
-    } else {
-      layout.folders.push_back({*layout.mediaLetter, *mediaFolder});
-    }
+  if (!PlaceNamedDrives(machine, systemLetter, systemRoot, layout, error) ||
+      !PlaceMedia(machine, 'A', layout, mediaVolume, error)) {
+    return nullptr;
   }
-
-  auto state = std::make_unique<State>(layout.folders, *systemFolder);
-  state->systemDrive = systemLetter;
-  state->systemDirectory = systemRoot + "\\System32";
-  state->administrator = true;  // whoever can change the folders may change the installation
-  for (const auto& drive : layout.folders) {
-    state->driveTypes[static_cast<std::size_t>(drive.letter - 'A')] = platform::kDriveFixed;
-  }
-  if (layout.mediaLetter) {
-    const auto index = static_cast<std::size_t>(*layout.mediaLetter - 'A');
-    state->driveTypes[index] = platform::kDriveCdrom;
-    state->readOnlyDrives[index] = true;
-    state->volumes[index] = std::move(mediaVolume);
-  }
-  state->regions.push_back({kFirmwareAreaBase, machine.firmwareArea.size(), {},
-                            machine.firmwareArea});
+  auto state = MakeState(machine, layout, *systemFolder, systemRoot, std::move(mediaVolume));
 
   // No path that the program reads or changes may lead out of the folders.
   for (const std::string& path : NeededPaths(systemRoot, std::string(1, systemLetter) + ":")) {
@@ -544,32 +603,18 @@ std::unique_ptr<MachineImage> MachineImage::OpenOffline(const OfflineMachine& ma
   state->otherRegistry = HiveRegistry::Open(*software, *system, state->faults, error,
                                             HiveRegistry::Leftovers::kKeep);
   if (!state->otherRegistry) return nullptr;
-  if (!ReadKernelVersion(*state, error)) return nullptr;
+  if (!CompleteState(*state, layout, systemRoot, error)) return nullptr;
+  return state;
+}
 
-  // A boot drive of its own (another --drive with BOOT.INI) must not lead out either.
-  for (const auto& drive : layout.folders) {
-    const std::string root = std::string(1, drive.letter) + ":";
-    if (drive.letter == systemLetter || (layout.mediaLetter && drive.letter == *layout.mediaLetter)) {
-      continue;
-    }
-    for (const std::string& name : {std::string("\\BOOT.INI"), std::string("\\BOOTINI.ORV")}) {
-      const auto parsed = ParseWindowsPath(root + name, drive.letter);
-      if (parsed && !state->drives.Map(*parsed)) {
-        error = LeadsOutMessage(drive.folder, root + name);
-        return nullptr;
-      }
-    }
-  }
-  DescribeDevices(*state, systemRoot, layout.mediaLetter);
+}  // namespace
 
-  // As the machine image does when it is opened: what an ended process left of the image's
-  // own temporary files goes, on every drive that can change.
-  for (const auto& drive : layout.folders) {
-    if (layout.mediaLetter && drive.letter == *layout.mediaLetter) continue;
-    host::SweepPrivateFiles(drive.folder);
-  }
-  // What opening read is not part of the session.
-  state->faults.Reset();
+std::unique_ptr<MachineImage> MachineImage::OpenOffline(const OfflineMachine& machine,
+                                                        std::string& error) {
+  struct stat st {};
+  const bool disk = stat(machine.systemDrive.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  auto state = disk ? OpenOfflineDisk(machine, error) : OpenOfflineFolder(machine, error);
+  if (!state) return nullptr;
   return std::unique_ptr<MachineImage>(new MachineImage(std::move(state)));
 }
 

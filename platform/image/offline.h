@@ -21,12 +21,15 @@ namespace halshift::image {
 
 // What the command line names of an offline machine.
 struct OfflineMachine {
-  std::filesystem::path systemDrive;  // the root folder of the installation's system drive
+  // The root folder of the installation's system drive, or a disk image file that holds it.
+  std::filesystem::path systemDrive;
   std::vector<LinuxOptions::Drive> drives;  // its other drives
   std::optional<std::filesystem::path> media;  // a folder or an ISO 9660 image
   // The firmware area of the machine that will start it (physical memory from
   // kFirmwareAreaBase on).
   std::vector<std::uint8_t> firmwareArea;
+  // Whether a disk is kept as it was before its first change (a qcow2 snapshot or a copy).
+  bool backup = true;
 };
 
 // The offline machine that the options describe, its firmware area made from --cpus and

@@ -74,7 +74,7 @@ TEST(OfflineRefusalTest, NothingChangesAndOneLineSaysWhy) {
          arguments[1] = (t.Root() / "missing").string();
          return arguments;
        },
-       "not a folder"},
+       "neither a folder nor a disk image file"},
       {"a dirty SOFTWARE hive",
        [](TempImage& t) {
          HiveOptions dirty;

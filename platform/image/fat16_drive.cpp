@@ -1,0 +1,87 @@
+// The Volume seam over a FAT16 volume.
+#include "platform/image/fat16_drive.h"
+
+#include "base/text.h"
+
+namespace halshift::image {
+
+namespace {
+
+Volume::Entry EntryOf(const FatEntry& entry) {
+  Volume::Entry out;
+  out.name = entry.longName.empty() ? entry.name : entry.longName;
+  if (!entry.longName.empty()) out.shortName = entry.name;
+  out.directory = entry.IsDirectory();
+  out.size = out.directory ? 0 : entry.size;
+  out.attributes = entry.attributes & (volume::kChangeable | volume::kDirectory);
+  return out;
+}
+
+// The path with its last component in upper case, as a new name is written.
+std::string UpperLast(std::span<const std::string> components) {
+  if (components.empty()) return {};
+  std::string path = JoinComponents(components.first(components.size() - 1));
+  if (!path.empty()) path += '\\';
+  return path + text::ToUpper(components.back());
+}
+
+}  // namespace
+
+std::optional<Volume::Entry> Fat16Drive::Find(std::span<const std::string> components) const {
+  if (components.empty()) {
+    Entry root;
+    root.directory = true;
+    root.attributes = volume::kDirectory;
+    return root;
+  }
+  const auto found = volume_->Find(JoinComponents(components));
+  if (!found) return std::nullopt;
+  return EntryOf(*found);
+}
+
+std::vector<Volume::Entry> Fat16Drive::List(std::span<const std::string> components) const {
+  std::vector<Entry> entries;
+  const auto listed = volume_->List(JoinComponents(components));
+  if (!listed) return entries;
+  for (const FatEntry& entry : *listed) entries.push_back(EntryOf(entry));
+  return entries;
+}
+
+std::optional<std::string> Fat16Drive::Read(std::span<const std::string> components) const {
+  const auto bytes = volume_->ReadFile(JoinComponents(components));
+  if (!bytes) return std::nullopt;
+  return std::string(bytes->begin(), bytes->end());
+}
+
+bool Fat16Drive::CanCreate(std::string_view name) const {
+  return IsValidShortName(text::ToUpper(name));
+}
+
+bool Fat16Drive::Write(std::span<const std::string> components, std::string_view bytes) {
+  if (components.empty()) return false;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const auto existing = Find(components);
+  return volume_->WriteFile(existing ? JoinComponents(components) : UpperLast(components),
+                            {data, bytes.size()});
+}
+
+bool Fat16Drive::CreateFolder(std::span<const std::string> components) {
+  return !components.empty() && volume_->CreateFolder(UpperLast(components));
+}
+
+bool Fat16Drive::Rename(std::span<const std::string> components, std::string_view newName) {
+  return !components.empty() &&
+         volume_->Rename(JoinComponents(components), text::ToUpper(newName));
+}
+
+bool Fat16Drive::Delete(std::span<const std::string> components) {
+  return !components.empty() && volume_->Delete(JoinComponents(components));
+}
+
+bool Fat16Drive::SetAttributes(std::span<const std::string> components, std::uint32_t attributes) {
+  return !components.empty() &&
+         volume_->SetAttributes(JoinComponents(components),
+                                static_cast<std::uint8_t>(attributes & volume::kChangeable));
+}
+
+}  // namespace halshift::image
