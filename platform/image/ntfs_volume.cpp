@@ -456,7 +456,11 @@ std::optional<std::vector<NtfsEntry>> NtfsVolume::List(std::string_view folder) 
     if (name.type == FILE_NAME_DOS) continue;
     const auto entry = Find(folder.empty() ? name.utf8 : std::string(folder) + "\\" + name.utf8);
     if (!entry) return std::nullopt;
-    entries.push_back(NtfsEntry{name.utf8, entry->attributes, entry->size});
+    std::string shortName;
+    for (const Name& other : *names) {
+      if (other.type == FILE_NAME_DOS && other.file == name.file) shortName = other.utf8;
+    }
+    entries.push_back(NtfsEntry{name.utf8, entry->attributes, entry->size, shortName});
   }
   return entries;
 }

@@ -36,6 +36,7 @@ struct NtfsEntry {
   std::string name;  // the long (Win32 or POSIX) name in UTF-8, as stored
   std::uint32_t attributes = 0;  // NTFS file attributes, kDirectory added for a folder
   std::uint64_t size = 0;        // of the unnamed data stream; 0 for a folder
+  std::string shortName;         // List only: the 8.3 name of an entry that has one apart
   bool IsDirectory() const { return (attributes & ntfs::kDirectory) != 0; }
 };
 

@@ -184,11 +184,12 @@ bool UndoJournalDevice::PlayBack(std::string& error) {
     error = "cannot be played back: " + contents.error;
     return false;
   }
-  if (!contents.ranges.empty() && !writable_) {
-    error = "must be played back first: run halshift on the disk with write access";
-    return false;
+  playedBack_ = !contents.ranges.empty();
+  if (!writable_) {
+    overlay_ = contents.ranges;
+    pending_ = std::move(bytes);  // the spans stay valid: the buffer moves, its bytes do not
+    return true;
   }
-  if (!writable_) return true;
   // Each block is saved once per group, so the order does not matter; the last first all the
   // same, so that an overlap would leave the oldest bytes.
   for (auto range = contents.ranges.rbegin(); range != contents.ranges.rend(); ++range) {
@@ -201,7 +202,6 @@ bool UndoJournalDevice::PlayBack(std::string& error) {
     error = "cannot be played back: the disk or the journal cannot be flushed";
     return false;
   }
-  playedBack_ = !contents.ranges.empty();
   return true;
 }
 
@@ -213,7 +213,16 @@ UndoJournalDevice::~UndoJournalDevice() {
 }
 
 bool UndoJournalDevice::Read(std::uint64_t offset, std::span<std::uint8_t> destination) {
-  return device_.Read(offset, destination);
+  if (!device_.Read(offset, destination)) return false;
+  const std::uint64_t end = offset + destination.size();
+  for (auto range = overlay_.rbegin(); range != overlay_.rend(); ++range) {
+    const std::uint64_t from = std::max(offset, range->offset);
+    const std::uint64_t to = std::min(end, range->offset + range->bytes.size());
+    if (from >= to) continue;
+    std::copy_n(range->bytes.begin() + static_cast<std::ptrdiff_t>(from - range->offset), to - from,
+                destination.begin() + static_cast<std::ptrdiff_t>(from - offset));
+  }
+  return true;
 }
 
 bool UndoJournalDevice::Write(std::uint64_t offset, std::span<const std::uint8_t> source) {
@@ -298,9 +307,9 @@ bool UndoJournalDevice::Flush() {
   return true;
 }
 
-std::filesystem::path UndoJournalPath(const std::filesystem::path& disk, std::uint64_t partitionOffset) {
+std::filesystem::path UndoJournalPath(const std::filesystem::path& disk) {
   std::filesystem::path journal = disk;
-  journal += ".halshift-undo-" + std::to_string(partitionOffset);
+  journal += ".halshift-undo";
   return journal;
 }
 

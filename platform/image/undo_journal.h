@@ -66,13 +66,14 @@ JournalContents ParseJournal(std::span<const std::uint8_t> journal, std::uint64_
 // Open plays back a journal that holds saved ranges before it returns: the old bytes written
 // back (the last saved first), the device flushed, the journal emptied; the device is then
 // exactly as before the interrupted group. A cut during the playback leaves the journal for
-// the next Open, which plays it again. The journal's own writes and flushes ask the fault
+// the next Open, which plays it again. Opened for reading only, the device leaves the journal
+// and the disk as they are and reads as the playback would leave it. The journal's own writes and flushes ask the fault
 // injector for Call::kWriteDisk and Call::kFlushDisk and count as steps, as the disk's do.
 class UndoJournalDevice final : public BlockDevice {
  public:
   // Nothing, with the reason in error, when the journal cannot be opened, locked or played
-  // back. A device opened for reading only never changes the journal and refuses one that
-  // holds an interrupted group. The device must outlive the journal device.
+  // back (a journal of another disk is refused). The device must outlive the journal device,
+  // or be handed to Keep.
   static std::unique_ptr<UndoJournalDevice> Open(BlockDevice& device, const std::filesystem::path& journal,
                                                  std::uint64_t identity, bool writable, FaultInjector* faults,
                                                  std::string& error);
@@ -86,8 +87,14 @@ class UndoJournalDevice final : public BlockDevice {
   bool Read(std::uint64_t offset, std::span<std::uint8_t> destination) override;
   bool Write(std::uint64_t offset, std::span<const std::uint8_t> source) override;
   bool Flush() override;
-  // Whether Open played back an interrupted group.
+  void SetFaultInjector(FaultInjector* faults) override {
+    faults_ = faults;
+    device_.SetFaultInjector(faults);
+  }
+  // Whether Open found an interrupted group (and, writable, played it back).
   bool PlayedBack() const { return playedBack_; }
+  // Holds the device beneath for as long as the journal device lives.
+  void Keep(std::shared_ptr<BlockDevice> device) { kept_ = std::move(device); }
 
  private:
   UndoJournalDevice(BlockDevice& device, std::filesystem::path path, int fd, std::uint64_t identity,
@@ -112,10 +119,13 @@ class UndoJournalDevice final : public BlockDevice {
   bool written_ = false;  // since the last Flush
   std::uint64_t journalSize_ = 0;
   std::set<std::uint64_t> saved_;  // the blocks saved since the last Flush
+  // Reading only: the interrupted group's journal, whose old bytes reads show.
+  std::vector<std::uint8_t> pending_;
+  std::vector<SavedRange> overlay_;
+  std::shared_ptr<BlockDevice> kept_;
 };
 
-// Where the journal of a disk image's partition lives: beside the image, named after it and
-// the partition's offset, so that each partition of a disk has its own.
-std::filesystem::path UndoJournalPath(const std::filesystem::path& disk, std::uint64_t partitionOffset);
+// Where the journal of a disk image file lives: beside it, "<disk>.halshift-undo".
+std::filesystem::path UndoJournalPath(const std::filesystem::path& disk);
 
 }  // namespace halshift::image

@@ -37,7 +37,7 @@ Opened OpenJournaled(const std::filesystem::path& image, FaultInjector* faults) 
   std::string error;
   opened.raw = RawDevice::Open(image, true, faults, error);
   if (opened.raw) {
-    opened.journaled = UndoJournalDevice::Open(*opened.raw, UndoJournalPath(image, 0), 0, true, faults, error);
+    opened.journaled = UndoJournalDevice::Open(*opened.raw, UndoJournalPath(image), 0, true, faults, error);
   }
   EXPECT_TRUE(faults != nullptr || opened.journaled) << error;
   return opened;
@@ -90,7 +90,7 @@ class NtfsSweepTest : public ::testing::TestWithParam<int> {
     EXPECT_TRUE(NtfsConsistent(image, &report)) << report;
     EXPECT_EQ(CatNtfsFile(image, "WINNT/SYSTEM32/HAL.DLL").output, kNewHal);
     EXPECT_EQ(CatNtfsFile(image, "BOOT.INI").output, kNewBootIni);
-    EXPECT_FALSE(std::filesystem::exists(UndoJournalPath(image, 0)));
+    EXPECT_FALSE(std::filesystem::exists(UndoJournalPath(image)));
   }
 
   TempFolder folder_{SweepScratch()};
@@ -105,7 +105,7 @@ TEST_P(NtfsSweepTest, UncutSequenceIsCleanAndComplete) {
   EXPECT_TRUE(NtfsConsistent(image, &report)) << report;
   EXPECT_EQ(CatNtfsFile(image, "WINNT/SYSTEM32/HAL.DLL").output, kNewHal);
   EXPECT_EQ(CatNtfsFile(image, "BOOT.INI").output, kNewBootIni);
-  EXPECT_FALSE(std::filesystem::exists(UndoJournalPath(image, 0)));
+  EXPECT_FALSE(std::filesystem::exists(UndoJournalPath(image)));
   EXPECT_GT(faults.CallCount(Call::kWriteDisk), 10);
   // At least one group per change, each a flush of the disk and of the emptied journal.
   EXPECT_GE(faults.CallCount(Call::kFlushDisk), 2 * 6);
