@@ -14,11 +14,6 @@ namespace {
 
 using namespace testing::disk;
 
-const std::string kOldHal(5000, 'u');
-const std::string kNewHal(9000, 'm');
-const std::string kOldBootIni = "[boot loader]\r\ntimeout=30\r\n";
-const std::string kNewBootIni = "[boot loader]\r\ntimeout=30\r\n[operating systems]\r\n";
-
 // The sequence; true when every step succeeded.
 bool RunSequence(const std::filesystem::path& image, FaultInjector* faults) {
   std::string error;

@@ -22,11 +22,6 @@ namespace {
 
 using namespace testing::disk;
 
-const std::string kOldHal(5000, 'u');
-const std::string kNewHal(9000, 'm');
-const std::string kOldBootIni = "[boot loader]\r\ntimeout=30\r\n";
-const std::string kNewBootIni = "[boot loader]\r\ntimeout=30\r\n[operating systems]\r\n";
-
 // The image's journal as the sequence opens it; nothing on failure.
 struct Opened {
   std::unique_ptr<RawDevice> raw;

@@ -16,6 +16,13 @@
 
 namespace halshift::testing::disk {
 
+// The files the sweeps' sequences replace, old and new: a HAL that grows (more clusters, a
+// data run of its own) and a BOOT.INI that stays small (NTFS keeps it in its MFT record).
+inline const std::string kOldHal(5000, 'u');
+inline const std::string kNewHal(9000, 'm');
+inline const std::string kOldBootIni = "[boot loader]\r\ntimeout=30\r\n";
+inline const std::string kNewBootIni = "[boot loader]\r\ntimeout=30\r\n[operating systems]\r\n";
+
 // Where the sweeps keep their images: in memory where the host has a tmpfs. A run over an
 // undo journal flushes the disk and the journal dozens of times, which on a real disk costs
 // seconds per cut; the sweeps test the order of the writes, not their durability (a stopped
