@@ -4,6 +4,7 @@
 // run on the tree's folders; a compressed HAL.DLL and a dirty volume refused, the disk
 // unchanged.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/image/hive_registry.h"
 #include "platform/image/undo_journal.h"
@@ -39,9 +40,42 @@ class NtfsOfflineTest : public ::testing::TestWithParam<std::string> {
   }
 
   ProgramRun Switch(const std::string& drive) {
-    return RunProgram({"--offline", drive, "--media", DriveFolder(tree_, 'D'), "--cpus", "2", "upgrade_hal",
-                       "enable_recovery"});
+    return RunProgram({"--offline", drive, "--no-backup", "--media", DriveFolder(tree_, 'D'), "--cpus", "2",
+                       "upgrade_hal", "enable_recovery"});
   }
+
+  // The typical switch in this process, over the disk opened as the program opens it, ended
+  // before its step-th disk step (0: never) in a child; the steps it made.
+  int SwitchStoppedAt(int step) {
+    int pipeEnds[2];
+    EXPECT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      auto machine = OpenOfflineWords({"--offline", disk_.string(), "--no-backup", "--media",
+                                       DriveFolder(tree_, 'D'), "--cpus", "2"});
+      if (!machine) _exit(2);
+      machine->image->Faults().StopAtStep(step);
+      HalUtilityApp app(machine->Platform());
+      app.Startup(kTypicalCommandLine);
+      const int steps = machine->image->Faults().StepCount();
+      EXPECT_EQ(write(pipeEnds[1], &steps, sizeof steps), static_cast<ssize_t>(sizeof steps));
+      _exit(app.Shutdown() == 1 ? 0 : 3);
+    }
+    close(pipeEnds[1]);
+    int steps = 0;
+    const bool ran = read(pipeEnds[0], &steps, sizeof steps) == static_cast<ssize_t>(sizeof steps);
+    close(pipeEnds[0]);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), ran ? 0 : image::FaultInjector::kStoppedExitCode);
+    return ran ? steps : step - 1;
+  }
+
+  // The disk after the program's runs holds what the same switch left in the tree's folders:
+  // the system files, BOOT.INI, setup.log and their backups, the kind recorded, and a volume
+  // that ntfsfix -n finds consistent.
+  void ExpectWhatTheFolderRunLeft();
 
   TempFolder folder_;
   TempImage tree_;
@@ -58,7 +92,34 @@ TEST_P(NtfsOfflineTest, SwitchLeavesWhatTheFolderRunLeaves) {
   }
   const ProgramRun inFolders = Switch(DriveFolder(tree_, 'C'));
   ASSERT_EQ(inFolders.exitCode, 1) << inFolders.err;
+  ExpectWhatTheFolderRunLeft();
+}
 
+// A stop in the middle of the switch (a quarter, half and three quarters through its disk
+// steps) leaves an undo journal; the next run plays it back, finishes the switch, and leaves
+// the disk as the uncut run does.
+TEST_P(NtfsOfflineTest, SwitchStoppedOnTheDiskIsFinishedByTheNextRun) {
+  MakeDisk();
+  const std::filesystem::path pristine = folder_ / "pristine.disk";
+  std::filesystem::copy_file(disk_, pristine);
+  const int steps = SwitchStoppedAt(0);
+  ASSERT_GT(steps, 100);
+  ASSERT_EQ(Switch(DriveFolder(tree_, 'C')).exitCode, 1);
+  int journaled = 0;
+  for (const int step : {steps / 4, steps / 2, 3 * steps / 4}) {
+    SCOPED_TRACE("stopped before disk step " + std::to_string(step) + " of " + std::to_string(steps));
+    std::filesystem::copy_file(pristine, disk_, std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(SwitchStoppedAt(step), step - 1);
+    journaled += std::filesystem::exists(image::UndoJournalPath(disk_)) ? 1 : 0;
+    const ProgramRun next = Switch(disk_.string());
+    EXPECT_TRUE(next.exitCode == 0 || next.exitCode == 1) << next.err;
+    EXPECT_FALSE(std::filesystem::exists(image::UndoJournalPath(disk_)));
+    ExpectWhatTheFolderRunLeft();
+  }
+  EXPECT_GT(journaled, 0);
+}
+
+void NtfsOfflineTest::ExpectWhatTheFolderRunLeft() {
   const auto partition = folder_ / "after.img";
   ASSERT_TRUE(ExtractNtfsPartition(disk_, partition));
   std::string report;
