@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> journal(data + 4, size - 4);
   const JournalContents contents = ParseJournal(journal, units * 512, 0);
   Check(contents.error.empty() || contents.ranges.empty());
+  if (contents.ranges.empty()) return 0;
   MemoryDevice device(std::vector<std::uint8_t>(static_cast<std::size_t>(units * 512)));
   for (const SavedRange& range : contents.ranges) {
     Check(!range.bytes.empty() && range.bytes.size() <= undo::kMaxSavedLength);
