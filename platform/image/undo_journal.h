@@ -22,7 +22,7 @@ class FaultInjector;
 // The journal file: a header, then saved ranges, each the bytes a range of the device held
 // before the group began. All numbers are little-endian.
 //   header (32 bytes): "HSUNDO1\0", the device's size (u64), the device's identity (u64, what
-//     the caller names the device by, e.g. the partition's offset on its disk), a CRC-32 of
+//     the caller names the device by; 0 for a whole disk), a CRC-32 of
 //     the 24 bytes before it (u32), zero (u32)
 //   saved range (24 bytes, then the bytes): "SAVE", the length (u32, 1 to kMaxSavedLength),
 //     the offset on the device (u64), a CRC-32 of the bytes (u32), a CRC-32 of the 20 bytes
@@ -56,19 +56,20 @@ struct JournalContents {
 JournalContents ParseJournal(std::span<const std::uint8_t> journal, std::uint64_t deviceSize,
                              std::uint64_t identity);
 
-// A device whose writes are journaled. Before a write reaches a block (4 KiB) not yet saved since the
-// last Flush, the old bytes of the blocks are appended to the journal file and the file is
-// flushed (fsync); then the write goes through. Flush flushes the device, then empties the
-// journal (truncate and fsync): the group is done. A Flush with no write since the last one
-// does nothing. After any failed write, save or flush the
-// device takes no more writes, so the journal and the disk stay in step.
+// A device whose writes are journaled. Before a write reaches a block (4 KiB) not yet saved
+// since the last Flush, the old bytes of the blocks are appended to the journal file and the
+// file is flushed (fsync); then the write goes through. Flush flushes the device, then empties
+// the journal (truncate and fsync): the group is done. A Flush with no write since the last
+// one does nothing. After any failed write, save or flush the device takes no more writes, so
+// the journal and the disk stay in step.
 //
 // Open plays back a journal that holds saved ranges before it returns: the old bytes written
 // back (the last saved first), the device flushed, the journal emptied; the device is then
 // exactly as before the interrupted group. A cut during the playback leaves the journal for
 // the next Open, which plays it again. Opened for reading only, the device leaves the journal
-// and the disk as they are and reads as the playback would leave it. The journal's own writes and flushes ask the fault
-// injector for Call::kWriteDisk and Call::kFlushDisk and count as steps, as the disk's do.
+// and the disk as they are and reads as the playback would leave them. The journal's own
+// writes and flushes ask the fault injector for Call::kWriteDisk and Call::kFlushDisk and
+// count as steps, as the disk's do.
 class UndoJournalDevice final : public BlockDevice {
  public:
   // Nothing, with the reason in error, when the journal cannot be opened, locked or played
