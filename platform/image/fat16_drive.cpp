@@ -17,12 +17,19 @@ Volume::Entry EntryOf(const FatEntry& entry) {
   return out;
 }
 
-// The path with its last component in upper case, as a new name is written.
-std::string UpperLast(std::span<const std::string> components) {
+// The name a new entry is written under: upper case where that makes an 8.3 name, else the
+// long name as given.
+std::string NewName(std::string_view name) {
+  std::string upper = text::ToUpper(name);
+  return IsValidShortName(upper) ? upper : std::string(name);
+}
+
+// The path with its last component as a new name is written.
+std::string NewPath(std::span<const std::string> components) {
   if (components.empty()) return {};
   std::string path = JoinComponents(components.first(components.size() - 1));
   if (!path.empty()) path += '\\';
-  return path + text::ToUpper(components.back());
+  return path + NewName(components.back());
 }
 
 }  // namespace
@@ -54,19 +61,19 @@ std::optional<std::string> Fat16Drive::Read(std::span<const std::string> compone
 }
 
 bool Fat16Drive::CanCreate(std::string_view name) const {
-  return IsValidShortName(text::ToUpper(name));
+  return IsValidShortName(text::ToUpper(name)) || IsValidLongName(name);
 }
 
 bool Fat16Drive::Write(std::span<const std::string> components, std::string_view bytes) {
   if (components.empty()) return false;
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const auto existing = Find(components);
-  return volume_->WriteFile(existing ? JoinComponents(components) : UpperLast(components),
+  return volume_->WriteFile(existing ? JoinComponents(components) : NewPath(components),
                             {data, bytes.size()});
 }
 
 bool Fat16Drive::CreateFolder(std::span<const std::string> components) {
-  return !components.empty() && volume_->CreateFolder(UpperLast(components));
+  return !components.empty() && volume_->CreateFolder(NewPath(components));
 }
 
 bool Fat16Drive::Rename(std::span<const std::string> components, std::string_view newName) {

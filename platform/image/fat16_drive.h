@@ -13,9 +13,9 @@
 namespace halshift::image {
 
 // Serves a mounted Fat16Volume. Names of new files and folders, and new names of a rename, are
-// taken in upper case (FAT keeps 8.3 names so; halshift writes no long-name entries) and must
-// then be valid short names. Entries with a long name are listed by it, their 8.3 name as
-// shortName.
+// taken in upper case where that makes an 8.3 name (as FAT keeps them); another name of a new
+// file or folder gets long-name entries (fat16_volume.h), a rename needs an 8.3 name. Entries
+// with a long name are listed by it, their 8.3 name as shortName.
 class Fat16Drive final : public Volume {
  public:
   // devices: what the volume reads through (the disk and the partition's view of it), kept

@@ -106,6 +106,73 @@ void LongNameUnits(std::span<const std::uint8_t> e, std::vector<std::uint16_t>& 
   }
 }
 
+}  // namespace
+
+bool IsValidLongName(std::string_view name) {
+  if (name.empty() || name.size() > 255 || name.back() == ' ' || name.back() == '.') return false;
+  for (char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u >= 0x7F || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// The 8.3 name that goes with a long one, as Windows makes it: the upper-cased name without
+// blanks and dots, its first letters and "~N", then the first three letters after the last dot;
+// the first N that no name of the folder has. Nothing when all up to 99 are taken.
+std::optional<std::string> ShortAlias(std::string_view name, const std::vector<std::string>& taken) {
+  const auto clean = [](std::string_view part) {
+    std::string out;
+    for (char c : part) {
+      if (c == ' ' || c == '.') continue;
+      const char u = Upper(c);
+      out += std::string_view("+,;=[]").find(u) != std::string_view::npos ? '_' : u;
+    }
+    return out;
+  };
+  const std::size_t dot = name.find_last_of('.');
+  const bool hasExtension = dot != std::string_view::npos && dot > 0;
+  std::string base = clean(hasExtension ? name.substr(0, dot) : name);
+  const std::string ext = hasExtension ? clean(name.substr(dot + 1)).substr(0, 3) : "";
+  if (base.empty()) base = "_";
+  for (int n = 1; n <= 99; ++n) {
+    const std::string tail = "~" + std::to_string(n);
+    std::string alias = base.substr(0, 8 - tail.size()) + tail;
+    if (!ext.empty()) alias += "." + ext;
+    const bool used = std::any_of(taken.begin(), taken.end(),
+                                  [&](const std::string& t) { return SameIgnoringCase(t, alias); });
+    if (!used) return alias;
+  }
+  return std::nullopt;
+}
+
+// The long-name entries of a name, in the order they precede its short entry.
+std::vector<std::uint8_t> LongNameEntries(std::string_view name, std::uint8_t checksum) {
+  constexpr std::size_t kUnitsPerEntry = 13;
+  constexpr std::size_t kUnitOffsets[kUnitsPerEntry] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+  const std::size_t count = (name.size() + kUnitsPerEntry - 1) / kUnitsPerEntry;
+  std::vector<std::uint8_t> entries;
+  for (std::size_t order = count; order >= 1; --order) {
+    Entry e{};
+    e[0] = static_cast<std::uint8_t>(order | (order == count ? 0x40 : 0));
+    e[kEntryAttributes] = kLongNameAttributes;
+    e[13] = checksum;
+    for (std::size_t j = 0; j < kUnitsPerEntry; ++j) {
+      const std::size_t i = (order - 1) * kUnitsPerEntry + j;
+      const std::uint16_t unit = i < name.size()    ? static_cast<unsigned char>(name[i])
+                                 : i == name.size() ? 0x0000
+                                                    : 0xFFFF;
+      PutWord(e, kUnitOffsets[j], unit);
+    }
+    entries.insert(entries.end(), e.begin(), e.end());
+  }
+  return entries;
+}
+
 std::string Utf8Of(const std::vector<std::uint16_t>& units) {
   std::string out;
   for (std::size_t i = 0; i < units.size(); ++i) {
@@ -501,22 +568,35 @@ bool Fat16Volume::FreeChain(std::uint16_t first) {
   return CommitFat();
 }
 
-bool Fat16Volume::NewSlot(const Folder& parent, std::uint64_t& slot,
-                          std::optional<std::uint64_t>& clearAfter) {
+bool Fat16Volume::NewSlots(const Folder& parent, std::size_t count, std::uint64_t& slot,
+                           std::optional<std::uint64_t>& clearAfter) {
   const auto listing = ReadFolder(parent);
   if (!listing) return false;
-  if (!listing->freeSlots.empty()) {
-    slot = listing->freeSlots.front();
-    // The folder's end moves one slot on, so that it still ends.
-    if (listing->endSlot && slot == *listing->endSlot && slot != listing->lastSlot) {
-      clearAfter = slot + kEntryLength;
+  const auto& free = listing->freeSlots;
+  // The first run of count free slots in one sector.
+  for (std::size_t i = 0; i + count <= free.size(); ++i) {
+    bool run = true;
+    for (std::size_t k = 1; k < count && run; ++k) {
+      run = free[i + k] == free[i] + k * kEntryLength && SectorOf(free[i + k]) == SectorOf(free[i]);
+    }
+    if (!run) continue;
+    // Unused slots before the run would end the folder before it: they become deleted ones.
+    if (!EndBefore(*listing, i)) return false;
+    slot = free[i];
+    // A run that reaches the folder's end moves the end past it, so that the folder still ends.
+    const std::size_t last = i + count - 1;
+    const bool reachesEnd =
+        listing->endSlot && std::find(free.begin(), free.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                                      *listing->endSlot) != free.begin() + static_cast<std::ptrdiff_t>(last + 1);
+    if (reachesEnd && free[last] != listing->lastSlot && last + 1 < free.size()) {
+      clearAfter = free[last + 1];
     }
     return true;
   }
   if (parent.root) return Fail("the root folder is full");
   const auto chain = Chain(parent.cluster);
   const auto grown = Allocate(1);
-  if (!chain || !grown) return false;
+  if (!chain || !grown || !EndBefore(*listing, free.size())) return false;
   const std::vector<std::uint8_t> zeros(geometry_.BytesPerCluster());
   if (!device_.Write(ClusterOffset(grown->front()), zeros)) {
     broken_ = true;
@@ -526,6 +606,45 @@ bool Fat16Volume::NewSlot(const Folder& parent, std::uint64_t& slot,
   SetFat(chain->back(), grown->front());
   if (!CommitFat()) return false;
   slot = ClusterOffset(grown->front());
+  return true;
+}
+
+bool Fat16Volume::EndBefore(const Listing& listing, std::size_t index) {
+  if (!listing.endSlot) return true;
+  const auto& free = listing.freeSlots;
+  const auto end = std::find(free.begin(), free.end(), *listing.endSlot);
+  std::map<std::uint64_t, Patches> bySector;
+  for (auto at = end; at < free.begin() + static_cast<std::ptrdiff_t>(index); ++at) {
+    bySector[SectorOf(*at)].emplace_back(*at, std::vector<std::uint8_t>{kDeleted});
+  }
+  for (const auto& [sector, patches] : bySector) {
+    if (!PatchSector(sector, patches)) return false;
+  }
+  return true;
+}
+
+bool Fat16Volume::NameEntries(const Folder& parent, std::string_view name,
+                              std::vector<std::uint8_t>& entries) {
+  entries.assign(kEntryLength, 0);
+  if (IsValidShortName(name)) {
+    const auto packed = PackedName(name);
+    std::copy(packed.begin(), packed.end(), entries.begin());
+    return true;
+  }
+  if (!IsValidLongName(name) || name.size() > 13 * (geometry_.bytesPerSector / kEntryLength - 1)) {
+    return Fail("the name is neither a valid 8.3 name nor a long name halshift writes");
+  }
+  const auto listing = ReadFolder(parent);
+  if (!listing) return false;
+  std::vector<std::string> taken;
+  for (const Located& l : listing->entries) taken.push_back(l.entry.name);
+  const auto alias = ShortAlias(name, taken);
+  if (!alias) return Fail("no free 8.3 name for the long name");
+  const auto packed = PackedName(*alias);
+  std::vector<std::uint8_t> shortEntry(kEntryLength, 0);
+  std::copy(packed.begin(), packed.end(), shortEntry.begin());
+  entries = LongNameEntries(name, LongNameChecksum(shortEntry));
+  entries.insert(entries.end(), shortEntry.begin(), shortEntry.end());
   return true;
 }
 
@@ -572,7 +691,8 @@ bool Fat16Volume::WriteFile(std::string_view path, std::span<const std::uint8_t>
   std::optional<Located> found;
   if (!Locate(path, parent, name, found)) return false;
   if (found && found->entry.IsDirectory()) return Fail("it is a folder");
-  if (!found && !IsValidShortName(name)) return Fail("the name is not a valid upper-case 8.3 name");
+  std::vector<std::uint8_t> named;
+  if (!found && !NameEntries(parent, name, named)) return false;
   if (data.size() > 0xFFFFFFFFu) return Fail("the file is too large");
   std::optional<std::vector<std::uint16_t>> oldChain;
   if (found) {
@@ -581,7 +701,7 @@ bool Fat16Volume::WriteFile(std::string_view path, std::span<const std::uint8_t>
   }
   std::uint64_t slot = 0;
   std::optional<std::uint64_t> clearAfter;
-  if (!found && !NewSlot(parent, slot, clearAfter)) return false;
+  if (!found && !NewSlots(parent, named.size() / kEntryLength, slot, clearAfter)) return false;
 
   // The data clusters, then the FAT, then the directory entry.
   const auto first = WriteClusters(data);
@@ -593,14 +713,18 @@ bool Fat16Volume::WriteFile(std::string_view path, std::span<const std::uint8_t>
     if (!device_.Read(SectorOf(entryOffset), sector)) return Fail("a folder cannot be read");
     std::copy_n(sector.begin() + static_cast<std::ptrdiff_t>(entryOffset - SectorOf(entryOffset)), kEntryLength, e.begin());
   } else {
-    const auto packed = PackedName(name);
-    std::copy(packed.begin(), packed.end(), e.begin());
+    std::copy_n(named.end() - kEntryLength, kEntryLength, e.begin());
   }
   e[kEntryAttributes] |= fat::kArchive;
   StampNow(e);
   PutWord(e, kEntryCluster, *first);
   PutDword(e, kEntrySize, static_cast<std::uint32_t>(data.size()));
-  if (!PutEntry(e, entryOffset, clearAfter)) return false;
+  if (found) {
+    named.assign(e.begin(), e.end());
+  } else {
+    std::copy(e.begin(), e.end(), named.end() - kEntryLength);
+  }
+  if (!PutEntry(named, entryOffset, clearAfter)) return false;
 
   // The replaced data last.
   if (oldChain && !oldChain->empty()) return FreeChain(oldChain->front());
@@ -614,10 +738,11 @@ bool Fat16Volume::CreateFolder(std::string_view path) {
   std::optional<Located> found;
   if (!Locate(path, parent, name, found)) return false;
   if (found) return Fail("the name exists");
-  if (!IsValidShortName(name)) return Fail("the name is not a valid upper-case 8.3 name");
+  std::vector<std::uint8_t> named;
+  if (!NameEntries(parent, name, named)) return false;
   std::uint64_t slot = 0;
   std::optional<std::uint64_t> clearAfter;
-  if (!NewSlot(parent, slot, clearAfter)) return false;
+  if (!NewSlots(parent, named.size() / kEntryLength, slot, clearAfter)) return false;
   const auto cluster = Allocate(1);
   if (!cluster) return false;
 
@@ -640,10 +765,10 @@ bool Fat16Volume::CreateFolder(std::string_view path) {
   }
   SetFat(cluster->front(), kEndOfChain);
   if (!CommitFat()) return false;
-  const auto packed = PackedName(name);
-  std::copy(packed.begin(), packed.end(), e.begin());
+  std::copy_n(named.end() - kEntryLength, 11, e.begin());
   PutWord(e, kEntryCluster, cluster->front());
-  return PutEntry(e, slot, clearAfter);
+  std::copy(e.begin(), e.end(), named.end() - kEntryLength);
+  return PutEntry(named, slot, clearAfter);
 }
 
 bool Fat16Volume::Rename(std::string_view path, std::string_view newName) {

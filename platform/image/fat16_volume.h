@@ -42,8 +42,13 @@ struct FatEntry {
 // Whether a name is a valid short name in upper-cased form: one to eight characters, an
 // optional dot and one to three more, none of them a lower-case letter, a blank, a control
 // character or one of "*?<>|\"/\\:+,;=[].", and not "." or "..". halshift creates files only
-// under such names: it never writes long-name entries (NTLDR reads the short names).
+// under such names where it can (NTLDR reads the short names); a name that is none (the log's
+// folder "orvsystem") gets long-name entries before a short alias ("ORVSYS~1"), all written in
+// one sector with the short entry.
 bool IsValidShortName(std::string_view name);
+// Whether halshift writes a name as a long name: printable ASCII without the characters that
+// no Windows name holds, at most 255 of them, not ending in a blank or a dot.
+bool IsValidLongName(std::string_view name);
 
 // A mounted FAT16 volume. Paths are relative to the volume's root, their parts split at "\"
 // or "/". A part matches an entry whose short name or long name it equals without regard to
@@ -74,7 +79,8 @@ class Fat16Volume {
   std::optional<std::vector<std::uint8_t>> ReadFile(std::string_view path);
 
   // Replaces the data of a file, or creates it (with the archive attribute) when its folder
-  // has none of that name; a new name must be a valid short name. Refuses a folder.
+  // has none of that name; a new name is a valid short name or a long name as above.
+  // Refuses a folder.
   bool WriteFile(std::string_view path, std::span<const std::uint8_t> data);
   // Creates a folder (a valid short name, with its "." and ".." entries): its cluster first,
   // then the FAT, then its entry.
@@ -130,12 +136,20 @@ class Fat16Volume {
   bool MarkDeleted(const std::vector<std::uint64_t>& offsets, std::uint64_t lastSector,
                    std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>& inLast);
   bool FreeChain(std::uint16_t first);
-  // A slot for a new entry of parent, the folder grown by a cluster when it has none; with
-  // clearAfter the slot after it, to be marked unused so that the folder still ends.
-  bool NewSlot(const Folder& parent, std::uint64_t& slot, std::optional<std::uint64_t>& clearAfter);
+  // The first of count free slots in one sector of parent for a new name's entries, the folder
+  // grown by a cluster when it has none; with clearAfter the slot after them, to be marked
+  // unused so that the folder still ends.
+  bool NewSlots(const Folder& parent, std::size_t count, std::uint64_t& slot,
+                std::optional<std::uint64_t>& clearAfter);
+  // Marks the unused slots of a listing before its free slot index as deleted, so that the
+  // folder does not end before that slot; first sector first.
+  bool EndBefore(const Listing& listing, std::size_t index);
+  // The entries that name a new file of parent: its short entry alone for a valid 8.3 name,
+  // else the long-name entries before a short alias; the short entry's name only is set.
+  bool NameEntries(const Folder& parent, std::string_view name, std::vector<std::uint8_t>& entries);
   // Writes data to free clusters, then their chain to the FAT; the first cluster (0 for none).
   std::optional<std::uint16_t> WriteClusters(std::span<const std::uint8_t> data);
-  // Writes a 32-byte entry at offset, with clearAfter's end mark.
+  // Writes 32-byte entries (all in one sector) from offset on, with clearAfter's end mark.
   bool PutEntry(std::span<const std::uint8_t> entry, std::uint64_t offset,
                 std::optional<std::uint64_t> clearAfter);
   std::uint64_t SectorOf(std::uint64_t offset) const {

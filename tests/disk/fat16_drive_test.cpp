@@ -42,7 +42,7 @@ TEST(Fat16DriveTest, ChangesReadBackThroughMtools) {
     const Path staged = {"WINNT", "SYSTEM32", "hsn1.tmp"};
     const Path hal = {"WINNT", "system32", "hal.dll"};
     EXPECT_TRUE(drive.CanCreate("hsn1.tmp"));
-    EXPECT_FALSE(drive.CanCreate("a+b.dll"));
+    EXPECT_FALSE(drive.CanCreate("a*b.dll"));
     EXPECT_TRUE(drive.Write(staged, "new hal"));
     EXPECT_TRUE(drive.Rename(staged, "hal.dll"));  // over the old file
     EXPECT_FALSE(drive.Find(staged));
@@ -50,6 +50,11 @@ TEST(Fat16DriveTest, ChangesReadBackThroughMtools) {
     EXPECT_EQ(drive.Find(hal)->attributes & volume::kChangeable,
               volume::kReadOnly | volume::kHidden | volume::kSystem);
     EXPECT_TRUE(drive.CreateFolder(Path{"repair"}));
+    // A name that is no 8.3 name gets a long name and an alias.
+    EXPECT_TRUE(drive.CreateFolder(Path{"orvsystem"}));
+    EXPECT_TRUE(drive.CreateFolder(Path{"ORVSYSTEM", "log"}));
+    EXPECT_TRUE(drive.Write(Path{"orvsystem", "log", "halshift.log"}, "entry"));
+    EXPECT_EQ(drive.Find(Path{"orvsystem"})->shortName, "ORVSYS~1");
     EXPECT_TRUE(drive.Write(Path{"repair", "setup.log"}, std::string(5000, 's')));
     EXPECT_TRUE(drive.Write(Path{"gone.tmp"}, ""));
     EXPECT_TRUE(drive.Delete(Path{"GONE.TMP"}));
@@ -60,6 +65,8 @@ TEST(Fat16DriveTest, ChangesReadBackThroughMtools) {
   EXPECT_EQ(Fsck(image, &report), FsckVerdict::kClean) << report;
   EXPECT_EQ(TypeFile(image, 0, "::WINNT/SYSTEM32/HAL.DLL").output, "new hal");
   EXPECT_EQ(TypeFile(image, 0, "::REPAIR/SETUP.LOG").output, std::string(5000, 's'));
+  EXPECT_EQ(TypeFile(image, 0, "::orvsystem/LOG/HALSHIFT.LOG").output, "entry");
+  EXPECT_EQ(TypeFile(image, 0, "::ORVSYS~1/log/halshift.log").output, "entry");
   EXPECT_NE(Shell("mattrib -i " + Quoted(image) + " ::WINNT/SYSTEM32/HAL.DLL").output.find("SHR"),
             std::string::npos);
   EXPECT_EQ(Shell("mdir -b -i " + Quoted(image) + " ::").output.find("GONE"), std::string::npos);

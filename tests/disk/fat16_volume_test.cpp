@@ -128,15 +128,26 @@ TEST_F(Fat16VolumeTest, RenameOverAFileInTheSameSectorIsOneWrite) {
   EXPECT_EQ(Fsck(image_, &report), FsckVerdict::kLostClustersOnly) << report;
 }
 
-TEST_F(Fat16VolumeTest, NewNamesMustBeUpperCaseShortNames) {
+TEST_F(Fat16VolumeTest, NewNamesAreShortNamesOrLongNamesWithAnAlias) {
   auto volume = Mount();
   ASSERT_TRUE(volume);
-  for (const char* name : {"lower.txt", "TOOLONGNAME.TXT", "A.LONG", "TWO.DOTS.X", "SPACE X", ".X",
-                           "A+B", "", "X."}) {
-    SCOPED_TRACE(name);
-    EXPECT_FALSE(IsValidShortName(name));
-    EXPECT_FALSE(volume->WriteFile(name, BytesOf("x")));
-    EXPECT_FALSE(volume->Rename("BOOT.INI", name));
+  // Not 8.3 names: a rename refuses them; a new file gets long-name entries only where the
+  // name can be a long name.
+  struct Name {
+    const char* name;
+    bool longName;
+  };
+  for (const Name& n : {Name{"lower.txt", true}, Name{"TOOLONGNAME.TXT", true}, Name{"A.LONG", true},
+                        Name{"TWO.DOTS.X", true}, Name{"SPACE X", true}, Name{"A+B", true},
+                        Name{".X", true}, Name{"", false}, Name{"X.", false}, Name{"A*B", false}}) {
+    SCOPED_TRACE(n.name);
+    EXPECT_FALSE(IsValidShortName(n.name));
+    EXPECT_EQ(IsValidLongName(n.name), n.longName);
+    EXPECT_FALSE(volume->Rename("BOOT.INI", n.name));
+    EXPECT_EQ(volume->WriteFile(std::string("WINNT\\") + n.name, BytesOf(n.name)), n.longName);
+    if (n.longName) {
+      EXPECT_EQ(Text(volume->ReadFile(std::string("WINNT/") + n.name)), n.name);
+    }
   }
   for (const char* name : {"HAL.DLL", "NTLDR", "A", "12345678.123", "$WIN_NT$.~BT", "NT4-1.LOG"}) {
     EXPECT_TRUE(IsValidShortName(name)) << name;
@@ -145,7 +156,8 @@ TEST_F(Fat16VolumeTest, NewNamesMustBeUpperCaseShortNames) {
   EXPECT_TRUE(volume->WriteFile("WINNT\\LONG FILE NAME.TXT", BytesOf("new")));
   ExpectClean();
   EXPECT_EQ(TypeFile(image_, 0, "::WINNT/Long File Name.txt").output, "new");
-  // No long-name entry was created: mtools lists no more names than there were.
+  EXPECT_EQ(TypeFile(image_, 0, "::WINNT/TOOLON~1.TXT").output, "TOOLONGNAME.TXT");
+  EXPECT_EQ(TypeFile(image_, 0, "::WINNT/two.dots.x").output, "TWO.DOTS.X");
   EXPECT_EQ(Shell("mdir -a -b -i " + Quoted(image_) + " ::").output, "::/WINNT/\n::/BOOT.INI\n");
 }
 
