@@ -17,8 +17,11 @@ namespace halshift::image {
 
 namespace {
 
-constexpr std::array<std::uint8_t, 8> kMagic = {'H', 'S', 'U', 'N', 'D', 'O', '1', 0};
+constexpr std::array<std::uint8_t, 8> kMagic = {'H', 'S', 'U', 'N', 'D', 'O', '2', 0};
+constexpr std::size_t kMagicName = 6;  // "HSUNDO": a journal of any version
 constexpr std::array<std::uint8_t, 4> kRangeMagic = {'S', 'A', 'V', 'E'};
+constexpr std::array<std::uint8_t, 4> kWrittenMagic = {'W', 'R', 'O', 'T'};
+constexpr std::size_t kChecksumSize = 4;
 // Header fields.
 constexpr std::size_t kHeaderDeviceSize = 8;
 constexpr std::size_t kHeaderIdentity = 16;
@@ -62,14 +65,47 @@ void AppendHeader(std::vector<std::uint8_t>& out, std::uint64_t deviceSize, std:
   PutLe(out, 0, 4);
 }
 
-// A saved range's header; its bytes follow.
-void AppendRangeHeader(std::vector<std::uint8_t>& out, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+// A record: its header, then its bytes.
+void AppendRecord(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> magic, std::uint64_t offset,
+                  std::span<const std::uint8_t> bytes) {
   const std::size_t start = out.size();
-  out.insert(out.end(), kRangeMagic.begin(), kRangeMagic.end());
+  out.insert(out.end(), magic.begin(), magic.end());
   PutLe(out, bytes.size(), 4);
   PutLe(out, offset, 8);
   PutLe(out, Crc32(bytes), 4);
   PutLe(out, Crc32(std::span(out).subspan(start, kRangeCrc)), 4);
+  out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+enum class Kind { kNone, kSaved, kWritten };
+struct Record {
+  Kind kind = Kind::kNone;
+  std::uint64_t offset = 0;
+  std::span<const std::uint8_t> bytes;
+};
+
+// The record at at; kNone where the journal ends: cut short, damaged or no record.
+Record ReadRecord(std::span<const std::uint8_t> journal, std::size_t at) {
+  Record record;
+  if (journal.size() - at < undo::kRangeHeaderSize) return record;
+  const auto header = journal.subspan(at, undo::kRangeHeaderSize);
+  if (Le(header, kRangeCrc, 4) != Crc32(header.first(kRangeCrc))) return record;
+  const std::uint64_t length = Le(header, kRangeLength, 4);
+  if (length == 0 || length > undo::kMaxSavedLength) return record;
+  if (length > journal.size() - at - undo::kRangeHeaderSize) return record;  // cut short
+  const auto bytes = journal.subspan(at + undo::kRangeHeaderSize, static_cast<std::size_t>(length));
+  record.offset = Le(header, kRangeOffset, 8);
+  if (Le(header, kRangeDataCrc, 4) != Crc32(bytes) || record.offset % undo::kSectorSize != 0) return record;
+  record.bytes = bytes;
+  if (StartsWith(header, kRangeMagic)) record.kind = Kind::kSaved;
+  if (StartsWith(header, kWrittenMagic) && length % kChecksumSize == 0) record.kind = Kind::kWritten;
+  return record;
+}
+
+// The sectors of bytes that begin at a sector's start: the last may be short.
+template <typename Byte>
+std::span<Byte> SectorAt(std::span<Byte> bytes, std::size_t at) {
+  return bytes.subspan(at, std::min(undo::kSectorSize, bytes.size() - at));
 }
 
 bool ReadAll(int fd, std::vector<std::uint8_t>& bytes) {
@@ -104,33 +140,55 @@ std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
 JournalContents ParseJournal(std::span<const std::uint8_t> journal, std::uint64_t deviceSize,
                              std::uint64_t identity) {
   JournalContents contents;
-  if (journal.size() < undo::kHeaderSize || !StartsWith(journal, kMagic) ||
+  if (journal.size() < undo::kHeaderSize || !StartsWith(journal, std::span(kMagic).first(kMagicName)) ||
       Le(journal, kHeaderCrc, 4) != Crc32(journal.first(kHeaderCrc))) {
     return contents;  // empty, or the first append cut short
+  }
+  if (!StartsWith(journal, kMagic)) {
+    contents.error = "it was written by another version of halshift";
+    return contents;
   }
   if (Le(journal, kHeaderDeviceSize, 8) != deviceSize || Le(journal, kHeaderIdentity, 8) != identity) {
     contents.error = "it was written for another disk or partition";
     return contents;
   }
-  std::size_t at = undo::kHeaderSize;
-  while (journal.size() - at >= undo::kRangeHeaderSize) {
-    const auto header = journal.subspan(at, undo::kRangeHeaderSize);
-    if (!StartsWith(header, kRangeMagic) || Le(header, kRangeCrc, 4) != Crc32(header.first(kRangeCrc))) break;
-    const std::uint64_t length = Le(header, kRangeLength, 4);
-    const std::uint64_t offset = Le(header, kRangeOffset, 8);
-    if (length == 0 || length > undo::kMaxSavedLength) break;
-    if (length > journal.size() - at - undo::kRangeHeaderSize) break;  // cut short
-    const auto bytes = journal.subspan(at + undo::kRangeHeaderSize, static_cast<std::size_t>(length));
-    if (Le(header, kRangeDataCrc, 4) != Crc32(bytes)) break;
-    if (!RangeWithin(offset, length, deviceSize)) {
+  const std::uint64_t sectors = (deviceSize + undo::kSectorSize - 1) / undo::kSectorSize;
+  for (std::size_t at = undo::kHeaderSize;;) {
+    const Record record = ReadRecord(journal, at);
+    if (record.kind == Kind::kNone) break;
+    const std::uint64_t sector = record.offset / undo::kSectorSize;
+    const std::size_t count = record.bytes.size() / kChecksumSize;
+    if (record.kind == Kind::kSaved ? !RangeWithin(record.offset, record.bytes.size(), deviceSize)
+                                    : !RangeWithin(sector, count, sectors)) {
       contents.ranges.clear();
+      contents.written.clear();
       contents.error = "it names bytes past the end of the disk or partition";
       return contents;
     }
-    contents.ranges.push_back(SavedRange{offset, bytes});
-    at += undo::kRangeHeaderSize + static_cast<std::size_t>(length);
+    if (record.kind == Kind::kSaved) contents.ranges.push_back(SavedRange{record.offset, record.bytes});
+    for (std::size_t i = 0; record.kind == Kind::kWritten && i < count; ++i) {
+      contents.written.emplace_back(sector + i, static_cast<std::uint32_t>(Le(record.bytes, i * kChecksumSize, 4)));
+    }
+    at += undo::kRangeHeaderSize + record.bytes.size();
   }
+  std::sort(contents.written.begin(), contents.written.end());
+  contents.written.erase(std::unique(contents.written.begin(), contents.written.end()), contents.written.end());
   return contents;
+}
+
+DiskSince CompareWithDisk(const JournalContents& contents, BlockDevice& device) {
+  std::vector<std::uint8_t> now;
+  for (const SavedRange& range : contents.ranges) {
+    now.resize(range.bytes.size());
+    if (!device.Read(range.offset, now)) return DiskSince::kUnreadable;
+    for (std::size_t at = 0; at < now.size(); at += undo::kSectorSize) {
+      const auto sector = SectorAt(std::span<const std::uint8_t>(now), at);
+      if (std::ranges::equal(sector, SectorAt(range.bytes, at))) continue;
+      const std::pair key{range.offset / undo::kSectorSize + at / undo::kSectorSize, Crc32(sector)};
+      if (!std::binary_search(contents.written.begin(), contents.written.end(), key)) return DiskSince::kChangedSince;
+    }
+  }
+  return DiskSince::kAsLeft;
 }
 
 std::unique_ptr<UndoJournalDevice> UndoJournalDevice::Open(BlockDevice& device, const std::filesystem::path& journal,
@@ -184,6 +242,16 @@ bool UndoJournalDevice::PlayBack(std::string& error) {
     error = "cannot be played back: " + contents.error;
     return false;
   }
+  const DiskSince since = CompareWithDisk(contents, device_);
+  if (since != DiskSince::kAsLeft) {
+    error = since == DiskSince::kUnreadable
+                ? "cannot be played back: the disk cannot be read"
+                : "was not played back: the disk was changed after an interrupted halshift run (was the "
+                  "virtual machine started from it?), and the journal's old blocks would overwrite those "
+                  "changes. Check the volume in the virtual machine (chkdsk /f), shut it down properly, "
+                  "then delete " + path_.string() + " and run halshift again";
+    return false;
+  }
   playedBack_ = !contents.ranges.empty();
   if (!writable_) {
     overlay_ = contents.ranges;
@@ -228,7 +296,7 @@ bool UndoJournalDevice::Read(std::uint64_t offset, std::span<std::uint8_t> desti
 bool UndoJournalDevice::Write(std::uint64_t offset, std::span<const std::uint8_t> source) {
   if (!writable_ || failed_ || !RangeWithin(offset, source.size(), Size())) return false;
   if (source.empty()) return true;
-  if (!SaveBefore(offset, source.size()) || !device_.Write(offset, source)) {
+  if (!SaveBefore(offset, source) || !device_.Write(offset, source)) {
     failed_ = true;
     return false;
   }
@@ -236,33 +304,59 @@ bool UndoJournalDevice::Write(std::uint64_t offset, std::span<const std::uint8_t
   return true;
 }
 
-bool UndoJournalDevice::SaveBefore(std::uint64_t offset, std::uint64_t length) {
-  const std::uint64_t first = offset / undo::kBlockSize;
-  const std::uint64_t last = (offset + length - 1) / undo::kBlockSize;
+bool UndoJournalDevice::SaveBefore(std::uint64_t offset, std::span<const std::uint8_t> source) {
   std::vector<std::uint8_t> out;
   if (journalSize_ == 0) AppendHeader(out, Size(), identity_);
-  const std::size_t headerOnly = out.size();
+  if (!AppendSaved(offset, source.size(), out) || !AppendWritten(offset, source, out)) return false;
+  if (!Append(out) || !SyncJournal()) return false;
+  journalSize_ += out.size();
+  const std::uint64_t last = (offset + source.size() - 1) / undo::kBlockSize;
+  for (std::uint64_t block = offset / undo::kBlockSize; block <= last; ++block) saved_.insert(block);
+  return true;
+}
+
+// The old bytes of the blocks of a write not yet saved in this group, in runs of at most one
+// saved range.
+bool UndoJournalDevice::AppendSaved(std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out) {
+  const std::uint64_t last = (offset + length - 1) / undo::kBlockSize;
   std::vector<std::uint8_t> old;
-  for (std::uint64_t block = first; block <= last;) {
+  for (std::uint64_t block = offset / undo::kBlockSize; block <= last;) {
     if (saved_.count(block) != 0) {
       ++block;
       continue;
     }
-    // A run of blocks not yet saved, at most one saved range long.
     std::uint64_t end = block + 1;
     while (end <= last && saved_.count(end) == 0 && (end - block) * undo::kBlockSize < undo::kMaxSavedLength) ++end;
     const std::uint64_t start = block * undo::kBlockSize;
     const std::uint64_t stop = std::min(end * undo::kBlockSize, Size());
     old.resize(static_cast<std::size_t>(stop - start));
     if (!device_.Read(start, old)) return false;
-    AppendRangeHeader(out, start, old);
-    out.insert(out.end(), old.begin(), old.end());
+    AppendRecord(out, kRangeMagic, start, old);
     block = end;
   }
-  if (out.size() == headerOnly) return true;
-  if (!Append(out) || !SyncJournal()) return false;
-  journalSize_ += out.size();
-  for (std::uint64_t block = first; block <= last; ++block) saved_.insert(block);
+  return true;
+}
+
+// The checksums of the sectors a write reaches as it leaves them; a sector it fills only in
+// part keeps the rest of what it holds now.
+bool UndoJournalDevice::AppendWritten(std::uint64_t offset, std::span<const std::uint8_t> source,
+                                      std::vector<std::uint8_t>& out) {
+  const std::uint64_t start = offset / undo::kSectorSize * undo::kSectorSize;
+  const std::uint64_t end = offset + source.size();
+  const std::uint64_t stop = std::min((end + undo::kSectorSize - 1) / undo::kSectorSize * undo::kSectorSize, Size());
+  std::vector<std::uint8_t> after(static_cast<std::size_t>(stop - start));
+  const std::size_t last = (after.size() - 1) / undo::kSectorSize * undo::kSectorSize;
+  const auto sectorAt = [&after](std::size_t at) { return SectorAt(std::span(after), at); };
+  if (offset != start && !device_.Read(start, sectorAt(0))) return false;
+  if (end != stop && (last != 0 || offset == start) && !device_.Read(start + last, sectorAt(last))) return false;
+  std::ranges::copy(source, after.begin() + static_cast<std::ptrdiff_t>(offset - start));
+  std::vector<std::uint8_t> checksums;
+  for (std::size_t at = 0; at < after.size(); at += undo::kSectorSize) PutLe(checksums, Crc32(sectorAt(at)), 4);
+  for (std::size_t at = 0; at < checksums.size(); at += undo::kMaxSavedLength) {
+    const std::size_t length = std::min<std::size_t>(undo::kMaxSavedLength, checksums.size() - at);
+    AppendRecord(out, kWrittenMagic, start + at / kChecksumSize * undo::kSectorSize,
+                 std::span(checksums).subspan(at, length));
+  }
   return true;
 }
 

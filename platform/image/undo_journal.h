@@ -10,6 +10,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/image/block_device.h"
@@ -19,14 +20,18 @@ namespace halshift::image {
 
 class FaultInjector;
 
-// The journal file: a header, then saved ranges, each the bytes a range of the device held
-// before the group began. All numbers are little-endian.
-//   header (32 bytes): "HSUNDO1\0", the device's size (u64), the device's identity (u64, what
-//     the caller names the device by; 0 for a whole disk), a CRC-32 of
-//     the 24 bytes before it (u32), zero (u32)
+// The journal file: a header, then records: saved ranges, each the bytes a range of the device
+// held before the group began, and written sectors, each what a write of the group left in the
+// sectors it reached. All numbers are little-endian.
+//   header (32 bytes): "HSUNDO2\0" (the last digit the format's version), the device's size
+//     (u64), the device's identity (u64, what the caller names the device by; 0 for a whole
+//     disk), a CRC-32 of the 24 bytes before it (u32), zero (u32)
 //   saved range (24 bytes, then the bytes): "SAVE", the length (u32, 1 to kMaxSavedLength),
-//     the offset on the device (u64), a CRC-32 of the bytes (u32), a CRC-32 of the 20 bytes
-//     before it (u32)
+//     the offset on the device (u64, a multiple of kSectorSize), a CRC-32 of the bytes (u32), a
+//     CRC-32 of the 20 bytes before it (u32)
+//   written sectors (24 bytes, then the checksums): "WROT", as a saved range, but its bytes
+//     are a CRC-32 (u32) of each sector from the offset on, as the write leaves it (the last
+//     sector of a device whose size is no multiple of kSectorSize is short)
 namespace undo {
 inline constexpr std::size_t kHeaderSize = 32;
 inline constexpr std::size_t kRangeHeaderSize = 24;
@@ -35,6 +40,8 @@ inline constexpr std::uint32_t kMaxSavedLength = 1024 * 1024;
 inline constexpr std::uint64_t kMaxJournalSize = 512ull * 1024 * 1024;
 // The unit saved: a write to any byte of a block saves the whole block.
 inline constexpr std::uint64_t kBlockSize = 4096;
+// The unit a cut leaves whole: after a torn write each sector holds its old or its new bytes.
+inline constexpr std::size_t kSectorSize = 512;
 }  // namespace undo
 
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
@@ -49,21 +56,35 @@ struct SavedRange {
 // part that is cut short or fails its checksum ends the journal, and what follows is ignored.
 // A whole header or range that does not fit the device (another size or identity, a range
 // past its end) means the journal belongs to another disk: error says so, nothing is played.
+// A journal of another version is refused as well.
 struct JournalContents {
   std::vector<SavedRange> ranges;  // in the order saved
-  std::string error;               // empty when the journal can be played back
+  // The sectors written (their numbers from the device's start) and their checksums after
+  // each write: sorted, each pair once.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> written;
+  std::string error;  // empty when the journal can be played back
 };
 JournalContents ParseJournal(std::span<const std::uint8_t> journal, std::uint64_t deviceSize,
                              std::uint64_t identity);
 
+// What the device holds where the journal saved ranges. An interrupted group leaves in each
+// sector of them its saved bytes or what one of the group's writes put there; anything else
+// was written by something else after the cut (the virtual machine started before halshift
+// ran again), and a playback would write old bytes over it.
+enum class DiskSince { kAsLeft, kChangedSince, kUnreadable };
+DiskSince CompareWithDisk(const JournalContents& contents, BlockDevice& device);
+
 // A device whose writes are journaled. Before a write reaches a block (4 KiB) not yet saved
-// since the last Flush, the old bytes of the blocks are appended to the journal file and the
-// file is flushed (fsync); then the write goes through. Flush flushes the device, then empties
+// since the last Flush, the old bytes of the blocks are appended to the journal file; with
+// them, and before every later write, the checksums of the sectors the write reaches as it
+// will leave them. The file is flushed (fsync); then the write goes through. Flush flushes the device, then empties
 // the journal (truncate and fsync): the group is done. A Flush with no write since the last
 // one does nothing. After any failed write, save or flush the device takes no more writes, so
 // the journal and the disk stay in step.
 //
-// Open plays back a journal that holds saved ranges before it returns: the old bytes written
+// Open plays back a journal that holds saved ranges before it returns, unless the disk was
+// changed since (CompareWithDisk): then it refuses, and the disk and the journal stay as they
+// are. The playback: the old bytes written
 // back (the last saved first), the device flushed, the journal emptied; the device is then
 // exactly as before the interrupted group. A cut during the playback leaves the journal for
 // the next Open, which plays it again. Opened for reading only, the device leaves the journal
@@ -103,7 +124,9 @@ class UndoJournalDevice final : public BlockDevice {
       : device_(device), path_(std::move(path)), fd_(fd), identity_(identity), writable_(writable),
         faults_(faults) {}
   bool PlayBack(std::string& error);
-  bool SaveBefore(std::uint64_t offset, std::uint64_t length);
+  bool SaveBefore(std::uint64_t offset, std::span<const std::uint8_t> source);
+  bool AppendSaved(std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& out);
+  bool AppendWritten(std::uint64_t offset, std::span<const std::uint8_t> source, std::vector<std::uint8_t>& out);
   bool Append(std::span<const std::uint8_t> bytes);
   bool SyncJournal();
   bool Empty();

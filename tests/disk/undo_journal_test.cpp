@@ -2,6 +2,8 @@
 // disk, and the device's refusals after a failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/image/machine_image.h"
 #include "platform/image/undo_journal.h"
 #include "tests/disk/disk_tools.h"
@@ -13,6 +15,12 @@ using namespace testing::disk;
 
 // A device size that is no multiple of the 4 KiB block, so that the last block is short.
 constexpr std::uint64_t kSize = 5 * undo::kBlockSize + 1000;
+
+// The record of a journal at at given its checksum again after a change.
+void Refit(std::vector<std::uint8_t>& journal, std::size_t at, std::size_t checked) {
+  const std::uint32_t crc = Crc32(std::span(journal).subspan(at, checked));
+  for (std::size_t i = 0; i < 4; ++i) journal[at + checked + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+}
 
 std::vector<std::uint8_t> Pattern(std::uint8_t seed) {
   std::vector<std::uint8_t> bytes(kSize);
@@ -28,7 +36,8 @@ class UndoJournalTest : public ::testing::Test {
   }
 
   // Journals, then leaves unflushed, writes that cross blocks, repeat one another and reach the
-  // short last block; the journal file's bytes.
+  // short last block; the journal file's bytes: the saved blocks 0 and 1, the sectors of the
+  // first write, those of the second, then the short last block saved and its sector.
   std::vector<std::uint8_t> InterruptedGroup(MemoryDevice& device) {
     auto journaled = Open(device);
     EXPECT_TRUE(journaled) << error_;
@@ -77,10 +86,13 @@ TEST_F(UndoJournalTest, AJournalCutAnywhereGivesAPrefixOfItsRanges) {
   EXPECT_EQ(whole.ranges[0].bytes.size(), 2 * undo::kBlockSize);
   EXPECT_EQ(whole.ranges[1].offset, 5 * undo::kBlockSize);
   EXPECT_EQ(whole.ranges[1].bytes.size(), 1000u);
+  // Sectors 0 to 9, 7 and 8 again as the second write left them, and the last sector.
+  EXPECT_EQ(whole.written.size(), 10u + 2 + 1);
   for (std::size_t length = 0; length < journal.size(); ++length) {
     const JournalContents cut = ParseJournal(std::span(journal).first(length), kSize, 7);
     ASSERT_TRUE(cut.error.empty()) << length;
-    ASSERT_LT(cut.ranges.size(), whole.ranges.size()) << length;
+    ASSERT_LE(cut.ranges.size(), whole.ranges.size()) << length;
+    EXPECT_TRUE(std::includes(whole.written.begin(), whole.written.end(), cut.written.begin(), cut.written.end())) << length;
     for (std::size_t i = 0; i < cut.ranges.size(); ++i) {
       EXPECT_EQ(cut.ranges[i].offset, whole.ranges[i].offset);
       EXPECT_EQ(cut.ranges[i].bytes.size(), whole.ranges[i].bytes.size());
@@ -91,13 +103,18 @@ TEST_F(UndoJournalTest, AJournalCutAnywhereGivesAPrefixOfItsRanges) {
 TEST_F(UndoJournalTest, DamagedOrForeignJournals) {
   MemoryDevice device(Pattern(0));
   const std::vector<std::uint8_t> journal = InterruptedGroup(device);
-  const std::size_t lastData = journal.size() - 1;
+  const std::size_t lastData = journal.size() - undo::kRangeHeaderSize - 4 - 1;  // of the last saved range
   const std::size_t firstRange = undo::kHeaderSize;
-  // A range whose offset lies past the device, with its checksum made to fit.
-  std::vector<std::uint8_t> pastEnd = journal;
+  const std::size_t firstWritten = firstRange + undo::kRangeHeaderSize + 2 * undo::kBlockSize;
+  // Records whose offsets lie past the device, and a journal of the format before, each with
+  // its checksum made to fit.
+  std::vector<std::uint8_t> pastEnd = journal, writtenPastEnd = journal, older = journal;
   pastEnd[firstRange + 8 + 2] = 0x10;
-  const std::uint32_t crc = Crc32(std::span(pastEnd).subspan(firstRange, 20));
-  for (int i = 0; i < 4; ++i) pastEnd[firstRange + 20 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+  Refit(pastEnd, firstRange, 20);
+  writtenPastEnd[firstWritten + 8 + 2] = 0x10;
+  Refit(writtenPastEnd, firstWritten, 20);
+  older[6] = '1';
+  Refit(older, 0, 24);
   struct Case {
     const char* what;
     std::vector<std::uint8_t> bytes;
@@ -113,6 +130,8 @@ TEST_F(UndoJournalTest, DamagedOrForeignJournals) {
       {"another size", journal, kSize + 1, 7, 0, "another disk"},
       {"another identity", journal, kSize, 8, 0, "another disk"},
       {"a range past the end", pastEnd, kSize, 7, 0, "past the end"},
+      {"written sectors past the end", writtenPastEnd, kSize, 7, 0, "past the end"},
+      {"the format before", older, kSize, 7, 0, "another version"},
   };
   cases[1].bytes[lastData] ^= 0xFF;
   cases[2].bytes[firstRange + 5] ^= 0x01;
@@ -124,13 +143,67 @@ TEST_F(UndoJournalTest, DamagedOrForeignJournals) {
     EXPECT_NE(contents.error.find(test.error), std::string::npos) << contents.error;
     EXPECT_EQ(contents.error.empty(), std::string(test.error).empty());
   }
-  // A foreign journal is refused and kept, the device unchanged.
-  WriteBytes(journal_, pastEnd);
-  const std::vector<std::uint8_t> before = device.Bytes();
-  EXPECT_FALSE(Open(device));
-  EXPECT_NE(error_.find("past the end"), std::string::npos) << error_;
-  EXPECT_TRUE(device.Bytes() == before);
-  EXPECT_TRUE(ReadBytes(journal_) == pastEnd);
+  // A foreign or older journal is refused and kept, the device unchanged.
+  for (const auto& [bytes, error] : {std::pair{pastEnd, "past the end"}, std::pair{older, "another version"}}) {
+    WriteBytes(journal_, bytes);
+    const std::vector<std::uint8_t> before = device.Bytes();
+    EXPECT_FALSE(Open(device));
+    EXPECT_NE(error_.find(error), std::string::npos) << error_;
+    EXPECT_TRUE(device.Bytes() == before);
+    EXPECT_TRUE(ReadBytes(journal_) == bytes);
+  }
+}
+
+// After a cut each sector of a saved block holds its old bytes or one of the contents the group
+// wrote there, whatever mix a torn write left; any other content was written since (the
+// virtual machine started first), and the journal is then refused, nothing played back.
+TEST_F(UndoJournalTest, ADiskChangedSinceTheCutIsRefusedAndTornWritesPlayBack) {
+  MemoryDevice device(Pattern(0));
+  const std::vector<std::uint8_t> original = device.Bytes();
+  const std::vector<std::uint8_t> journal = InterruptedGroup(device);
+  const std::vector<std::uint8_t> cut = device.Bytes();
+  const auto put = [&](std::size_t from, std::size_t to, const std::vector<std::uint8_t>& source) {
+    std::vector<std::uint8_t> bytes = cut;
+    std::copy(source.begin() + from, source.begin() + to, bytes.begin() + from);
+    return bytes;
+  };
+  std::vector<std::uint8_t> firstWriteOnly = cut;  // sector 7 as the first write left it
+  std::fill(firstWriteOnly.begin() + 4000, firstWriteOnly.begin() + 4096, 1);
+  std::vector<std::uint8_t> changed = cut, changedLast = cut, changedPart = put(0, 4096, original);
+  changed[3 * 512 + 7] ^= 0xFF;
+  changedLast[kSize - 1] ^= 0xFF;
+  changedPart[4096 + 5] = 0;  // within the second write's reach, which never wrote 0 there
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> disk;
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+      {"as the cut left it", cut, false},
+      {"block 0's last four sectors old (a torn write)", put(2048, 4096, original), false},
+      {"sector 7 as the first of its writes left it", firstWriteOnly, false},
+      {"every saved sector old", original, false},
+      {"a sector of block 0 changed", changed, true},
+      {"the short last sector changed", changedLast, true},
+      {"block 0 old, a byte of block 1 changed", changedPart, true},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    for (const bool writable : {false, true}) {
+      MemoryDevice disk(test.disk);
+      WriteBytes(journal_, journal);
+      auto opened = Open(disk, writable);
+      EXPECT_EQ(!opened, test.refused) << error_;
+      if (test.refused) {
+        EXPECT_NE(error_.find("changed after an interrupted halshift run"), std::string::npos) << error_;
+        EXPECT_NE(error_.find("delete " + journal_.string()), std::string::npos) << error_;
+        EXPECT_TRUE(disk.Bytes() == test.disk);
+        EXPECT_TRUE(ReadBytes(journal_) == journal);
+      } else if (writable) {
+        EXPECT_TRUE(disk.Bytes() == original);
+      }
+    }
+  }
 }
 
 TEST_F(UndoJournalTest, ReadingOnlyReadsAsThePlaybackWouldLeaveIt) {
