@@ -119,6 +119,30 @@ TEST_P(NtfsOfflineTest, SwitchStoppedOnTheDiskIsFinishedByTheNextRun) {
   EXPECT_GT(journaled, 0);
 }
 
+// A stop in the middle of the switch, then the virtual machine started before the next run
+// (qemu-io writing a sector of a block the journal saved): the next run refuses, exit code 2,
+// and leaves the disk and the journal as they are.
+TEST_P(NtfsOfflineTest, DiskChangedAfterAStopIsRefusedUnchanged) {
+  MakeDisk();
+  ASSERT_EQ(SwitchStoppedAt(60), 59);
+  const std::filesystem::path journal = image::UndoJournalPath(disk_);
+  const std::vector<std::uint8_t> saved = ReadBytes(journal);
+  ASSERT_GT(saved.size(), image::undo::kHeaderSize + image::undo::kRangeHeaderSize);
+  std::uint64_t offset = 0;  // of the first saved range
+  for (std::size_t i = 8; i > 0; --i) offset = (offset << 8) | saved[image::undo::kHeaderSize + 8 + i - 1];
+  ASSERT_EQ(Shell("qemu-io -f " + GetParam() + " -c 'write -P 0x5a " + std::to_string(offset + 512) + " 512' " +
+                  Quoted(disk_))
+                .status,
+            0);
+  const std::vector<std::uint8_t> disk = ReadBytes(disk_);
+  const ProgramRun next = Switch(disk_.string());
+  EXPECT_EQ(next.exitCode, 2) << next.err;
+  EXPECT_NE(next.err.find("changed after an interrupted halshift run"), std::string::npos) << next.err;
+  EXPECT_NE(next.err.find("chkdsk"), std::string::npos) << next.err;
+  EXPECT_TRUE(ReadBytes(disk_) == disk);
+  EXPECT_TRUE(ReadBytes(journal) == saved);
+}
+
 void NtfsOfflineTest::ExpectWhatTheFolderRunLeft() {
   const auto partition = folder_ / "after.img";
   ASSERT_TRUE(ExtractNtfsPartition(disk_, partition));
