@@ -24,11 +24,6 @@ std::string Join(std::string_view directory, std::string_view name);
 // second one ("D:\" + "I386" is "D:\\I386"). The installer's rule, kept for the paths it forms
 // from SystemRoot and the media folder; otherwise the same as Join.
 std::string JoinUnchecked(std::string_view directory, std::string_view name);
-// JoinUnchecked's name in platform/image until the branches that change platform/image are
-// merged.
-inline std::string Append(std::string_view directory, std::string_view name) {
-  return JoinUnchecked(directory, name);
-}
 // The part of path before its last "\"; empty when the path holds no "\".
 std::string DirectoryOf(std::string_view path);
 // The part of path after its last separator; the whole path when it holds none.

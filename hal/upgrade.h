@@ -17,9 +17,6 @@
 namespace halshift::hal {
 
 // The file-name tables (SystemFileNames and the sets paired with it) are core/system_files.h.
-// platform/image still names two of them here.
-using halshift::RecoveryFileNames;
-using halshift::SystemFileNames;
 
 // Why a change of system files did not happen; nothing changed.
 struct FilesNotStaged {  // the media or the system directory kept the new files out

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <string>
 
-#include "app/strings.h"
+#include "core/strings.h"
 
 namespace halshift::image {
 namespace {

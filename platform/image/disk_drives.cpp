@@ -16,6 +16,7 @@
 #include "platform/image/fat16_drive.h"
 #include "platform/image/image_state.h"
 #include "platform/image/nbd_device.h"
+#include "platform/image/ntfs_drive.h"
 
 extern char** environ;
 
@@ -114,6 +115,27 @@ MountedDisk::Part MountPart(const std::shared_ptr<BlockDevice>& disk,
   return part;
 }
 
+// A disk with an NTFS partition goes under its undo journal, all of whose writes then go
+// through it. False, with error, when the journal refuses the disk.
+bool JournalForNtfs(const std::filesystem::path& path, bool writable, const PartitionTable& table,
+                    MountedDisk& disk, std::string& error) {
+  for (const Partition& partition : table.partitions) {
+    if (partition.withinDisk && IsNtfsType(partition.type)) {
+      disk.device = JournaledDisk(disk.device, path, writable, error);
+      return disk.device != nullptr;
+    }
+  }
+  return true;
+}
+
+MountedDisk::Part MountNtfsPart(const std::shared_ptr<BlockDevice>& disk, bool writable,
+                                const Partition& partition) {
+  MountedDisk::Part part{partition, nullptr, {}};
+  auto view = std::make_shared<PartitionDevice>(*disk, partition.Offset(), partition.Length());
+  part.volume = MountNtfsDrive({disk, view}, *view, writable, part.problem);
+  return part;
+}
+
 std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool writable,
                                         DiskFormat& format, std::string& error) {
   auto probe = RawDevice::Open(path, false, nullptr, error);
@@ -161,7 +183,12 @@ std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool wri
   }
   const auto table = ReadPartitionTable(*disk.device, error);
   if (!table) return std::nullopt;
+  if (!JournalForNtfs(path, writable, *table, disk, error)) return std::nullopt;
   for (const Partition& partition : table->partitions) {
+    if (partition.withinDisk && IsNtfsType(partition.type)) {
+      disk.parts.push_back(MountNtfsPart(disk.device, writable, partition));
+      continue;
+    }
     if (!partition.withinDisk || !IsFatType(partition.type)) {
       disk.parts.push_back({partition, nullptr, {}});
       continue;

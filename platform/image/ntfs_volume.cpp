@@ -31,10 +31,14 @@ extern "C" {
 namespace halshift::image {
 
 // The state behind one libntfs-3g device: the block device and the position of read, write
-// and seek.
+// and seek. libntfs-3g's own sync calls flush the disk only at the unmount, and not after a
+// failed change: the disk's Flush ends a group of the undo journal beneath, and a group ends
+// only where the volume is whole (NtfsVolume::Commit).
 struct NtfsDevice {
   BlockDevice* disk = nullptr;
   bool writable = false;
+  bool unmounting = false;
+  bool broken = false;
   s64 position = 0;
 };
 
@@ -142,6 +146,11 @@ s64 DeviceWrite(struct ntfs_device* dev, const void* buffer, s64 count) {
 int DeviceSync(struct ntfs_device* dev) {
   NtfsDevice& state = StateOf(dev);
   if (!state.writable || NDevReadOnly(dev)) return 0;
+  if (state.broken) {
+    errno = EIO;
+    return -1;
+  }
+  if (!state.unmounting) return 0;
   if (!state.disk->Flush()) {
     errno = EIO;
     return -1;
@@ -311,11 +320,19 @@ std::unique_ptr<NtfsVolume> NtfsVolume::Mount(BlockDevice& device, std::string& 
   ntfs_set_ignore_case(volume);
   result->volume_ = volume;
   result->writable_ = true;
+  // What the mount itself wrote is one group.
+  if (!result->Commit()) {
+    error = result->LastError();
+    return nullptr;
+  }
   return result;
 }
 
 NtfsVolume::~NtfsVolume() {
-  if (volume_ != nullptr) ntfs_umount(Vol(volume_), FALSE);
+  if (volume_ == nullptr) return;
+  device_->broken = broken_;
+  device_->unmounting = true;
+  ntfs_umount(Vol(volume_), FALSE);
 }
 
 int NtfsVolume::MajorVersion() const { return Vol(volume_)->major_ver; }
@@ -439,7 +456,11 @@ std::optional<std::vector<NtfsEntry>> NtfsVolume::List(std::string_view folder) 
     if (name.type == FILE_NAME_DOS) continue;
     const auto entry = Find(folder.empty() ? name.utf8 : std::string(folder) + "\\" + name.utf8);
     if (!entry) return std::nullopt;
-    entries.push_back(NtfsEntry{name.utf8, entry->attributes, entry->size});
+    std::string shortName;
+    for (const Name& other : *names) {
+      if (other.type == FILE_NAME_DOS && other.file == name.file) shortName = other.utf8;
+    }
+    entries.push_back(NtfsEntry{name.utf8, entry->attributes, entry->size, shortName});
   }
   return entries;
 }
@@ -604,7 +625,28 @@ bool NtfsVolume::WriteFile(std::string_view path, std::span<const std::uint8_t> 
     broken_ = true;
     return Fail(reason);
   }
-  return true;
+  return Commit();
+}
+
+bool NtfsVolume::CreateFolder(std::string_view path) {
+  if (!CanChange()) return false;
+  std::uint64_t folder = 0;
+  std::string name;
+  std::optional<Located> found;
+  if (!Locate(path, folder, name, found)) return false;
+  if (found) return Fail("The name exists: " + std::string(path));
+  const auto unicode = Unicode(name);
+  if (!unicode) return Fail("Not a valid NTFS name: " + name);
+  InodeHolder parent(ntfs_inode_open(Vol(volume_), folder));
+  if (parent.get() == nullptr) return Fail(Why("A folder cannot be opened"));
+  ntfs_inode* made = ntfs_create(parent.get(), 0, unicode->data(), static_cast<u8>(unicode->size()), S_IFDIR);
+  const std::string reason = Why(("The folder cannot be created: " + name).c_str());
+  const bool madeClosed = made != nullptr && ntfs_inode_close(made) == 0;
+  if (!parent.Close() || !madeClosed) {
+    broken_ = true;
+    return Fail(reason);
+  }
+  return Commit();
 }
 
 bool NtfsVolume::Rename(std::string_view path, std::string_view newName) {
@@ -665,7 +707,7 @@ bool NtfsVolume::Rename(std::string_view path, std::string_view newName) {
     broken_ = true;
     return Fail(Why(("The file's old name cannot be removed: " + std::string(path)).c_str()));
   }
-  return true;
+  return Commit();
 }
 
 bool NtfsVolume::Delete(std::string_view path) {
@@ -688,7 +730,7 @@ bool NtfsVolume::Delete(std::string_view path) {
     broken_ = true;
     return Fail(Why(("The file cannot be deleted: " + std::string(path)).c_str()));
   }
-  return true;
+  return Commit();
 }
 
 bool NtfsVolume::SetAttributes(std::string_view path, std::uint32_t attributes) {
@@ -710,19 +752,25 @@ bool NtfsVolume::SetAttributes(std::string_view path, std::uint32_t attributes) 
     broken_ = true;
     return Fail(Why(("The attributes cannot be written: " + std::string(path)).c_str()));
   }
-  return true;
+  return Commit();
 }
 
 bool NtfsVolume::Flush() {
   if (!writable_) return true;
+  if (broken_) return Fail("The NTFS volume takes no more changes after a failed one");
+  return Commit();
+}
+
+bool NtfsVolume::Commit() {
   ntfs_volume* volume = Vol(volume_);
   for (ntfs_inode* inode : {volume->mft_ni, volume->mftmirr_ni, volume->lcnbmp_ni, volume->vol_ni}) {
-    if (inode != nullptr && ntfs_inode_sync(inode) != 0) {
+    // Only those changed: libntfs-3g writes an inode it is asked to sync even when it is not.
+    if (inode != nullptr && (NInoDirty(inode) || NInoAttrListDirty(inode)) && ntfs_inode_sync(inode) != 0) {
       broken_ = true;
       return Fail(Why("The NTFS volume's metadata cannot be written"));
     }
   }
-  if (ntfs_device_sync(volume->dev) != 0) {
+  if (!device_->disk->Flush()) {
     broken_ = true;
     return Fail(Why("The disk cannot be flushed"));
   }

@@ -36,6 +36,7 @@ struct NtfsEntry {
   std::string name;  // the long (Win32 or POSIX) name in UTF-8, as stored
   std::uint32_t attributes = 0;  // NTFS file attributes, kDirectory added for a folder
   std::uint64_t size = 0;        // of the unnamed data stream; 0 for a folder
+  std::string shortName;         // List only: the 8.3 name of an entry that has one apart
   bool IsDirectory() const { return (attributes & ntfs::kDirectory) != 0; }
 };
 
@@ -53,10 +54,14 @@ struct NtfsDevice;  // the libntfs-3g device's private state (ntfs_volume.cpp)
 // and NT's own files are never stored so); IsPlainFile answers the same question beforehand.
 //
 // libntfs-3g keeps no journal: each change is a short run of record writes in its own order
-// (an MFT record and its index entries, the bitmaps). Callers that need a file to be old or
-// new after a cut write the new data under another name and Rename it over the old one.
-// Flush() is the durability call: the inodes libntfs-3g holds open are written, then the disk
-// flushed.
+// (an MFT record and its index entries, the bitmaps), and a cut between them leaves $MFT and
+// $MFTMirr apart or an index entry without its record. Each change that succeeds therefore
+// ends with a commit: the inodes libntfs-3g holds open are written, then the device flushed.
+// Over an UndoJournalDevice (undo_journal.h) each commit ends a group, so that the rw mount
+// and each WriteFile, CreateFolder, Rename, Delete and SetAttributes are all or nothing on the disk; after a
+// cut, the journal's playback at the next open leaves the volume as before the change. A
+// failed change leaves its group open, and the volume takes no more changes. Flush() commits
+// too (the durability call).
 class NtfsVolume {
  public:
   // Nothing, with a one-line reason in error, when the device holds no NTFS volume that can
@@ -83,6 +88,8 @@ class NtfsVolume {
   // Replaces the data of a file, or creates it (with the archive attribute) when its folder
   // has none of that name. Refuses a folder and a file that is not plain.
   bool WriteFile(std::string_view path, std::span<const std::uint8_t> data);
+  // Creates a folder under the name given; an existing name is refused.
+  bool CreateFolder(std::string_view path);
   // Renames a file within its folder. An existing file of the new name is replaced: its name
   // is removed first, then the renamed file gets the new name, then loses the old one.
   bool Rename(std::string_view path, std::string_view newName);
@@ -99,6 +106,9 @@ class NtfsVolume {
 
   bool Fail(std::string reason);
   bool CanChange();
+  // Writes the inodes libntfs-3g holds open and flushes the device; false marks the volume
+  // broken.
+  bool Commit();
   std::optional<std::vector<Name>> ReadFolder(std::uint64_t folder);
   std::optional<std::uint64_t> FolderAt(std::string_view path);
   // The folder that holds the last part of path, that part, and the entry when it exists.

@@ -11,13 +11,13 @@
 #include <climits>
 #include <cstdlib>
 
-#include "app/locations.h"
-#include "app/registry_record.h"
+#include "core/locations.h"
+#include "core/registry_values.h"
 #include "base/text.h"
 #include "bootmenu/boot_menu.h"
-#include "hal/pe_file.h"
+#include "inspect/pe_file.h"
 #include "hal/setup_log.h"
-#include "hal/upgrade.h"
+#include "core/system_files.h"
 #include "platform/image/firmware_area.h"
 #include "platform/image/hive_registry.h"
 #include "platform/image/image_state.h"
@@ -297,10 +297,10 @@ std::optional<unsigned> ParseNumber(std::string_view digits) {
 // The version the installation's registry records: CurrentVersion ("4.0") and
 // CurrentBuildNumber ("1381") under the CurrentVersion key.
 bool ReadRecordedVersion(MachineImage::State& state) {
-  std::array<std::uint8_t, record::kTextBufferSize> buffer{};
+  std::array<std::uint8_t, registry_values::kTextBufferSize> buffer{};
   const auto text = [&](std::string_view value) -> std::string {
     buffer.fill(0);
-    const auto result = state.otherRegistry->QueryValue(record::kCurrentVersionKey, value, buffer);
+    const auto result = state.otherRegistry->QueryValue(registry_values::kCurrentVersionKey, value, buffer);
     if (result.status != platform::kErrorSuccess) return {};
     const auto* begin = reinterpret_cast<const char*>(buffer.data());
     return std::string(begin, std::find(begin, begin + buffer.size(), '\0'));
@@ -322,13 +322,13 @@ bool ReadRecordedVersion(MachineImage::State& state) {
 // of system files that a cut ended is not finished, the kernel may be under another name; the
 // version the registry records then stands in, so that the session can finish the change.
 bool ReadKernelVersion(MachineImage::State& state, std::string& error) {
-  const std::string kernel = winpath::Append(state.systemDirectory, kKernelName);
+  const std::string kernel = winpath::JoinUnchecked(state.systemDirectory, kKernelName);
   const auto bytes = state.files.ReadFile(kernel);
   const auto version =
-      bytes ? hal::pe::ReadVersionResource(
+      bytes ? pe::ReadVersionResource(
                   {reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()})
-            : hal::pe::VersionResource{};
-  if (bytes && version.state == hal::pe::VersionState::kPresent && version.fileVersion) {
+            : pe::VersionResource{};
+  if (bytes && version.state == pe::VersionState::kPresent && version.fileVersion) {
     state.versionMajor = version.fileVersion->major & 0xFFu;
     state.versionMinor = version.fileVersion->minor & 0xFFu;
     state.build = version.fileVersion->build & 0x7FFFu;
@@ -402,8 +402,8 @@ std::vector<std::string> NeededPaths(std::string_view systemRoot, std::string_vi
                                   locations::LogPath(drive), locations::IntentRecordPath(drive)}) {
     paths.push_back(path);
   }
-  for (std::string_view name : hal::SystemFileNames) paths.push_back(winpath::Append(systemDirectory, name));
-  for (std::string_view name : hal::RecoveryFileNames) paths.push_back(winpath::Append(systemDirectory, name));
+  for (std::string_view name : SystemFileNames) paths.push_back(winpath::JoinUnchecked(systemDirectory, name));
+  for (std::string_view name : RecoveryFileNames) paths.push_back(winpath::JoinUnchecked(systemDirectory, name));
   return paths;
 }
 
@@ -418,7 +418,7 @@ const Installation* ChooseInstallation(const std::vector<Installation>& installa
     const auto hives = HiveRegistry::Open(candidate.software, candidate.system, unused, error,
                                           HiveRegistry::Leftovers::kKeep);
     if (!hives) return nullptr;
-    const std::string root = record::ReadSystemRoot(*hives);
+    const std::string root = registry_values::ReadSystemRoot(*hives);
     const auto parsed = ParseWindowsPath(root, 'C');
     const bool fits = root.size() > 3 && root[1] == ':' && parsed && parsed->components.size() == 1 &&
                       text::EqualsIgnoreCase(parsed->components[0], candidate.folder);

@@ -133,7 +133,7 @@ bool PlanDisk(const MountedDisk& disk, const std::filesystem::path& path,
   }
   if (plan.installations.empty()) {
     error = path.string() +
-            ": no FAT16 volume of the disk holds a Windows NT installation (no "
+            ": no FAT16 or NTFS volume of the disk holds a Windows NT installation (no "
             "<folder>\\System32\\config\\SOFTWARE and SYSTEM)";
     return false;
   }

@@ -56,8 +56,8 @@ inline std::vector<std::uint8_t> BytesOf(std::string_view text) {
 // A temporary folder, removed with everything in it.
 class TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "halshift-disk.XXXXXX").string();
+  explicit TempFolder(const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+    std::string pattern = (parent / "halshift-disk.XXXXXX").string();
     if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~TempFolder() {

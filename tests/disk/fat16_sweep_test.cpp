@@ -2,24 +2,17 @@
 // FAT16 volume: each write failed from then on, and the process stopped at each step. After
 // every cut fsck.fat -n finds the volume clean apart from lost clusters, each file is old or
 // new, and the next run over the cut volume finishes the sequence.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "platform/image/fat16_volume.h"
 #include "platform/image/machine_image.h"
 #include "tests/disk/disk_tools.h"
+#include "tests/disk/sweep_tools.h"
 
 namespace halshift::image {
 namespace {
 
 using namespace testing::disk;
-
-const std::string kOldHal(5000, 'u');
-const std::string kNewHal(9000, 'm');
-const std::string kOldBootIni = "[boot loader]\r\ntimeout=30\r\n";
-const std::string kNewBootIni = "[boot loader]\r\ntimeout=30\r\n[operating systems]\r\n";
 
 // The sequence; true when every step succeeded.
 bool RunSequence(const std::filesystem::path& image, FaultInjector* faults) {
@@ -65,12 +58,6 @@ class Fat16SweepTest : public ::testing::TestWithParam<int> {
     ASSERT_EQ(Fsck(base_), FsckVerdict::kClean);
   }
 
-  std::filesystem::path FreshCopy() {
-    const auto copy = folder_ / "cut.img";
-    std::filesystem::copy_file(base_, copy, std::filesystem::copy_options::overwrite_existing);
-    return copy;
-  }
-
   // The checks after a cut, then the next run and the checks after it.
   void CheckCutAndNextRun(const std::filesystem::path& image) {
     std::string report;
@@ -86,12 +73,12 @@ class Fat16SweepTest : public ::testing::TestWithParam<int> {
     EXPECT_NE(TypeFile(image, 0, "::WINNT/Long File Name.txt").status, 0);
   }
 
-  TempFolder folder_;
+  TempFolder folder_{SweepScratch()};
   std::filesystem::path base_;
 };
 
 TEST_P(Fat16SweepTest, UncutSequenceIsCleanAndComplete) {
-  const auto image = FreshCopy();
+  const auto image = FreshCopy(base_);
   FaultInjector faults;
   ASSERT_TRUE(RunSequence(image, &faults));
   EXPECT_EQ(Fsck(image), FsckVerdict::kClean);
@@ -103,46 +90,16 @@ TEST_P(Fat16SweepTest, UncutSequenceIsCleanAndComplete) {
 }
 
 TEST_P(Fat16SweepTest, EveryWriteFailedFromThenOnLeavesACleanVolume) {
-  FaultInjector counted;
-  ASSERT_TRUE(RunSequence(FreshCopy(), &counted));
-  const int writes = counted.CallCount(Call::kWriteDisk);
-  const int flushes = counted.CallCount(Call::kFlushDisk);
-  for (const auto& [call, calls] : {std::pair{Call::kWriteDisk, writes}, std::pair{Call::kFlushDisk, flushes}}) {
-    for (int nth = 1; nth <= calls; ++nth) {
-      SCOPED_TRACE(std::string(NameOf(call)) + " " + std::to_string(nth) + " fails from then on");
-      const auto image = FreshCopy();
-      FaultInjector faults;
-      faults.FailCall(call, nth, true);
-      EXPECT_FALSE(RunSequence(image, &faults));
-      // After the first failure nothing more was tried on the disk.
-      EXPECT_EQ(faults.CallCount(call), nth);
-      CheckCutAndNextRun(image);
-    }
-  }
+  SweepFailedCalls(base_, RunSequence, [&](const Cut& cut) {
+    EXPECT_FALSE(cut.finished);
+    // After the first failure nothing more was tried on the disk.
+    EXPECT_EQ(cut.faults->CallCount(cut.call), cut.nth);
+    CheckCutAndNextRun(cut.image);
+  });
 }
 
 TEST_P(Fat16SweepTest, ProcessStoppedAtEveryStepLeavesACleanVolume) {
-  FaultInjector counted;
-  ASSERT_TRUE(RunSequence(FreshCopy(), &counted));
-  const int steps = counted.StepCount();
-  ASSERT_GT(steps, 0);
-  for (int step = 1; step <= steps; ++step) {
-    SCOPED_TRACE("stopped at step " + std::to_string(step));
-    const auto image = FreshCopy();
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      FaultInjector faults;
-      faults.StopAtStep(step);
-      RunSequence(image, &faults);
-      _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), FaultInjector::kStoppedExitCode);
-    CheckCutAndNextRun(image);
-  }
+  SweepStops(base_, RunSequence, [&](const Cut& cut) { CheckCutAndNextRun(cut.image); });
 }
 
 INSTANTIATE_TEST_SUITE_P(RenameInOneSectorOrTwo, Fat16SweepTest, ::testing::Values(0, 29));

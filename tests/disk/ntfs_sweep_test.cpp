@@ -1,15 +1,15 @@
 // A cut at every write of a create, write, rename-over and attribute sequence on an NTFS
-// volume: each write failed from then on, and the process stopped at each step. Each cut is
-// measured (ntfsfix -n, each file old, new or staged, whether the next run finishes) and the
-// table printed; see Report for what is required.
-#include <sys/wait.h>
-#include <unistd.h>
-
+// volume under its undo journal: each write (of the disk or of the journal) failed from then
+// on, and the process stopped at each step. After every cut, the next open plays the journal
+// back: ntfsfix -n finds the volume consistent and each file old or new, never mixed; then
+// the next run finishes the sequence and leaves no journal behind.
 #include <gtest/gtest.h>
 
 #include "platform/image/machine_image.h"
 #include "platform/image/ntfs_volume.h"
+#include "platform/image/undo_journal.h"
 #include "tests/disk/ntfs_tools.h"
+#include "tests/disk/sweep_tools.h"
 
 // When a write fails, libntfs-3g's ntfs_inode_close keeps the inode it could not write back
 // (ntfs_delete, ntfs_link and ntfs_umount close theirs so) and the memory is not freed. Those
@@ -22,44 +22,39 @@ namespace {
 
 using namespace testing::disk;
 
-const std::string kOldHal(5000, 'u');
-const std::string kNewHal(9000, 'm');
-const std::string kOldBootIni = "[boot loader]\r\ntimeout=30\r\n";
-const std::string kNewBootIni = "[boot loader]\r\ntimeout=30\r\n[operating systems]\r\n";
-
-// The sequence; true when every step succeeded.
-bool RunSequence(const std::filesystem::path& image, FaultInjector* faults) {
+// The image's journal as the sequence opens it; nothing on failure.
+struct Opened {
+  std::unique_ptr<RawDevice> raw;
+  std::unique_ptr<UndoJournalDevice> journaled;
+};
+Opened OpenJournaled(const std::filesystem::path& image, FaultInjector* faults) {
+  Opened opened;
   std::string error;
-  auto device = RawDevice::Open(image, true, faults, error);
-  if (!device) return false;
-  auto volume = NtfsVolume::Mount(*device, error);
-  if (!volume) {
-    if (getenv("HALSHIFT_NTFS_SWEEP_VERBOSE") != nullptr) std::printf("next run: %s\n", error.c_str());
-    return false;
+  opened.raw = RawDevice::Open(image, true, faults, error);
+  if (opened.raw) {
+    opened.journaled = UndoJournalDevice::Open(*opened.raw, UndoJournalPath(image), 0, true, faults, error);
   }
-  // A staged file is complete when its target's name is gone: the rename comes only after the
-  // staged data was flushed. Otherwise it is written again.
-  const bool halStaged = !volume->Find("WINNT\\SYSTEM32\\HAL.DLL");
-  const bool bootStaged = !volume->Find("BOOT.INI");
-  bool ok = halStaged || volume->WriteFile("WINNT\\SYSTEM32\\HALMPS.DL$", BytesOf(kNewHal));
-  ok = ok && volume->Flush();
-  ok = ok && volume->Rename("WINNT\\SYSTEM32\\HALMPS.DL$", "HAL.DLL");
-  ok = ok && volume->Flush();
-  ok = ok && (bootStaged || volume->WriteFile("BOOT.TMP", BytesOf(kNewBootIni)));
-  ok = ok && volume->Flush();
-  ok = ok && volume->Rename("BOOT.TMP", "BOOT.INI");
-  ok = ok && volume->SetAttributes("BOOT.INI", ntfs::kReadOnly | ntfs::kSystem | ntfs::kHidden);
-  ok = ok && volume->Flush();
-  if (!ok && getenv("HALSHIFT_NTFS_SWEEP_VERBOSE") != nullptr) std::printf("next run: %s\n", volume->LastError().c_str());
-  return ok;
+  EXPECT_TRUE(faults != nullptr || opened.journaled) << error;
+  return opened;
 }
 
-// What one cut left, as measured.
-struct CutResult {
-  bool consistent = false;  // ntfsfix -n
-  std::string halOutcome, bootOutcome;
-  bool nextRunFinished = false;  // and left the volume consistent and both files new
-};
+// The sequence: the new HAL.DLL staged under another name and renamed over the old one, the
+// new BOOT.INI likewise and then given its attributes. Each step is whole or not done, so a
+// run after a cut simply does them all again.
+bool RunSequence(const std::filesystem::path& image, FaultInjector* faults) {
+  Opened opened = OpenJournaled(image, faults);
+  if (!opened.journaled) return false;
+  std::string error;
+  auto volume = NtfsVolume::Mount(*opened.journaled, error);
+  if (!volume) return false;
+  bool ok = volume->WriteFile("WINNT\\SYSTEM32\\HALMPS.DL$", BytesOf(kNewHal));
+  ok = ok && volume->Flush();
+  ok = ok && volume->Rename("WINNT\\SYSTEM32\\HALMPS.DL$", "HAL.DLL");
+  ok = ok && volume->WriteFile("BOOT.TMP", BytesOf(kNewBootIni));
+  ok = ok && volume->Rename("BOOT.TMP", "BOOT.INI");
+  ok = ok && volume->SetAttributes("BOOT.INI", ntfs::kReadOnly | ntfs::kSystem | ntfs::kHidden);
+  return ok && volume->Flush();
+}
 
 class NtfsSweepTest : public ::testing::TestWithParam<int> {
  protected:
@@ -76,126 +71,50 @@ class NtfsSweepTest : public ::testing::TestWithParam<int> {
     ASSERT_TRUE(NtfsConsistent(base_));
   }
 
-  std::filesystem::path FreshCopy() {
-    const auto copy = folder_ / "cut.img";
-    std::filesystem::copy_file(base_, copy, std::filesystem::copy_options::overwrite_existing);
-    return copy;
+  // The checks after a cut: the journal played back by an open that changes nothing, then
+  // the next run, and the checks after it.
+  void CheckCutAndNextRun(const std::filesystem::path& image) {
+    OpenJournaled(image, nullptr);
+    std::string report;
+    EXPECT_TRUE(NtfsConsistent(image, &report)) << report;
+    const std::string hal = CatNtfsFile(image, "WINNT/SYSTEM32/HAL.DLL").output;
+    EXPECT_TRUE(hal == kOldHal || hal == kNewHal) << hal.substr(0, 80);
+    const std::string bootIni = CatNtfsFile(image, "BOOT.INI").output;
+    EXPECT_TRUE(bootIni == kOldBootIni || bootIni == kNewBootIni) << bootIni;
+    ASSERT_TRUE(RunSequence(image, nullptr));
+    EXPECT_TRUE(NtfsConsistent(image, &report)) << report;
+    EXPECT_EQ(CatNtfsFile(image, "WINNT/SYSTEM32/HAL.DLL").output, kNewHal);
+    EXPECT_EQ(CatNtfsFile(image, "BOOT.INI").output, kNewBootIni);
+    EXPECT_FALSE(std::filesystem::exists(UndoJournalPath(image)));
   }
 
-  // One file after a cut: "old", "new", "staged" (its name missing, the staged copy new) or
-  // "unreadable". Any other content is a failure: a file never reads as mixed bytes.
-  std::string FileOutcome(const std::filesystem::path& image, const std::string& name, const std::string& staged,
-                          const std::string& oldText, const std::string& newText) {
-    const RunResult file = CatNtfsFile(image, name);
-    if (file.status == 0 && file.output == oldText) return "old";
-    if (file.status == 0 && file.output == newText) return "new";
-    if (file.status != 0 && CatNtfsFile(image, staged).output == newText) return "staged";
-    EXPECT_NE(file.status, 0) << name << " reads as neither old nor new: " << file.output.substr(0, 80);
-    return "unreadable";
-  }
-
-  // The checks after a cut, then the next run and the checks after it.
-  CutResult CheckCutAndNextRun(const std::filesystem::path& image) {
-    CutResult result;
-    result.consistent = NtfsConsistent(image);
-    result.halOutcome = FileOutcome(image, "WINNT/SYSTEM32/HAL.DLL", "WINNT/SYSTEM32/HALMPS.DL$", kOldHal, kNewHal);
-    result.bootOutcome = FileOutcome(image, "BOOT.INI", "BOOT.TMP", kOldBootIni, kNewBootIni);
-    result.nextRunFinished = RunSequence(image, nullptr) && NtfsConsistent(image) &&
-                             CatNtfsFile(image, "WINNT/SYSTEM32/HAL.DLL").output == kNewHal &&
-                             CatNtfsFile(image, "BOOT.INI").output == kNewBootIni;
-    return result;
-  }
-
-  // libntfs-3g keeps no journal and writes a change as several records in its own order: an
-  // index entry before the MFT record it points to, an MFT record before its copy in
-  // $MFTMirr, a new record before its data attribute. A cut between them leaves what no order
-  // of halshift's own calls avoids: libntfs-3g then refuses to mount the volume ($MFTMirr
-  // differs from $MFT; Windows' chkdsk repairs it), or the next run finds an entry whose
-  // record or data it cannot open. The sweeps therefore measure every cut and print the
-  // table. What they require holds at every cut: no file reads as bytes other than its old or
-  // new ones (FileOutcome), and a cut at the first write is finished by the next run.
-  void Report(const std::string& what, const std::vector<CutResult>& results) {
-    int inconsistent = 0, unfinished = 0, unreadable = 0;
-    std::string table;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-      const CutResult& cut = results[i];
-      inconsistent += cut.consistent ? 0 : 1;
-      unfinished += cut.nextRunFinished ? 0 : 1;
-      unreadable += (cut.halOutcome == "unreadable" || cut.bootOutcome == "unreadable") ? 1 : 0;
-      table += "  " + std::to_string(i + 1) + ": ntfsfix " + (cut.consistent ? "clean" : "FAILS") + ", HAL.DLL " +
-               cut.halOutcome + ", BOOT.INI " + cut.bootOutcome + ", next run " +
-               (cut.nextRunFinished ? "finishes" : "FAILS") + "\n";
-    }
-    // A cut at the first write changes nothing that the next run cannot finish.
-    ASSERT_FALSE(results.empty());
-    EXPECT_TRUE(results.front().nextRunFinished) << what;
-    std::printf("%s: %zu cuts, %d inconsistent for ntfsfix -n, %d with a file unreadable, %d not finished by the "
-                "next run\n%s",
-                what.c_str(), results.size(), inconsistent, unreadable, unfinished, table.c_str());
-  }
-
-  TempFolder folder_;
+  TempFolder folder_{SweepScratch()};
   std::filesystem::path base_;
 };
 
 TEST_P(NtfsSweepTest, UncutSequenceIsCleanAndComplete) {
-  const auto image = FreshCopy();
+  const auto image = FreshCopy(base_);
   FaultInjector faults;
   ASSERT_TRUE(RunSequence(image, &faults));
   std::string report;
   EXPECT_TRUE(NtfsConsistent(image, &report)) << report;
   EXPECT_EQ(CatNtfsFile(image, "WINNT/SYSTEM32/HAL.DLL").output, kNewHal);
   EXPECT_EQ(CatNtfsFile(image, "BOOT.INI").output, kNewBootIni);
+  EXPECT_FALSE(std::filesystem::exists(UndoJournalPath(image)));
   EXPECT_GT(faults.CallCount(Call::kWriteDisk), 10);
-  EXPECT_GE(faults.CallCount(Call::kFlushDisk), 4);
+  // At least one group per change, each a flush of the disk and of the emptied journal.
+  EXPECT_GE(faults.CallCount(Call::kFlushDisk), 2 * 6);
 }
 
-TEST_P(NtfsSweepTest, EveryWriteFailedFromThenOnLeavesAConsistentVolume) {
-  FaultInjector counted;
-  ASSERT_TRUE(RunSequence(FreshCopy(), &counted));
-  const int writes = counted.CallCount(Call::kWriteDisk);
-  const int flushes = counted.CallCount(Call::kFlushDisk);
-  std::vector<CutResult> results;
-  for (const auto& [call, calls] : {std::pair{Call::kWriteDisk, writes}, std::pair{Call::kFlushDisk, flushes}}) {
-    for (int nth = 1; nth <= calls; ++nth) {
-      SCOPED_TRACE(std::string(NameOf(call)) + " " + std::to_string(nth) + " fails from then on");
-      const auto image = FreshCopy();
-      FaultInjector faults;
-      faults.FailCall(call, nth, true);
-      const bool finished = RunSequence(image, &faults);
-      // The last flush is the unmount's, whose failure libntfs-3g does not report.
-      if (call == Call::kWriteDisk || nth < calls) {
-        EXPECT_FALSE(finished);
-      }
-      results.push_back(CheckCutAndNextRun(image));
-    }
-    Report(std::string(NameOf(call)) + " failed from then on", results);
-    results.clear();
-  }
+TEST_P(NtfsSweepTest, EveryWriteFailedFromThenOnIsUndoneAndFinished) {
+  SweepFailedCalls(base_, RunSequence, [&](const Cut& cut) {
+    EXPECT_FALSE(cut.finished);
+    CheckCutAndNextRun(cut.image);
+  });
 }
 
-TEST_P(NtfsSweepTest, ProcessStoppedAtEveryStepLeavesAConsistentVolume) {
-  FaultInjector counted;
-  ASSERT_TRUE(RunSequence(FreshCopy(), &counted));
-  const int steps = counted.StepCount();
-  ASSERT_GT(steps, 0);
-  std::vector<CutResult> results;
-  for (int step = 1; step <= steps; ++step) {
-    SCOPED_TRACE("stopped at step " + std::to_string(step));
-    const auto image = FreshCopy();
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      FaultInjector faults;
-      faults.StopAtStep(step);
-      RunSequence(image, &faults);
-      _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    results.push_back(CheckCutAndNextRun(image));
-  }
-  Report("stopped at each step", results);
+TEST_P(NtfsSweepTest, ProcessStoppedAtEveryStepIsUndoneAndFinished) {
+  SweepStops(base_, RunSequence, [&](const Cut& cut) { CheckCutAndNextRun(cut.image); });
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, NtfsSweepTest, ::testing::Values(3, 1),

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <ntfs-3g/types.h>
@@ -73,6 +74,38 @@ inline bool MakeNtfsFolder(const std::filesystem::path& image, const std::string
     const bool ok = made != nullptr && ntfs_inode_close(made) == 0;
     return ntfs_inode_close(dir) == 0 && ok;
   });
+}
+
+// Copies a host folder's files and folders into the volume's root, names as they are.
+inline bool CopyTreeIntoNtfs(const std::filesystem::path& image, const std::filesystem::path& host,
+                             const std::string& into = "") {
+  for (const auto& entry : std::filesystem::directory_iterator(host)) {
+    const std::string name = entry.path().filename().string();
+    const std::string path = into + "/" + name;
+    const bool ok = entry.is_directory()
+                        ? MakeNtfsFolder(image, into, name) && CopyTreeIntoNtfs(image, entry.path(), path)
+                        : Shell("ntfscp -f " + Quoted(image) + " " + Quoted(entry.path()) + " '" + path + "'").status == 0;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// A raw disk of one NTFS partition (type 0x07, active) at 1 MiB, holding the partition image.
+inline bool MakeNtfsDisk(const std::filesystem::path& disk, const std::filesystem::path& partition) {
+  const auto sectors = std::filesystem::file_size(partition) / 512;
+  return Shell("truncate -s " + std::to_string((sectors + 2048) * 512) + " " + Quoted(disk) +
+               " && printf 'label: dos\nstart=2048, size=" + std::to_string(sectors) +
+               ", type=7, bootable\n' | sfdisk -q " + Quoted(disk) + " && dd if=" + Quoted(partition) +
+               " of=" + Quoted(disk) + " bs=512 seek=2048 conv=notrunc status=none")
+             .status == 0;
+}
+
+// The partition of a disk that MakeNtfsDisk made, copied out of it (raw or qcow2).
+inline bool ExtractNtfsPartition(const std::filesystem::path& disk, const std::filesystem::path& partition) {
+  const std::filesystem::path raw = partition.string() + ".disk";
+  return Shell("qemu-img convert -O raw " + Quoted(disk) + " " + Quoted(raw) + " && dd if=" + Quoted(raw) +
+               " of=" + Quoted(partition) + " bs=512 skip=2048 status=none && rm -f " + Quoted(raw))
+             .status == 0;
 }
 
 // Writes the version into $Volume's information attribute: 1.2 is what NT 4.0 writes. The

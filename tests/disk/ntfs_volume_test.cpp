@@ -116,6 +116,10 @@ TEST_P(NtfsVolumeTest, CreateWriteRenameOverAndDeleteCheckClean) {
     ASSERT_TRUE(volume.Rename("boot.ini", "BOOT.INI")) << volume.LastError();  // only the case changes
     ASSERT_TRUE(volume.Delete("new name.txt")) << volume.LastError();
     ASSERT_TRUE(volume.WriteFile("Kept.Txt", BytesOf("kept"))) << volume.LastError();
+    ASSERT_TRUE(volume.CreateFolder("winnt\\Repair")) << volume.LastError();
+    ASSERT_TRUE(volume.WriteFile("WINNT\\REPAIR\\setup.log", BytesOf("log"))) << volume.LastError();
+    EXPECT_FALSE(volume.CreateFolder("WINNT\\repair"));
+    EXPECT_FALSE(volume.CreateFolder("kept.txt"));
     EXPECT_FALSE(volume.Delete("WINNT"));
     EXPECT_FALSE(volume.Rename("Kept.Txt", "WINNT"));
     ASSERT_TRUE(volume.Flush()) << volume.LastError();
@@ -127,6 +131,7 @@ TEST_P(NtfsVolumeTest, CreateWriteRenameOverAndDeleteCheckClean) {
   const RunResult listing = Shell("ntfsls " + Quoted(image_));
   EXPECT_EQ(listing.output, "BOOT.INI\nKept.Txt\nWINNT\n");
   EXPECT_EQ(Shell("ntfsls " + Quoted(image_) + " -p /WINNT/system32").output, ".\n..\nHAL.DLL\n");
+  EXPECT_EQ(CatNtfsFile(image_, "WINNT/Repair/setup.log").output, "log");
   // A fresh mount reads the same.
   Mounted again = MountImage(image_, false);
   ASSERT_TRUE(again.volume) << again.error;

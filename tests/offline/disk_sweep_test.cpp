@@ -7,7 +7,7 @@
 
 #include <iostream>
 
-#include "app/strings.h"
+#include "core/strings.h"
 #include "tests/offline/disk_tree.h"
 
 namespace halshift {

@@ -147,10 +147,17 @@ inline ProgramRun RunCommand(const std::vector<std::string>& arguments, bool cap
 
 // The tree opened in this process as the program opens it, with recording stand-ins of the
 // services that talk to a person; fails the current test when it does not open.
+inline std::unique_ptr<OpenedMachine> OpenOfflineWords(const std::vector<std::string>& words);
+
 inline std::unique_ptr<OpenedMachine> OpenOfflineTree(const TempImage& tree,
                                                       std::vector<std::string> machine = {"--cpus", "2"}) {
   std::vector<std::string> words = {"--offline", DriveFolder(tree, 'C'), "--media", DriveFolder(tree, 'D')};
   words.insert(words.end(), machine.begin(), machine.end());
+  return OpenOfflineWords(words);
+}
+
+// The same for the program's own options as given ("--offline", a disk, ...).
+inline std::unique_ptr<OpenedMachine> OpenOfflineWords(const std::vector<std::string>& words) {
   std::vector<const char*> arguments;
   for (const std::string& word : words) arguments.push_back(word.c_str());
   std::string error;
