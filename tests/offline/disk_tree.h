@@ -164,16 +164,6 @@ inline void MatchCase(const std::filesystem::path& folder, const std::filesystem
   }
 }
 
-// The volume's files copied into the drives/C folder of a new tree, named as in model's, for
-// the checks of a tree.
-inline void ExtractDisk(const DiskImage& image, const TempImage& tree, const TempImage& model) {
-  std::filesystem::create_directories(DriveFolder(tree, 'C'));
-  const auto copied = disk::Shell("mcopy -s -n -i " + disk::MtoolsImage(image.path, image.offset) +
-                                  " '::/*' " + disk::Quoted(DriveFolder(tree, 'C')));
-  EXPECT_EQ(copied.status, 0) << copied.output;
-  MatchCase(DriveFolder(tree, 'C'), DriveFolder(model, 'C'));
-}
-
 // Copies the files below folder of the volume into target, each under its long name where
 // it has one; false when a folder or file cannot be read.
 inline bool CopyVolumeFolder(image::Fat16Volume& volume, const std::string& folder,
@@ -195,8 +185,10 @@ inline bool CopyVolumeFolder(image::Fat16Volume& volume, const std::string& fold
   return true;
 }
 
-// The same copy read in this process through the program's own FAT16 layer (a bare partition
-// image only): much cheaper than mtools for a sweep that copies the volume after every cut.
+// The volume's files copied into the drives/C folder of a new tree, named as in model's, for
+// the checks of a tree; read in this process through the program's own FAT16 layer (a bare
+// partition image only), far cheaper than mtools for a sweep that reads the volume after
+// every cut.
 inline void ReadOutBareDisk(const DiskImage& image, const TempImage& tree, const TempImage& model) {
   ASSERT_EQ(image.offset, 0u) << "a bare partition image only";
   std::string error;
