@@ -28,7 +28,7 @@ class BlockDevice {
   // for reading only or the write fails; the bytes of the range may then be old, new or mixed.
   // A write is durable only after a successful Flush().
   virtual bool Write(std::uint64_t offset, std::span<const std::uint8_t> source) = 0;
-  // Makes every write before it durable (fsync of the image file).
+  // Makes every write before it durable (fdatasync of the image file).
   virtual bool Flush() = 0;
   // The fault injector that a disk file's writes and flushes ask from now on (a device opened
   // before the machine whose injector it is); devices in memory and views have none.
