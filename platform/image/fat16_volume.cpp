@@ -190,6 +190,51 @@ std::string Utf8Of(const std::vector<std::uint16_t>& units) {
   return out;
 }
 
+// The long-name entries seen in a folder since its last short entry.
+struct LongNameRun {
+  std::vector<std::uint64_t> offsets;
+  std::vector<std::vector<std::uint16_t>> parts;
+  int expectedOrder = 0;
+  std::uint8_t checksum = 0;
+
+  void Forget() {
+    offsets.clear();
+    parts.clear();
+    expectedOrder = 0;
+  }
+  // Takes the long-name entry e at offset: the last part starts a run, each other part must
+  // be the one before in order with the run's checksum, or the run is forgotten.
+  void Add(std::span<const std::uint8_t> e, std::uint64_t offset) {
+    const int order = e[0] & 0x1F;
+    if ((e[0] & 0x40) != 0) {
+      Forget();
+      expectedOrder = order;
+      checksum = e[13];
+    } else if (expectedOrder == 0 || order != expectedOrder - 1 || e[13] != checksum) {
+      Forget();
+      return;
+    } else {
+      expectedOrder = order;
+    }
+    offsets.push_back(offset);
+    std::vector<std::uint16_t> units;
+    bool ended = false;
+    LongNameUnits(e, units, ended);
+    parts.push_back(std::move(units));
+  }
+  // Whether the run is whole and names the short entry e.
+  bool Belongs(std::span<const std::uint8_t> e) const {
+    return !offsets.empty() && expectedOrder == 1 && checksum == LongNameChecksum(e);
+  }
+  std::string Name() const {
+    std::vector<std::uint16_t> units;
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
+      units.insert(units.end(), part->begin(), part->end());
+    }
+    return Utf8Of(units);
+  }
+};
+
 void StampNow(std::span<std::uint8_t> e) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -328,16 +373,7 @@ std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder
   if (!sectors) return std::nullopt;
   Listing listing;
   std::vector<std::uint8_t> sector(geometry_.bytesPerSector);
-  // The long-name entries seen since the last short entry.
-  std::vector<std::uint64_t> longOffsets;
-  std::vector<std::vector<std::uint16_t>> longParts;
-  int expectedOrder = 0;
-  std::uint8_t longChecksum = 0;
-  auto forgetLongName = [&] {
-    longOffsets.clear();
-    longParts.clear();
-    expectedOrder = 0;
-  };
+  LongNameRun longName;
   for (std::uint64_t at : *sectors) {
     if (!device_.Read(at, sector)) {
       Fail("a folder cannot be read");
@@ -354,31 +390,16 @@ std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder
       }
       if (e[0] == kDeleted) {
         listing.freeSlots.push_back(offset);
-        forgetLongName();
+        longName.Forget();
         continue;
       }
       const std::uint8_t attributes = e[kEntryAttributes];
       if ((attributes & 0x3F) == kLongNameAttributes) {
-        const int order = e[0] & 0x1F;
-        if ((e[0] & 0x40) != 0) {
-          forgetLongName();
-          expectedOrder = order;
-          longChecksum = e[13];
-        } else if (expectedOrder == 0 || order != expectedOrder - 1 || e[13] != longChecksum) {
-          forgetLongName();
-          continue;
-        } else {
-          expectedOrder = order;
-        }
-        longOffsets.push_back(offset);
-        std::vector<std::uint16_t> units;
-        bool ended = false;
-        LongNameUnits(e, units, ended);
-        longParts.push_back(std::move(units));
+        longName.Add(e, offset);
         continue;
       }
       if ((attributes & fat::kVolumeLabel) != 0) {
-        forgetLongName();
+        longName.Forget();
         continue;
       }
       Located located;
@@ -387,15 +408,11 @@ std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder
       located.entry.attributes = attributes;
       located.entry.firstCluster = Word(e, kEntryCluster);
       located.entry.size = Dword(e, kEntrySize);
-      if (!longOffsets.empty() && expectedOrder == 1 && longChecksum == LongNameChecksum(e)) {
-        std::vector<std::uint16_t> units;
-        for (auto part = longParts.rbegin(); part != longParts.rend(); ++part) {
-          units.insert(units.end(), part->begin(), part->end());
-        }
-        located.entry.longName = Utf8Of(units);
-        located.longOffsets = longOffsets;
+      if (longName.Belongs(e)) {
+        located.entry.longName = longName.Name();
+        located.longOffsets = longName.offsets;
       }
-      forgetLongName();
+      longName.Forget();
       if (located.entry.name != "." && located.entry.name != "..") {
         listing.entries.push_back(std::move(located));
       }

@@ -153,6 +153,41 @@ bool EntryMatches(std::string_view pattern, const Volume::Entry& entry) {
          (!entry.shortName.empty() && MatchesWildcard(pattern, entry.shortName));
 }
 
+// The marks of files the running system holds follow them from the path from to the path to:
+// moves them in marks and their lines in ini. Returns whether any moved.
+bool MoveMarks(const WindowsPath& from, const WindowsPath& to, IniFile& ini,
+               std::vector<InUseMark>& marks) {
+  const std::string fromKey = from.Key();
+  bool moved = false;
+  for (auto& mark : marks) {
+    const std::string key = mark.path.Key();
+    const bool below = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
+                       key[fromKey.size()] == '\\';
+    if (key != fromKey && !below) continue;
+    WindowsPath path = to;
+    path.trailingSeparator = false;
+    path.components.insert(path.components.end(),
+                           mark.path.components.begin() +
+                               static_cast<std::ptrdiff_t>(from.components.size()),
+                           mark.path.components.end());
+    mark.path = path;
+    ini.ReplaceEntryLine(mark.line, path.Text(), mark.value);
+    moved = true;
+  }
+  return moved;
+}
+
+// Links the file at target to a private name beside it (kept), which replaces a stale link
+// of an ended process of the same number.
+bool KeepTarget(const std::filesystem::path& target, FaultInjector& faults, std::string& kept) {
+  kept = host::PrivateTemplate(target.parent_path(), "replaced");
+  kept.resize(kept.size() - 6);  // the XXXXXX of mkstemp
+  kept += std::to_string(getpid());
+  if (host::KindOf(kept) != host::Kind::kMissing) unlink(kept.c_str());
+  faults.Step();
+  return link(target.c_str(), kept.c_str()) == 0;
+}
+
 }  // namespace
 
 std::optional<ImageFiles::Resolved> ImageFiles::Resolve(std::string_view path,
@@ -335,20 +370,33 @@ bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, b
   return true;
 }
 
+bool ImageFiles::RenameCase(const Resolved& from, const Resolved& to) {
+  const auto target = from.host.parent_path() / to.windows.components.back();
+  state_.faults.Step();
+  if (rename(from.host.c_str(), target.c_str()) != 0) return false;
+  state_.changes.FolderChanged(from.windows.drive, from.host.parent_path());
+  state_.changes.Renamed(from.windows.drive, from.host, target, {}, std::nullopt);
+  state_.drives.EntryRenamed(from.host, target);
+  return true;
+}
+
+void ImageFiles::UndoRename(const Resolved& from, const Resolved& to,
+                            const std::string& keptTarget) {
+  state_.faults.Step();
+  rename(to.host.c_str(), from.host.c_str());
+  if (!keptTarget.empty()) {
+    state_.faults.Step();
+    rename(keptTarget.c_str(), to.host.c_str());
+  }
+  state_.changes.DropNewest();
+}
+
 bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceExisting) {
   if (from.windows.IsRoot() || to.windows.IsRoot()) return false;
   const host::Kind fromKind = host::KindOf(from.host);
   if (fromKind != host::Kind::kFile && fromKind != host::Kind::kDirectory) return false;
-  if (from.windows.Key() == to.windows.Key()) {
-    // The same file under another case: Windows renames it to the case given.
-    const auto target = from.host.parent_path() / to.windows.components.back();
-    state_.faults.Step();
-    if (rename(from.host.c_str(), target.c_str()) != 0) return false;
-    state_.changes.FolderChanged(from.windows.drive, from.host.parent_path());
-    state_.changes.Renamed(from.windows.drive, from.host, target, {}, std::nullopt);
-    state_.drives.EntryRenamed(from.host, target);
-    return true;
-  }
+  // The same file under another case: Windows renames it to the case given.
+  if (from.windows.Key() == to.windows.Key()) return RenameCase(from, to);
   const host::Kind toKind = host::KindOf(to.host);
   if (toKind != host::Kind::kMissing) {
     if (!replaceExisting || toKind != host::Kind::kFile || fromKind != host::Kind::kFile ||
@@ -358,39 +406,16 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
   }
   if (host::KindOf(to.host.parent_path()) != host::Kind::kDirectory) return false;
 
-  // The marks of files the running system holds follow them to the new path.
-  const std::string fromKey = from.windows.Key();
   IniFile changedIni = state_.ini;
   std::vector<InUseMark> changedMarks = state_.inUse;
-  bool marksMoved = false;
-  for (auto& mark : changedMarks) {
-    const std::string key = mark.path.Key();
-    const bool below = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
-                       key[fromKey.size()] == '\\';
-    if (key != fromKey && !below) continue;
-    WindowsPath moved = to.windows;
-    moved.trailingSeparator = false;
-    moved.components.insert(moved.components.end(),
-                            mark.path.components.begin() + static_cast<std::ptrdiff_t>(
-                                                               from.windows.components.size()),
-                            mark.path.components.end());
-    mark.path = moved;
-    changedIni.ReplaceEntryLine(mark.line, moved.Text(), mark.value);
-    marksMoved = true;
-  }
-
+  const bool marksMoved = MoveMarks(from.windows, to.windows, changedIni, changedMarks);
   // The move is one rename(2), which replaces a target in the same step: the target names the
   // old or the new file at every moment. When the marks must be stored after it, a replaced
   // target is kept as a second link until they are, so that a failure can put everything back.
   std::string keptTarget;
-  if (toKind == host::Kind::kFile && marksMoved) {
-    keptTarget = host::PrivateTemplate(to.host.parent_path(), "replaced");
-    keptTarget.resize(keptTarget.size() - 6);  // the XXXXXX of mkstemp
-    keptTarget += std::to_string(getpid());
-    // A link left by an ended process of the same number would be stale: it goes first.
-    if (host::KindOf(keptTarget) != host::Kind::kMissing) unlink(keptTarget.c_str());
-    state_.faults.Step();
-    if (link(to.host.c_str(), keptTarget.c_str()) != 0) return false;
+  if (toKind == host::Kind::kFile && marksMoved &&
+      !KeepTarget(to.host, state_.faults, keptTarget)) {
+    return false;
   }
   const auto dropKept = [&] {
     if (keptTarget.empty()) return;
@@ -414,13 +439,7 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
   if (marksMoved &&
       host::ReplaceWhole(state_.MachineIniPath(), changedIni.Text(), ModeOf(state_.MachineIniPath()),
                          state_.faults, host::Durability::kLazy) != host::WriteResult::kDone) {
-    state_.faults.Step();
-    rename(to.host.c_str(), from.host.c_str());
-    if (!keptTarget.empty()) {
-      state_.faults.Step();
-      rename(keptTarget.c_str(), to.host.c_str());
-    }
-    state_.changes.DropNewest();
+    UndoRename(from, to, keptTarget);
     return false;
   }
   if (marksMoved) {
