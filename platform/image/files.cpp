@@ -98,49 +98,6 @@ bool FlushHostEntry(const std::filesystem::path& path, bool folder) {
   return flushed;
 }
 
-// The lines of one section of a profile file, as GetPrivateProfileSectionA returns them: the
-// blanks around the key and around the value are dropped, so "key = value" reads
-// "key=value", as Windows and Wine return it.
-std::vector<std::string> ProfileSectionLines(std::string_view text, std::string_view section) {
-  std::vector<std::string> lines;
-  bool inSection = false;
-  bool found = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    std::string_view line = text.substr(start, next - start);
-    start = next;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ' ||
-                             line.back() == '\t')) {
-      line.remove_suffix(1);
-    }
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    if (line.empty()) continue;
-    if (line.front() == '[') {
-      const std::size_t close = line.find(']');
-      if (close != std::string_view::npos) {
-        if (found) break;  // only the first section of that name is read
-        const std::string_view name = text::TrimBlanks(line.substr(1, close - 1));
-        inSection = text::EqualsIgnoreCase(name, section);
-        found = inSection;
-        continue;
-      }
-    }
-    if (!inSection || line.front() == ';') continue;
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) {
-      lines.emplace_back(line);
-    } else {
-      std::string entry(text::TrimBlanks(line.substr(0, equals)));
-      entry += '=';
-      entry += text::TrimBlanks(line.substr(equals + 1));
-      lines.push_back(std::move(entry));
-    }
-  }
-  return lines;
-}
-
 // The attributes GetFileAttributes reports for a volume's entry.
 std::uint32_t AttributesOf(const Volume::Entry& entry) {
   const std::uint32_t attributes =
@@ -754,7 +711,7 @@ std::uint32_t ImageFiles::GetPrivateProfileSection(std::string_view section,
   const auto contents = ReadBytes(file);
   if (!contents) return terminate();
   std::string packed;
-  for (const std::string& line : ProfileSectionLines(*contents, section)) {
+  for (const std::string& line : LenientSectionLines(*contents, section)) {
     packed += line;
     packed += '\0';
   }
