@@ -1,5 +1,7 @@
 // FAT16 read and changed in place over a block device.
 #include "platform/image/fat16_volume.h"
+#include "base/byte_cursor.h"
+#include "base/text.h"
 #include "base/winpath.h"
 
 #include <algorithm>
@@ -26,29 +28,15 @@ constexpr std::uint16_t kCleanShutdown = 0x8000;
 using Entry = std::array<std::uint8_t, kEntryLength>;
 using Patches = std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>;
 
-std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
+std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) { return ByteCursor(b, at).U16(); }
 void PutWord(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
   b[at] = static_cast<std::uint8_t>(v);
   b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
-std::uint32_t Dword(std::span<const std::uint8_t> b, std::size_t at) {
-  return Word(b, at) | (static_cast<std::uint32_t>(Word(b, at + 2)) << 16);
-}
+std::uint32_t Dword(std::span<const std::uint8_t> b, std::size_t at) { return ByteCursor(b, at).U32(); }
 void PutDword(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
   PutWord(b, at, static_cast<std::uint16_t>(v));
   PutWord(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  }
-  return true;
 }
 
 std::string ShortNameOf(std::span<const std::uint8_t> e) {
@@ -129,7 +117,7 @@ std::optional<std::string> ShortAlias(std::string_view name, const std::vector<s
     std::string out;
     for (char c : part) {
       if (c == ' ' || c == '.') continue;
-      const char u = Upper(c);
+      const char u = text::UpperAscii(c);
       out += std::string_view("+,;=[]").find(u) != std::string_view::npos ? '_' : u;
     }
     return out;
@@ -144,7 +132,7 @@ std::optional<std::string> ShortAlias(std::string_view name, const std::vector<s
     std::string alias = base.substr(0, 8 - tail.size()) + tail;
     if (!ext.empty()) alias += "." + ext;
     const bool used = std::any_of(taken.begin(), taken.end(),
-                                  [&](const std::string& t) { return SameIgnoringCase(t, alias); });
+                                  [&](const std::string& t) { return text::EqualsIgnoreCase(t, alias); });
     if (!used) return alias;
   }
   return std::nullopt;
@@ -428,8 +416,8 @@ std::optional<Fat16Volume::Folder> Fat16Volume::FolderAt(std::string_view path) 
     if (!listing) return std::nullopt;
     const Located* next = nullptr;
     for (const Located& l : listing->entries) {
-      if (SameIgnoringCase(l.entry.name, part) ||
-          (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, part))) {
+      if (text::EqualsIgnoreCase(l.entry.name, part) ||
+          (!l.entry.longName.empty() && text::EqualsIgnoreCase(l.entry.longName, part))) {
         next = &l;
         break;
       }
@@ -456,8 +444,8 @@ bool Fat16Volume::Locate(std::string_view path, Folder& parent, std::string& nam
   if (!listing) return false;
   found.reset();
   for (const Located& l : listing->entries) {
-    if (SameIgnoringCase(l.entry.name, name) ||
-        (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, name))) {
+    if (text::EqualsIgnoreCase(l.entry.name, name) ||
+        (!l.entry.longName.empty() && text::EqualsIgnoreCase(l.entry.longName, name))) {
       found = l;
       break;
     }
@@ -803,8 +791,8 @@ bool Fat16Volume::Rename(std::string_view path, std::string_view newName) {
   if (!listing) return false;
   const Located* target = nullptr;
   for (const Located& l : listing->entries) {
-    if (SameIgnoringCase(l.entry.name, newName) ||
-        (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, newName))) {
+    if (text::EqualsIgnoreCase(l.entry.name, newName) ||
+        (!l.entry.longName.empty() && text::EqualsIgnoreCase(l.entry.longName, newName))) {
       target = &l;
       break;
     }

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/byte_cursor.h"
 #include "base/text.h"
 #include "platform/image/image_state.h"
 
@@ -23,10 +24,7 @@ namespace halshift::image {
 namespace hive {
 
 std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint32_t>(bytes[offset]) |
-         static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+  return ByteCursor(bytes, offset).U32();
 }
 
 namespace {
@@ -153,9 +151,8 @@ std::optional<std::string> ControlSetName(std::uint32_t current) {
 std::string AnsiFromUtf16(std::span<const std::uint8_t> utf16) {
   std::string ansi;
   ansi.reserve(utf16.size() / 2);
-  for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
-    ansi.push_back(AnsiOfUnit(static_cast<std::uint16_t>(utf16[i] | utf16[i + 1] << 8)));
-  }
+  ByteCursor units(utf16);
+  for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) ansi.push_back(AnsiOfUnit(units.U16()));
   return ansi;
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <set>
 
+#include "base/byte_cursor.h"
 #include "platform/image/fat_boot_sector.h"
 
 namespace halshift::image {
@@ -26,15 +27,10 @@ struct Entry {
   std::uint32_t length = 0;
 };
 
-std::uint32_t Dword(const Sector& s, std::size_t at) {
-  return static_cast<std::uint32_t>(s[at]) | (static_cast<std::uint32_t>(s[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(s[at + 2]) << 16) | (static_cast<std::uint32_t>(s[at + 3]) << 24);
-}
-
 Entry EntryOf(const Sector& s, int index) {
   const std::size_t at = kTableOffset + static_cast<std::size_t>(index) * kEntryLength;
-  return Entry{s[at + kEntryBoot], s[at + kEntryType], Dword(s, at + kEntryStart),
-               Dword(s, at + kEntryLength32)};
+  return Entry{s[at + kEntryBoot], s[at + kEntryType], ByteCursor(s, at + kEntryStart).U32(),
+               ByteCursor(s, at + kEntryLength32).U32()};
 }
 
 bool HasSignature(const Sector& s) { return s[0x1FE] == 0x55 && s[0x1FF] == 0xAA; }
