@@ -37,6 +37,53 @@ int ReadBack(halshift::image::MachineImage& image, int exitCode) {
   return kReadBackExitCode;
 }
 
+// The machine the options name: the offline installation, or else HALSHIFT_MACHINE's image.
+// Nothing when it cannot be opened; exitCode is then the program's exit code.
+std::unique_ptr<halshift::image::MachineImage> OpenMachine(
+    const halshift::image::LinuxOptions& options, int& exitCode) {
+  std::string error;
+  if (options.offline) {
+    std::unique_ptr<halshift::image::MachineImage> image;
+    const auto offline = halshift::image::DescribeOfflineMachine(options, error);
+    if (offline) image = halshift::image::MachineImage::OpenOffline(*offline, error);
+    if (!image) {
+      std::cerr << "halshift: " << halshift::image::OneLine(error) << "\n";
+      exitCode = kRefusedExitCode;
+      return nullptr;
+    }
+    if (const std::string backup = image->DiskBackup(); !backup.empty()) {
+      std::cout << "halshift: the disk as it was before this run is kept: "
+                << halshift::image::OneLine(backup) << std::endl;
+    }
+    return image;
+  }
+  // A machine that cannot be read is left alone, with the exit code of a stop.
+  exitCode = 0;
+  const char* machine = std::getenv("HALSHIFT_MACHINE");
+  if (machine == nullptr || *machine == '\0') {
+    std::cerr << "halshift: HALSHIFT_MACHINE does not name a machine image directory\n";
+    return nullptr;
+  }
+  auto image = halshift::image::MachineImage::Open(machine, error);
+  if (!image) std::cerr << "halshift: " << error << "\n";
+  return image;
+}
+
+// The session in the full-screen window; its exit code.
+int RunInTerminal(halshift::image::MachineImage& image, halshift::platform::Clock& clock,
+                  const std::string& tail) {
+  namespace terminal = halshift::terminal;
+  std::unique_ptr<terminal::Terminal> screen = terminal::MakeCursesTerminal();
+  terminal::FileSystemBrowseSource browse(image.Files());
+  // The face restores the terminal when it goes, before the exit code is returned.
+  terminal::TerminalUserInterface ui(*screen, browse);
+  terminal::TerminalOutput out(ui);
+  halshift::platform::Platform platform{image.System(), image.Registry(), image.Files(),
+                                        image.Memory(), image.Links(),    ui,
+                                        out,            clock};
+  return RunHalshift(platform, tail);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,51 +94,16 @@ int main(int argc, char** argv) {
     std::cerr << "halshift: " << error << "\n";
     return kRefusedExitCode;
   }
-  std::unique_ptr<halshift::image::MachineImage> image;
-  if (options->offline) {
-    const auto offline = halshift::image::DescribeOfflineMachine(*options, error);
-    if (offline) image = halshift::image::MachineImage::OpenOffline(*offline, error);
-    if (!image) {
-      std::cerr << "halshift: " << halshift::image::OneLine(error) << "\n";
-      return kRefusedExitCode;
-    }
-    if (const std::string backup = image->DiskBackup(); !backup.empty()) {
-      std::cout << "halshift: the disk as it was before this run is kept: "
-                << halshift::image::OneLine(backup) << std::endl;
-    }
-  } else {
-    const char* machine = std::getenv("HALSHIFT_MACHINE");
-    if (machine == nullptr || *machine == '\0') {
-      std::cerr << "halshift: HALSHIFT_MACHINE does not name a machine image directory\n";
-      return 0;  // a machine that cannot be read is left alone, with the exit code of a stop
-    }
-    image = halshift::image::MachineImage::Open(machine, error);
-    if (!image) {
-      std::cerr << "halshift: " << error << "\n";
-      return 0;
-    }
-  }
+  int refusal = 0;
+  const auto image = OpenMachine(*options, refusal);
+  if (!image) return refusal;
   const std::string tail = halshift::image::JoinCommandLine(arguments.subspan(options->windowsStart));
   halshift::image::SystemClock clock;
 
   // A person at a terminal gets the window; a pipe, a script or a dumb terminal gets the
   // console, which never waits for input that cannot come.
   if (halshift::terminal::FullScreenTerminalAvailable()) {
-    
-    namespace terminal = halshift::terminal;
-    std::unique_ptr<terminal::Terminal> screen = terminal::MakeCursesTerminal();
-    terminal::FileSystemBrowseSource browse(image->Files());
-    int exitCode = 0;
-    {
-      // The face restores the terminal when it goes, before the exit code is returned.
-      terminal::TerminalUserInterface ui(*screen, browse);
-      terminal::TerminalOutput out(ui);
-      halshift::platform::Platform platform{image->System(), image->Registry(), image->Files(),
-                                            image->Memory(), image->Links(),    ui,
-                                            out,             clock};
-      exitCode = RunHalshift(platform, tail);
-    }
-    return ReadBack(*image, exitCode);
+    return ReadBack(*image, RunInTerminal(*image, clock, tail));
   }
   halshift::image::ConsoleUserInterface ui;
   halshift::image::ConsoleOutput out;

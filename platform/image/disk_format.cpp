@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "base/byte_cursor.h"
 #include "platform/image/partition_table.h"
 
 namespace halshift::image {
@@ -58,9 +59,7 @@ DiskFormat DetectDiskFormat(BlockDevice& file) {
     const std::uint32_t version = BigDword(head.data() + 4);
     return version == 2 || version == 3 ? DiskFormat::kQcow2 : DiskFormat::kUnknown;
   }
-  const std::uint32_t vdi = std::uint32_t{head[kVdiSignature]} | (std::uint32_t{head[kVdiSignature + 1]} << 8) |
-                            (std::uint32_t{head[kVdiSignature + 2]} << 16) | (std::uint32_t{head[kVdiSignature + 3]} << 24);
-  if (vdi == kVdiSignatureValue) return DiskFormat::kVdi;
+  if (ByteCursor(head, kVdiSignature).U32() == kVdiSignatureValue) return DiskFormat::kVdi;
   if (Starts(head, "KDMV")) return DiskFormat::kVmdkSparse;
   if (Starts(head, "vhdxfile")) return DiskFormat::kVhdx;
   // A dynamic or differencing VHD starts with a copy of its footer; a fixed one has only the

@@ -1,5 +1,7 @@
 // FAT16 read and changed in place over a block device.
 #include "platform/image/fat16_volume.h"
+#include "base/byte_cursor.h"
+#include "base/text.h"
 #include "base/winpath.h"
 
 #include <algorithm>
@@ -26,29 +28,15 @@ constexpr std::uint16_t kCleanShutdown = 0x8000;
 using Entry = std::array<std::uint8_t, kEntryLength>;
 using Patches = std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>;
 
-std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
+std::uint16_t Word(std::span<const std::uint8_t> b, std::size_t at) { return ByteCursor(b, at).U16(); }
 void PutWord(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
   b[at] = static_cast<std::uint8_t>(v);
   b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
-std::uint32_t Dword(std::span<const std::uint8_t> b, std::size_t at) {
-  return Word(b, at) | (static_cast<std::uint32_t>(Word(b, at + 2)) << 16);
-}
+std::uint32_t Dword(std::span<const std::uint8_t> b, std::size_t at) { return ByteCursor(b, at).U32(); }
 void PutDword(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
   PutWord(b, at, static_cast<std::uint16_t>(v));
   PutWord(b, at + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  }
-  return true;
 }
 
 std::string ShortNameOf(std::span<const std::uint8_t> e) {
@@ -129,7 +117,7 @@ std::optional<std::string> ShortAlias(std::string_view name, const std::vector<s
     std::string out;
     for (char c : part) {
       if (c == ' ' || c == '.') continue;
-      const char u = Upper(c);
+      const char u = text::UpperAscii(c);
       out += std::string_view("+,;=[]").find(u) != std::string_view::npos ? '_' : u;
     }
     return out;
@@ -144,7 +132,7 @@ std::optional<std::string> ShortAlias(std::string_view name, const std::vector<s
     std::string alias = base.substr(0, 8 - tail.size()) + tail;
     if (!ext.empty()) alias += "." + ext;
     const bool used = std::any_of(taken.begin(), taken.end(),
-                                  [&](const std::string& t) { return SameIgnoringCase(t, alias); });
+                                  [&](const std::string& t) { return text::EqualsIgnoreCase(t, alias); });
     if (!used) return alias;
   }
   return std::nullopt;
@@ -189,6 +177,51 @@ std::string Utf8Of(const std::vector<std::uint16_t>& units) {
   }
   return out;
 }
+
+// The long-name entries seen in a folder since its last short entry.
+struct LongNameRun {
+  std::vector<std::uint64_t> offsets;
+  std::vector<std::vector<std::uint16_t>> parts;
+  int expectedOrder = 0;
+  std::uint8_t checksum = 0;
+
+  void Forget() {
+    offsets.clear();
+    parts.clear();
+    expectedOrder = 0;
+  }
+  // Takes the long-name entry e at offset: the last part starts a run, each other part must
+  // be the one before in order with the run's checksum, or the run is forgotten.
+  void Add(std::span<const std::uint8_t> e, std::uint64_t offset) {
+    const int order = e[0] & 0x1F;
+    if ((e[0] & 0x40) != 0) {
+      Forget();
+      expectedOrder = order;
+      checksum = e[13];
+    } else if (expectedOrder == 0 || order != expectedOrder - 1 || e[13] != checksum) {
+      Forget();
+      return;
+    } else {
+      expectedOrder = order;
+    }
+    offsets.push_back(offset);
+    std::vector<std::uint16_t> units;
+    bool ended = false;
+    LongNameUnits(e, units, ended);
+    parts.push_back(std::move(units));
+  }
+  // Whether the run is whole and names the short entry e.
+  bool Belongs(std::span<const std::uint8_t> e) const {
+    return !offsets.empty() && expectedOrder == 1 && checksum == LongNameChecksum(e);
+  }
+  std::string Name() const {
+    std::vector<std::uint16_t> units;
+    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
+      units.insert(units.end(), part->begin(), part->end());
+    }
+    return Utf8Of(units);
+  }
+};
 
 void StampNow(std::span<std::uint8_t> e) {
   const std::time_t now = std::time(nullptr);
@@ -328,16 +361,7 @@ std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder
   if (!sectors) return std::nullopt;
   Listing listing;
   std::vector<std::uint8_t> sector(geometry_.bytesPerSector);
-  // The long-name entries seen since the last short entry.
-  std::vector<std::uint64_t> longOffsets;
-  std::vector<std::vector<std::uint16_t>> longParts;
-  int expectedOrder = 0;
-  std::uint8_t longChecksum = 0;
-  auto forgetLongName = [&] {
-    longOffsets.clear();
-    longParts.clear();
-    expectedOrder = 0;
-  };
+  LongNameRun longName;
   for (std::uint64_t at : *sectors) {
     if (!device_.Read(at, sector)) {
       Fail("a folder cannot be read");
@@ -354,31 +378,16 @@ std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder
       }
       if (e[0] == kDeleted) {
         listing.freeSlots.push_back(offset);
-        forgetLongName();
+        longName.Forget();
         continue;
       }
       const std::uint8_t attributes = e[kEntryAttributes];
       if ((attributes & 0x3F) == kLongNameAttributes) {
-        const int order = e[0] & 0x1F;
-        if ((e[0] & 0x40) != 0) {
-          forgetLongName();
-          expectedOrder = order;
-          longChecksum = e[13];
-        } else if (expectedOrder == 0 || order != expectedOrder - 1 || e[13] != longChecksum) {
-          forgetLongName();
-          continue;
-        } else {
-          expectedOrder = order;
-        }
-        longOffsets.push_back(offset);
-        std::vector<std::uint16_t> units;
-        bool ended = false;
-        LongNameUnits(e, units, ended);
-        longParts.push_back(std::move(units));
+        longName.Add(e, offset);
         continue;
       }
       if ((attributes & fat::kVolumeLabel) != 0) {
-        forgetLongName();
+        longName.Forget();
         continue;
       }
       Located located;
@@ -387,15 +396,11 @@ std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder
       located.entry.attributes = attributes;
       located.entry.firstCluster = Word(e, kEntryCluster);
       located.entry.size = Dword(e, kEntrySize);
-      if (!longOffsets.empty() && expectedOrder == 1 && longChecksum == LongNameChecksum(e)) {
-        std::vector<std::uint16_t> units;
-        for (auto part = longParts.rbegin(); part != longParts.rend(); ++part) {
-          units.insert(units.end(), part->begin(), part->end());
-        }
-        located.entry.longName = Utf8Of(units);
-        located.longOffsets = longOffsets;
+      if (longName.Belongs(e)) {
+        located.entry.longName = longName.Name();
+        located.longOffsets = longName.offsets;
       }
-      forgetLongName();
+      longName.Forget();
       if (located.entry.name != "." && located.entry.name != "..") {
         listing.entries.push_back(std::move(located));
       }
@@ -411,8 +416,8 @@ std::optional<Fat16Volume::Folder> Fat16Volume::FolderAt(std::string_view path) 
     if (!listing) return std::nullopt;
     const Located* next = nullptr;
     for (const Located& l : listing->entries) {
-      if (SameIgnoringCase(l.entry.name, part) ||
-          (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, part))) {
+      if (text::EqualsIgnoreCase(l.entry.name, part) ||
+          (!l.entry.longName.empty() && text::EqualsIgnoreCase(l.entry.longName, part))) {
         next = &l;
         break;
       }
@@ -439,8 +444,8 @@ bool Fat16Volume::Locate(std::string_view path, Folder& parent, std::string& nam
   if (!listing) return false;
   found.reset();
   for (const Located& l : listing->entries) {
-    if (SameIgnoringCase(l.entry.name, name) ||
-        (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, name))) {
+    if (text::EqualsIgnoreCase(l.entry.name, name) ||
+        (!l.entry.longName.empty() && text::EqualsIgnoreCase(l.entry.longName, name))) {
       found = l;
       break;
     }
@@ -786,8 +791,8 @@ bool Fat16Volume::Rename(std::string_view path, std::string_view newName) {
   if (!listing) return false;
   const Located* target = nullptr;
   for (const Located& l : listing->entries) {
-    if (SameIgnoringCase(l.entry.name, newName) ||
-        (!l.entry.longName.empty() && SameIgnoringCase(l.entry.longName, newName))) {
+    if (text::EqualsIgnoreCase(l.entry.name, newName) ||
+        (!l.entry.longName.empty() && text::EqualsIgnoreCase(l.entry.longName, newName))) {
       target = &l;
       break;
     }

@@ -1,16 +1,18 @@
 // Decoding the BIOS parameter block of a FAT boot sector.
 #include "platform/image/fat_boot_sector.h"
 
+#include "base/byte_cursor.h"
+
 namespace halshift::image::fat {
 
 namespace {
 
 std::uint32_t Word(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at] | (bytes[at + 1] << 8));
+  return ByteCursor(bytes, at).U16();
 }
 
 std::uint32_t Dword(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return Word(bytes, at) | (Word(bytes, at + 2) << 16);
+  return ByteCursor(bytes, at).U32();
 }
 
 bool PowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }

@@ -98,49 +98,6 @@ bool FlushHostEntry(const std::filesystem::path& path, bool folder) {
   return flushed;
 }
 
-// The lines of one section of a profile file, as GetPrivateProfileSectionA returns them: the
-// blanks around the key and around the value are dropped, so "key = value" reads
-// "key=value", as Windows and Wine return it.
-std::vector<std::string> ProfileSectionLines(std::string_view text, std::string_view section) {
-  std::vector<std::string> lines;
-  bool inSection = false;
-  bool found = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    std::string_view line = text.substr(start, next - start);
-    start = next;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ' ||
-                             line.back() == '\t')) {
-      line.remove_suffix(1);
-    }
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    if (line.empty()) continue;
-    if (line.front() == '[') {
-      const std::size_t close = line.find(']');
-      if (close != std::string_view::npos) {
-        if (found) break;  // only the first section of that name is read
-        const std::string_view name = text::TrimBlanks(line.substr(1, close - 1));
-        inSection = text::EqualsIgnoreCase(name, section);
-        found = inSection;
-        continue;
-      }
-    }
-    if (!inSection || line.front() == ';') continue;
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) {
-      lines.emplace_back(line);
-    } else {
-      std::string entry(text::TrimBlanks(line.substr(0, equals)));
-      entry += '=';
-      entry += text::TrimBlanks(line.substr(equals + 1));
-      lines.push_back(std::move(entry));
-    }
-  }
-  return lines;
-}
-
 // The attributes GetFileAttributes reports for a volume's entry.
 std::uint32_t AttributesOf(const Volume::Entry& entry) {
   const std::uint32_t attributes =
@@ -151,6 +108,41 @@ std::uint32_t AttributesOf(const Volume::Entry& entry) {
 bool EntryMatches(std::string_view pattern, const Volume::Entry& entry) {
   return MatchesWildcard(pattern, entry.name) ||
          (!entry.shortName.empty() && MatchesWildcard(pattern, entry.shortName));
+}
+
+// The marks of files the running system holds follow them from the path from to the path to:
+// moves them in marks and their lines in ini. Returns whether any moved.
+bool MoveMarks(const WindowsPath& from, const WindowsPath& to, IniFile& ini,
+               std::vector<InUseMark>& marks) {
+  const std::string fromKey = from.Key();
+  bool moved = false;
+  for (auto& mark : marks) {
+    const std::string key = mark.path.Key();
+    const bool below = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
+                       key[fromKey.size()] == '\\';
+    if (key != fromKey && !below) continue;
+    WindowsPath path = to;
+    path.trailingSeparator = false;
+    path.components.insert(path.components.end(),
+                           mark.path.components.begin() +
+                               static_cast<std::ptrdiff_t>(from.components.size()),
+                           mark.path.components.end());
+    mark.path = path;
+    ini.ReplaceEntryLine(mark.line, path.Text(), mark.value);
+    moved = true;
+  }
+  return moved;
+}
+
+// Links the file at target to a private name beside it (kept), which replaces a stale link
+// of an ended process of the same number.
+bool KeepTarget(const std::filesystem::path& target, FaultInjector& faults, std::string& kept) {
+  kept = host::PrivateTemplate(target.parent_path(), "replaced");
+  kept.resize(kept.size() - 6);  // the XXXXXX of mkstemp
+  kept += std::to_string(getpid());
+  if (host::KindOf(kept) != host::Kind::kMissing) unlink(kept.c_str());
+  faults.Step();
+  return link(target.c_str(), kept.c_str()) == 0;
 }
 
 }  // namespace
@@ -335,20 +327,33 @@ bool ImageFiles::CopyFile(std::string_view existing, std::string_view newPath, b
   return true;
 }
 
+bool ImageFiles::RenameCase(const Resolved& from, const Resolved& to) {
+  const auto target = from.host.parent_path() / to.windows.components.back();
+  state_.faults.Step();
+  if (rename(from.host.c_str(), target.c_str()) != 0) return false;
+  state_.changes.FolderChanged(from.windows.drive, from.host.parent_path());
+  state_.changes.Renamed(from.windows.drive, from.host, target, {}, std::nullopt);
+  state_.drives.EntryRenamed(from.host, target);
+  return true;
+}
+
+void ImageFiles::UndoRename(const Resolved& from, const Resolved& to,
+                            const std::string& keptTarget) {
+  state_.faults.Step();
+  rename(to.host.c_str(), from.host.c_str());
+  if (!keptTarget.empty()) {
+    state_.faults.Step();
+    rename(keptTarget.c_str(), to.host.c_str());
+  }
+  state_.changes.DropNewest();
+}
+
 bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceExisting) {
   if (from.windows.IsRoot() || to.windows.IsRoot()) return false;
   const host::Kind fromKind = host::KindOf(from.host);
   if (fromKind != host::Kind::kFile && fromKind != host::Kind::kDirectory) return false;
-  if (from.windows.Key() == to.windows.Key()) {
-    // The same file under another case: Windows renames it to the case given.
-    const auto target = from.host.parent_path() / to.windows.components.back();
-    state_.faults.Step();
-    if (rename(from.host.c_str(), target.c_str()) != 0) return false;
-    state_.changes.FolderChanged(from.windows.drive, from.host.parent_path());
-    state_.changes.Renamed(from.windows.drive, from.host, target, {}, std::nullopt);
-    state_.drives.EntryRenamed(from.host, target);
-    return true;
-  }
+  // The same file under another case: Windows renames it to the case given.
+  if (from.windows.Key() == to.windows.Key()) return RenameCase(from, to);
   const host::Kind toKind = host::KindOf(to.host);
   if (toKind != host::Kind::kMissing) {
     if (!replaceExisting || toKind != host::Kind::kFile || fromKind != host::Kind::kFile ||
@@ -358,39 +363,16 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
   }
   if (host::KindOf(to.host.parent_path()) != host::Kind::kDirectory) return false;
 
-  // The marks of files the running system holds follow them to the new path.
-  const std::string fromKey = from.windows.Key();
   IniFile changedIni = state_.ini;
   std::vector<InUseMark> changedMarks = state_.inUse;
-  bool marksMoved = false;
-  for (auto& mark : changedMarks) {
-    const std::string key = mark.path.Key();
-    const bool below = key.size() > fromKey.size() && key.compare(0, fromKey.size(), fromKey) == 0 &&
-                       key[fromKey.size()] == '\\';
-    if (key != fromKey && !below) continue;
-    WindowsPath moved = to.windows;
-    moved.trailingSeparator = false;
-    moved.components.insert(moved.components.end(),
-                            mark.path.components.begin() + static_cast<std::ptrdiff_t>(
-                                                               from.windows.components.size()),
-                            mark.path.components.end());
-    mark.path = moved;
-    changedIni.ReplaceEntryLine(mark.line, moved.Text(), mark.value);
-    marksMoved = true;
-  }
-
+  const bool marksMoved = MoveMarks(from.windows, to.windows, changedIni, changedMarks);
   // The move is one rename(2), which replaces a target in the same step: the target names the
   // old or the new file at every moment. When the marks must be stored after it, a replaced
   // target is kept as a second link until they are, so that a failure can put everything back.
   std::string keptTarget;
-  if (toKind == host::Kind::kFile && marksMoved) {
-    keptTarget = host::PrivateTemplate(to.host.parent_path(), "replaced");
-    keptTarget.resize(keptTarget.size() - 6);  // the XXXXXX of mkstemp
-    keptTarget += std::to_string(getpid());
-    // A link left by an ended process of the same number would be stale: it goes first.
-    if (host::KindOf(keptTarget) != host::Kind::kMissing) unlink(keptTarget.c_str());
-    state_.faults.Step();
-    if (link(to.host.c_str(), keptTarget.c_str()) != 0) return false;
+  if (toKind == host::Kind::kFile && marksMoved &&
+      !KeepTarget(to.host, state_.faults, keptTarget)) {
+    return false;
   }
   const auto dropKept = [&] {
     if (keptTarget.empty()) return;
@@ -414,13 +396,7 @@ bool ImageFiles::Rename(const Resolved& from, const Resolved& to, bool replaceEx
   if (marksMoved &&
       host::ReplaceWhole(state_.MachineIniPath(), changedIni.Text(), ModeOf(state_.MachineIniPath()),
                          state_.faults, host::Durability::kLazy) != host::WriteResult::kDone) {
-    state_.faults.Step();
-    rename(to.host.c_str(), from.host.c_str());
-    if (!keptTarget.empty()) {
-      state_.faults.Step();
-      rename(keptTarget.c_str(), to.host.c_str());
-    }
-    state_.changes.DropNewest();
+    UndoRename(from, to, keptTarget);
     return false;
   }
   if (marksMoved) {
@@ -735,7 +711,7 @@ std::uint32_t ImageFiles::GetPrivateProfileSection(std::string_view section,
   const auto contents = ReadBytes(file);
   if (!contents) return terminate();
   std::string packed;
-  for (const std::string& line : ProfileSectionLines(*contents, section)) {
+  for (const std::string& line : LenientSectionLines(*contents, section)) {
     packed += line;
     packed += '\0';
   }

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/byte_cursor.h"
 #include "base/text.h"
 #include "platform/image/image_state.h"
 
@@ -23,10 +24,7 @@ namespace halshift::image {
 namespace hive {
 
 std::uint32_t ReadLe32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint32_t>(bytes[offset]) |
-         static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
-         static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+  return ByteCursor(bytes, offset).U32();
 }
 
 namespace {
@@ -153,9 +151,8 @@ std::optional<std::string> ControlSetName(std::uint32_t current) {
 std::string AnsiFromUtf16(std::span<const std::uint8_t> utf16) {
   std::string ansi;
   ansi.reserve(utf16.size() / 2);
-  for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) {
-    ansi.push_back(AnsiOfUnit(static_cast<std::uint16_t>(utf16[i] | utf16[i + 1] << 8)));
-  }
+  ByteCursor units(utf16);
+  for (std::size_t i = 0; i + 1 < utf16.size(); i += 2) ansi.push_back(AnsiOfUnit(units.U16()));
   return ansi;
 }
 
@@ -359,6 +356,132 @@ bool SealHeader(int fd, FaultInjector& faults) {
   return pwrite(fd, block.data(), block.size(), 0) == static_cast<ssize_t>(block.size());
 }
 
+// A value as hivex is given it: an existing value keeps the spelling of its name, as
+// RegSetValueEx keeps it, and a string type is held as UTF-16LE.
+struct StagedValue {
+  std::string name;
+  std::uint32_t type = 0;
+  std::string stored;
+};
+
+StagedValue StageValue(hive_h* handle, hive_node_h node, std::string_view valueName,
+                       std::uint32_t type, std::span<const std::uint8_t> data) {
+  StagedValue value;
+  value.name = hive::Utf8FromAnsi(valueName);
+  if (const hive_value_h existing = hivex_node_get_value(handle, node, value.name.c_str())) {
+    if (char* stored = hivex_value_key(handle, existing)) {
+      value.name = stored;
+      std::free(stored);
+    }
+  }
+  value.type = type;
+  value.stored = IsStringType(type) ? hive::Utf16FromAnsi(data)
+                                    : std::string(data.begin(), data.end());
+  return value;
+}
+
+bool SetStaged(hive_h* handle, hive_node_h node, const StagedValue& value) {
+  hive_set_value set{};
+  set.key = const_cast<char*>(value.name.c_str());
+  std::memcpy(&set.t, &value.type, sizeof(set.t));
+  set.len = value.stored.size();
+  set.value = const_cast<char*>(value.stored.data());
+  return hivex_node_set_value(handle, node, &set, 0) == 0;
+}
+
+// Gives the new file the old one's mode, owner and DOS attributes.
+bool TakeOverFileState(int fd, const struct stat& old, const std::string& dosAttributes,
+                       FaultInjector& faults) {
+  if (faults.StepFails() || fchmod(fd, old.st_mode & 07777) != 0) return false;
+  if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+    // Running as root over a tree of another owner: the hive keeps its owner.
+    if (faults.StepFails() || (fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)) {
+      return false;
+    }
+  }
+  if (!dosAttributes.empty()) {
+    if (faults.StepFails() || fsetxattr(fd, "user.DOSATTRIB", dosAttributes.data(),
+                                        dosAttributes.size(), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Commits the hive into the open file fd, seals its header, gives it the old file's state and
+// flushes it.
+bool WriteReplacement(hive_h* writable, int fd, const struct stat& old,
+                      const std::string& dosAttributes, FaultInjector& faults) {
+  // hivex writes the file through the descriptor's own name, so that nothing can put another
+  // file at the temporary name in between.
+  if (faults.StepFails() || hivex_commit(writable, ProcPath(fd).c_str(), 0) != 0) return false;
+  if (!SealHeader(fd, faults)) return false;
+  if (!TakeOverFileState(fd, old, dosAttributes, faults)) return false;
+  return !faults.StepFails() && fsync(fd) == 0;
+}
+
+// Reads the new file back as the next start would and finds the value as it was set; nothing
+// when it cannot.
+HiveHandle ReadBackChecked(int fd, const std::vector<std::string>& components,
+                           const StagedValue& value) {
+  std::string problem;
+  HiveHandle written = OpenChecked(fd, 0, problem);
+  if (!written) return nullptr;
+  const hive_node_h writtenNode = FindNode(written.get(), components);
+  const hive_value_h writtenValue =
+      writtenNode == 0 ? 0 : hivex_node_get_value(written.get(), writtenNode, value.name.c_str());
+  const auto readBack = writtenValue == 0 ? std::nullopt : ReadValue(written.get(), writtenValue);
+  const std::string expected =
+      IsStringType(value.type)
+          ? hive::AnsiFromUtf16(std::span(
+                reinterpret_cast<const std::uint8_t*>(value.stored.data()), value.stored.size()))
+          : value.stored;
+  if (!readBack || readBack->type != value.type || readBack->bytes != expected) return nullptr;
+  return written;
+}
+
+// Writes the changed hive to a private file beside path, checks it and renames it over path;
+// current then reads the new file. Each host step counts as a step of the injector and can be
+// made to fail there, as the host call itself can fail.
+long ReplaceHive(const std::filesystem::path& path, hive_h* writable,
+                 const std::vector<std::string>& components, const StagedValue& value,
+                 FaultInjector& faults, HiveHandle& current) {
+  struct stat old {};
+  if (lstat(path.c_str(), &old) != 0) return kErrorRegistryIoFailed;
+  const std::string dosAttributes = host::ReadDosAttributes(path);
+  const std::filesystem::path folder = path.parent_path();
+  std::string temporary = host::PrivateTemplate(folder, FileName(path));
+  if (faults.StepFails()) return kErrorRegistryIoFailed;
+  FileCloser file{mkostemp(temporary.data(), O_CLOEXEC)};
+  if (file.fd < 0) return kErrorRegistryIoFailed;
+  const auto remove = [&] {
+    if (!faults.StepFails()) unlink(temporary.c_str());
+    return kErrorRegistryIoFailed;
+  };
+  const auto discard = [&] {
+    faults.StepFails();  // a close that fails still lets the descriptor go
+    close(file.fd);
+    file.fd = -1;
+    return remove();
+  };
+  if (!WriteReplacement(writable, file.fd, old, dosAttributes, faults)) return discard();
+  HiveHandle written = ReadBackChecked(file.fd, components, value);
+  if (!written) return discard();
+
+  const bool closeFails = faults.StepFails();
+  const bool closed = close(file.fd) == 0 && !closeFails;
+  file.fd = -1;
+  if (!closed) return remove();
+  if (faults.ShouldFail(Call::kRenameTemporary)) return remove();
+  if (faults.StepFails() || rename(temporary.c_str(), path.c_str()) != 0) return remove();
+  current = std::move(written);
+  // The rename itself survives a power cut only once the folder is written out. The hive is
+  // the new one from here on, whatever the flush answers.
+  FileCloser dir{open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (faults.StepFails() || dir.fd < 0 || fsync(dir.fd) != 0) return kErrorRegistryIoFailed;
+  return platform::kErrorSuccess;
+}
+
 }  // namespace
 
 struct HiveRegistry::Hive {
@@ -477,91 +600,9 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
   if (!writable) return kErrorRegistryCorrupt;
   const hive_node_h node = FindNode(writable.get(), components);
   if (node == 0) return platform::kErrorFileNotFound;
-  // An existing value keeps the spelling of its name, as RegSetValueEx keeps it.
-  std::string name = hive::Utf8FromAnsi(valueName);
-  if (const hive_value_h existing = hivex_node_get_value(writable.get(), node, name.c_str())) {
-    if (char* stored = hivex_value_key(writable.get(), existing)) {
-      name = stored;
-      std::free(stored);
-    }
-  }
-  const std::string stored = IsStringType(type) ? hive::Utf16FromAnsi(data)
-                                                : std::string(data.begin(), data.end());
-  hive_set_value set{};
-  set.key = name.data();
-  std::memcpy(&set.t, &type, sizeof(set.t));
-  set.len = stored.size();
-  set.value = const_cast<char*>(stored.data());
-  if (hivex_node_set_value(writable.get(), node, &set, 0) != 0) return kErrorRegistryIoFailed;
-
-  struct stat old {};
-  if (lstat(hive->path.c_str(), &old) != 0) return kErrorRegistryIoFailed;
-  const std::string dosAttributes = host::ReadDosAttributes(hive->path);
-  const std::filesystem::path folder = hive->path.parent_path();
-  std::string temporary = host::PrivateTemplate(folder, FileName(hive->path));
-  // Each host step below counts as a step of the injector and can be made to fail there, as
-  // the host call itself can fail.
-  if (faults_.StepFails()) return kErrorRegistryIoFailed;
-  FileCloser file{mkostemp(temporary.data(), O_CLOEXEC)};
-  if (file.fd < 0) return kErrorRegistryIoFailed;
-  const auto remove = [&] {
-    if (!faults_.StepFails()) unlink(temporary.c_str());
-    return kErrorRegistryIoFailed;
-  };
-  const auto discard = [&] {
-    faults_.StepFails();  // a close that fails still lets the descriptor go
-    close(file.fd);
-    file.fd = -1;
-    return remove();
-  };
-  // hivex writes the file through the descriptor's own name, so that nothing can put another
-  // file at the temporary name in between.
-  if (faults_.StepFails() || hivex_commit(writable.get(), ProcPath(file.fd).c_str(), 0) != 0) {
-    return discard();
-  }
-  if (!SealHeader(file.fd, faults_)) return discard();
-  if (faults_.StepFails() || fchmod(file.fd, old.st_mode & 07777) != 0) return discard();
-  if (old.st_uid != geteuid() || old.st_gid != getegid()) {
-    // Running as root over a tree of another owner: the hive keeps its owner.
-    if (faults_.StepFails() ||
-        (fchown(file.fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)) {
-      return discard();
-    }
-  }
-  if (!dosAttributes.empty()) {
-    if (faults_.StepFails() || fsetxattr(file.fd, "user.DOSATTRIB", dosAttributes.data(),
-                                         dosAttributes.size(), 0) != 0) {
-      return discard();
-    }
-  }
-  if (faults_.StepFails() || fsync(file.fd) != 0) return discard();
-
-  // Read the new file back as the next start would, and find the value as it was set.
-  HiveHandle written = OpenChecked(file.fd, 0, problem);
-  if (!written) return discard();
-  const hive_node_h writtenNode = FindNode(written.get(), components);
-  const hive_value_h writtenValue =
-      writtenNode == 0 ? 0 : hivex_node_get_value(written.get(), writtenNode, name.c_str());
-  const auto readBack = writtenValue == 0 ? std::nullopt : ReadValue(written.get(), writtenValue);
-  const std::string expected =
-      IsStringType(type)
-          ? hive::AnsiFromUtf16(std::span(reinterpret_cast<const std::uint8_t*>(stored.data()),
-                                          stored.size()))
-          : stored;
-  if (!readBack || readBack->type != type || readBack->bytes != expected) return discard();
-
-  const bool closeFails = faults_.StepFails();
-  const bool closed = close(file.fd) == 0 && !closeFails;
-  file.fd = -1;
-  if (!closed) return remove();
-  if (faults_.ShouldFail(Call::kRenameTemporary)) return remove();
-  if (faults_.StepFails() || rename(temporary.c_str(), hive->path.c_str()) != 0) return remove();
-  hive->handle = std::move(written);
-  // The rename itself survives a power cut only once the folder is written out. The hive is
-  // the new one from here on, whatever the flush answers.
-  FileCloser dir{open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-  if (faults_.StepFails() || dir.fd < 0 || fsync(dir.fd) != 0) return kErrorRegistryIoFailed;
-  return platform::kErrorSuccess;
+  const StagedValue value = StageValue(writable.get(), node, valueName, type, data);
+  if (!SetStaged(writable.get(), node, value)) return kErrorRegistryIoFailed;
+  return ReplaceHive(hive->path, writable.get(), components, value, faults_, hive->handle);
 }
 
 }  // namespace halshift::image

@@ -101,6 +101,10 @@ class ImageFiles : public platform::FileSystem {
   // The bytes of a file on a host folder or a volume; nothing when it cannot be read.
   std::optional<std::string> ReadBytes(std::string_view path) const;
   bool Rename(const Resolved& from, const Resolved& to, bool replaceExisting);
+  // Rename's steps: a rename to the same name in another case, and the taking back of a move
+  // whose marks could not be stored (with the replaced target's kept link, if any).
+  bool RenameCase(const Resolved& from, const Resolved& to);
+  void UndoRename(const Resolved& from, const Resolved& to, const std::string& keptTarget);
   bool SchedulePending(std::string_view first, std::string_view second);
   // Replaces or creates a drive file whole (host::ReplaceWhole), noting the change for the
   // next flush of its drive.

@@ -23,6 +23,36 @@ std::string_view StripTrailingComment(std::string_view value) {
   return Trim(value);
 }
 
+std::vector<std::string> LenientSectionLines(std::string_view text, std::string_view section) {
+  std::vector<std::string> lines;
+  bool inSection = false;
+  bool found = false;
+  for (std::string_view line : text::SplitLines(text)) {
+    line = text::Trim(text::TrimEnd(line, text::kBlanksAndLineEnds));
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      if (close != std::string_view::npos) {
+        if (found) break;  // only the first section of that name is read
+        inSection = text::EqualsIgnoreCase(text::Trim(line.substr(1, close - 1)), section);
+        found = inSection;
+        continue;
+      }
+    }
+    if (!inSection || line.front() == ';') continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      lines.emplace_back(line);
+    } else {
+      std::string entry(text::Trim(line.substr(0, equals)));
+      entry += '=';
+      entry += text::Trim(line.substr(equals + 1));
+      lines.push_back(std::move(entry));
+    }
+  }
+  return lines;
+}
+
 std::optional<IniFile> IniFile::Parse(std::string_view text, std::string& error) {
   IniFile file;
   for (const std::string_view line : text::SplitLines(text)) file.lines_.emplace_back(line);

@@ -49,6 +49,13 @@ class IniFile {
   std::vector<IniSection> sections_;
 };
 
+// The lines of the first section of that name (without regard to case) in a profile file, as
+// GetPrivateProfileSectionA returns them, from any text and without a parse that can fail:
+// blank lines and ';' comments are left out, the blanks around a line, its key and its value
+// are dropped (so "key = value" reads "key=value", as Windows and Wine return it), and a line
+// without '=' is returned as it is.
+std::vector<std::string> LenientSectionLines(std::string_view text, std::string_view section);
+
 // A value without its trailing comment and surrounding blanks: a ';' that starts the value or
 // follows a blank begins a comment.
 std::string_view StripTrailingComment(std::string_view value);

@@ -45,6 +45,65 @@ std::string FirstLine(std::string text) {
   return text;
 }
 
+// Starts qemu-nbd serving disk on socket, with its output and complaints going to a pipe
+// whose reading end is then in output. -1, with error set, when it cannot be started.
+pid_t StartServer(const std::string& socket, const std::string& qemuFormat, bool writable,
+                  const std::filesystem::path& disk, int& output, std::string& error) {
+  int pipeFds[2];
+  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    error = std::strerror(errno);
+    return -1;
+  }
+  std::vector<std::string> arguments = {"qemu-nbd", "--socket=" + socket, "--format=" + qemuFormat,
+                                        "--shared=1"};
+  if (!writable) arguments.push_back("--read-only");
+  arguments.push_back(disk.string());
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+  pid_t pid = -1;
+  const int spawned = posix_spawnp(&pid, "qemu-nbd", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  if (spawned != 0) {
+    ::close(pipeFds[0]);
+    error = std::string("qemu-nbd cannot be started: ") + std::strerror(spawned);
+    return -1;
+  }
+  output = pipeFds[0];
+  return pid;
+}
+
+// Waits for the server pid to listen on socket and connects to it. Nothing, with error set,
+// when it ends first (then ended is set, and error is its complaint read from output) or does
+// not listen in time.
+nbd_handle* ConnectWhenServing(pid_t pid, const std::string& socket, int output, bool& ended,
+                               std::string& error) {
+  for (int attempt = 0; attempt < kConnectTries; ++attempt) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      ended = true;
+      const std::string complaint = FirstLine(ReadAll(output));
+      error = complaint.empty() ? "qemu-nbd ended without serving it" : complaint;
+      return nullptr;
+    }
+    struct stat socketStatus {};
+    if (::stat(socket.c_str(), &socketStatus) == 0) {
+      nbd_handle* handle = nbd_create();
+      if (handle != nullptr && nbd_connect_unix(handle, socket.c_str()) == 0) return handle;
+      if (handle != nullptr) nbd_close(handle);
+    }
+    ::usleep(kConnectPause);
+  }
+  error = "qemu-nbd did not start serving it";
+  return nullptr;
+}
+
 }  // namespace
 
 std::string QemuFormatName(DiskFormat format) {
@@ -93,59 +152,15 @@ std::unique_ptr<NbdDevice> NbdDevice::Open(const std::filesystem::path& path, Di
   device->faults_ = faults;
   const std::string socket = (device->folder_ / "nbd.sock").string();
 
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-    error = std::strerror(errno);
-    return nullptr;
-  }
-  std::vector<std::string> arguments = {"qemu-nbd", "--socket=" + socket, "--format=" + qemuFormat,
-                                        "--shared=1"};
-  if (!writable) arguments.push_back("--read-only");
-  arguments.push_back(absolute.string());
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, "qemu-nbd", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeFds[1]);
-  if (spawned != 0) {
-    ::close(pipeFds[0]);
-    error = std::string("qemu-nbd cannot be started: ") + std::strerror(spawned);
-    return nullptr;
-  }
+  int output = -1;
+  const pid_t pid = StartServer(socket, qemuFormat, writable, absolute, output, error);
+  if (pid < 0) return nullptr;
   device->server_ = pid;
-
-  for (int attempt = 0; attempt < kConnectTries; ++attempt) {
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
-      device->server_ = -1;
-      const std::string complaint = FirstLine(ReadAll(pipeFds[0]));
-      ::close(pipeFds[0]);
-      error = complaint.empty() ? "qemu-nbd ended without serving it" : complaint;
-      return nullptr;
-    }
-    struct stat socketStatus {};
-    if (::stat(socket.c_str(), &socketStatus) == 0) {
-      nbd_handle* handle = nbd_create();
-      if (handle != nullptr && nbd_connect_unix(handle, socket.c_str()) == 0) {
-        device->handle_ = handle;
-        break;
-      }
-      if (handle != nullptr) nbd_close(handle);
-    }
-    ::usleep(kConnectPause);
-  }
-  ::close(pipeFds[0]);
-  if (device->handle_ == nullptr) {
-    error = "qemu-nbd did not start serving it";
-    return nullptr;
-  }
+  bool ended = false;
+  device->handle_ = ConnectWhenServing(pid, socket, output, ended, error);
+  ::close(output);
+  if (ended) device->server_ = -1;
+  if (device->handle_ == nullptr) return nullptr;
   const std::int64_t size = nbd_get_size(device->handle_);
   if (size < 0) {
     error = nbd_get_error() != nullptr ? nbd_get_error() : "its size is not known";

@@ -53,29 +53,15 @@ std::string FirstNotPlainFile(NtfsVolume& volume) {
 }  // namespace
 
 std::optional<Volume::Entry> NtfsDrive::Find(std::span<const std::string> components) const {
-  if (components.empty()) {
-    Entry root;
-    root.directory = true;
-    root.attributes = volume::kDirectory;
-    return root;
-  }
-  const auto found = volume_->Find(JoinComponents(components));
-  if (!found) return std::nullopt;
-  return EntryOf(*found);
+  return volume::FindIn(*volume_, components, EntryOf);
 }
 
 std::vector<Volume::Entry> NtfsDrive::List(std::span<const std::string> components) const {
-  std::vector<Entry> entries;
-  const auto listed = volume_->List(JoinComponents(components));
-  if (!listed) return entries;
-  for (const NtfsEntry& entry : *listed) entries.push_back(EntryOf(entry));
-  return entries;
+  return volume::ListIn(*volume_, components, EntryOf);
 }
 
 std::optional<std::string> NtfsDrive::Read(std::span<const std::string> components) const {
-  const auto bytes = volume_->ReadFile(JoinComponents(components));
-  if (!bytes) return std::nullopt;
-  return std::string(bytes->begin(), bytes->end());
+  return volume::ReadIn(*volume_, components);
 }
 
 bool NtfsDrive::CanCreate(std::string_view name) const {

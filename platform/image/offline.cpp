@@ -541,21 +541,58 @@ bool CompleteState(MachineImage::State& state, const DriveLayout& layout,
 
 namespace {
 
-// The machine of an installation whose system drive is a host folder.
-std::unique_ptr<MachineImage::State> OpenOfflineFolder(const OfflineMachine& machine,
-                                                       std::string& error) {
+// The host folder of the system drive, when it is a folder that can be changed; nothing, with
+// error set, when it is not.
+std::optional<std::filesystem::path> WritableSystemFolder(const OfflineMachine& machine,
+                                                          std::string& error) {
   const auto systemFolder = RealFolder(machine.systemDrive);
   if (!systemFolder) {
     error = machine.systemDrive.string() +
             ": neither a folder nor a disk image file; give --offline the root folder of the "
             "installation's system drive or the virtual machine's disk";
-    return nullptr;
+    return std::nullopt;
   }
   if (access(systemFolder->c_str(), W_OK) != 0) {
     error = systemFolder->string() +
             ": cannot be changed (a read-only mount or folder); mount the system drive read-write";
-    return nullptr;
+    return std::nullopt;
   }
+  return systemFolder;
+}
+
+// Checks that no path the program reads or changes leads out of the drive folders, then opens
+// the installation's hives (in its folder on the system drive of systemRoot) again, now
+// through the machine's own drive map and fault injector. Their leftovers go with the image's
+// own later, once nothing refuses the tree.
+bool OpenHivesThroughDrives(MachineImage::State& state, const std::filesystem::path& systemFolder,
+                            const std::string& systemRoot, const std::string& folder,
+                            std::string& error) {
+  const char systemLetter = systemRoot[0];
+  for (const std::string& path : NeededPaths(systemRoot, std::string(1, systemLetter) + ":")) {
+    const auto parsed = ParseWindowsPath(path, systemLetter);
+    if (parsed && !state.drives.Map(*parsed)) {
+      error = LeadsOutMessage(systemFolder, path);
+      return false;
+    }
+  }
+  const auto software =
+      state.drives.Map(*DrivePath(systemLetter, folder + "\\System32\\config\\SOFTWARE"));
+  const auto system =
+      state.drives.Map(*DrivePath(systemLetter, folder + "\\System32\\config\\SYSTEM"));
+  if (!software || !system) {
+    error = LeadsOutMessage(systemFolder, folder + "\\System32\\config");
+    return false;
+  }
+  state.otherRegistry = HiveRegistry::Open(*software, *system, state.faults, error,
+                                           HiveRegistry::Leftovers::kKeep);
+  return state.otherRegistry != nullptr;
+}
+
+// The machine of an installation whose system drive is a host folder.
+std::unique_ptr<MachineImage::State> OpenOfflineFolder(const OfflineMachine& machine,
+                                                       std::string& error) {
+  const auto systemFolder = WritableSystemFolder(machine, error);
+  if (!systemFolder) return nullptr;
 
   // The installation and its system root, from its own SOFTWARE hive.
   std::string leadsOut;
@@ -584,25 +621,9 @@ std::unique_ptr<MachineImage::State> OpenOfflineFolder(const OfflineMachine& mac
   }
   auto state = MakeState(machine, layout, *systemFolder, systemRoot, std::move(mediaVolume));
 
-  // No path that the program reads or changes may lead out of the folders.
-  for (const std::string& path : NeededPaths(systemRoot, std::string(1, systemLetter) + ":")) {
-    const auto parsed = ParseWindowsPath(path, systemLetter);
-    if (parsed && !state->drives.Map(*parsed)) {
-      error = LeadsOutMessage(*systemFolder, path);
-      return nullptr;
-    }
-  }
-  const auto software = state->drives.Map(*DrivePath(systemLetter, installation->folder + "\\System32\\config\\SOFTWARE"));
-  const auto system = state->drives.Map(*DrivePath(systemLetter, installation->folder + "\\System32\\config\\SYSTEM"));
-  if (!software || !system) {
-    error = LeadsOutMessage(*systemFolder, installation->folder + "\\System32\\config");
+  if (!OpenHivesThroughDrives(*state, *systemFolder, systemRoot, installation->folder, error)) {
     return nullptr;
   }
-  // The hives again, now through this machine's own drive map and fault injector.
-  // Their leftovers go with the image's own below, once nothing refuses the tree.
-  state->otherRegistry = HiveRegistry::Open(*software, *system, state->faults, error,
-                                            HiveRegistry::Leftovers::kKeep);
-  if (!state->otherRegistry) return nullptr;
   if (!CompleteState(*state, layout, systemRoot, error)) return nullptr;
   return state;
 }

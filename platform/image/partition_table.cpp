@@ -4,6 +4,7 @@
 #include <array>
 #include <set>
 
+#include "base/byte_cursor.h"
 #include "platform/image/fat_boot_sector.h"
 
 namespace halshift::image {
@@ -26,15 +27,10 @@ struct Entry {
   std::uint32_t length = 0;
 };
 
-std::uint32_t Dword(const Sector& s, std::size_t at) {
-  return static_cast<std::uint32_t>(s[at]) | (static_cast<std::uint32_t>(s[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(s[at + 2]) << 16) | (static_cast<std::uint32_t>(s[at + 3]) << 24);
-}
-
 Entry EntryOf(const Sector& s, int index) {
   const std::size_t at = kTableOffset + static_cast<std::size_t>(index) * kEntryLength;
-  return Entry{s[at + kEntryBoot], s[at + kEntryType], Dword(s, at + kEntryStart),
-               Dword(s, at + kEntryLength32)};
+  return Entry{s[at + kEntryBoot], s[at + kEntryType], ByteCursor(s, at + kEntryStart).U32(),
+               ByteCursor(s, at + kEntryLength32).U32()};
 }
 
 bool HasSignature(const Sector& s) { return s[0x1FE] == 0x55 && s[0x1FF] == 0xAA; }
@@ -58,6 +54,43 @@ Partition PartitionOf(const Entry& entry, std::uint64_t base, bool logical, std:
   p.withinDisk = entry.length != 0 && p.startSector < diskSectors &&
                  p.sectorCount <= diskSectors - p.startSector;
   return p;
+}
+
+// Adds the logical drives of the chain of extended boot records that starts at the extended
+// partition's first sector, or says in table.chainProblem where the chain breaks.
+void FollowExtendedChain(BlockDevice& disk, std::uint64_t extendedBase, std::uint64_t diskSectors,
+                         PartitionTable& table) {
+  std::set<std::uint64_t> visited;
+  std::uint64_t record = extendedBase;
+  while (true) {
+    // Records without a drive count too, so that no chain is followed for long.
+    if (visited.size() >= kMaxLogicalDrives) {
+      table.chainProblem = "the extended partition holds too many logical drives";
+      return;
+    }
+    if (!visited.insert(record).second) {
+      table.chainProblem = "the chain of extended boot records loops";
+      return;
+    }
+    Sector ebr{};
+    if (record >= diskSectors || !ReadSector(disk, record, ebr)) {
+      table.chainProblem = "an extended boot record lies past the end of the disk";
+      return;
+    }
+    if (!HasSignature(ebr)) {
+      table.chainProblem = "an extended boot record has no signature";
+      return;
+    }
+    // The first entry is the logical drive, relative to its record; the second links the
+    // next record, relative to the extended partition's start. The others are unused.
+    const Entry drive = EntryOf(ebr, 0);
+    const Entry link = EntryOf(ebr, 1);
+    if (drive.type != kPartitionEmpty && !IsContainer(drive.type)) {
+      table.partitions.push_back(PartitionOf(drive, record, true, diskSectors));
+    }
+    if (!IsContainer(link.type)) return;
+    record = extendedBase + link.start;
+  }
 }
 
 }  // namespace
@@ -99,39 +132,7 @@ std::optional<PartitionTable> ReadPartitionTable(BlockDevice& disk, std::string&
     table.partitions.push_back(PartitionOf(entry, 0, false, diskSectors));
   }
 
-  if (extendedBase) {
-    std::set<std::uint64_t> visited;
-    std::uint64_t record = *extendedBase;
-    while (true) {
-      // Records without a drive count too, so that no chain is followed for long.
-      if (visited.size() >= kMaxLogicalDrives) {
-        table.chainProblem = "the extended partition holds too many logical drives";
-        break;
-      }
-      if (!visited.insert(record).second) {
-        table.chainProblem = "the chain of extended boot records loops";
-        break;
-      }
-      Sector ebr{};
-      if (record >= diskSectors || !ReadSector(disk, record, ebr)) {
-        table.chainProblem = "an extended boot record lies past the end of the disk";
-        break;
-      }
-      if (!HasSignature(ebr)) {
-        table.chainProblem = "an extended boot record has no signature";
-        break;
-      }
-      // The first entry is the logical drive, relative to its record; the second links the
-      // next record, relative to the extended partition's start. The others are unused.
-      const Entry drive = EntryOf(ebr, 0);
-      const Entry link = EntryOf(ebr, 1);
-      if (drive.type != kPartitionEmpty && !IsContainer(drive.type)) {
-        table.partitions.push_back(PartitionOf(drive, record, true, diskSectors));
-      }
-      if (!IsContainer(link.type)) break;
-      record = *extendedBase + link.start;
-    }
-  }
+  if (extendedBase) FollowExtendedChain(disk, *extendedBase, diskSectors, table);
   int number = 0;
   for (Partition& p : table.partitions) p.arcNumber = ++number;
   return table;

@@ -95,4 +95,41 @@ inline std::string JoinComponents(std::span<const std::string> components) {
   return path;
 }
 
+// The reads of a volume served by a file system library whose Find, List and ReadFile take a
+// joined path (FAT16, NTFS); entryOf turns the library's entry into a Volume::Entry.
+namespace volume {
+
+template <typename Library, typename EntryOf>
+std::optional<Volume::Entry> FindIn(Library& library, std::span<const std::string> components,
+                                    EntryOf entryOf) {
+  if (components.empty()) {
+    Volume::Entry root;
+    root.directory = true;
+    root.attributes = kDirectory;
+    return root;
+  }
+  const auto found = library.Find(JoinComponents(components));
+  if (!found) return std::nullopt;
+  return entryOf(*found);
+}
+
+template <typename Library, typename EntryOf>
+std::vector<Volume::Entry> ListIn(Library& library, std::span<const std::string> components,
+                                  EntryOf entryOf) {
+  std::vector<Volume::Entry> entries;
+  const auto listed = library.List(JoinComponents(components));
+  if (!listed) return entries;
+  for (const auto& entry : *listed) entries.push_back(entryOf(entry));
+  return entries;
+}
+
+template <typename Library>
+std::optional<std::string> ReadIn(Library& library, std::span<const std::string> components) {
+  const auto bytes = library.ReadFile(JoinComponents(components));
+  if (!bytes) return std::nullopt;
+  return std::string(bytes->begin(), bytes->end());
+}
+
+}  // namespace volume
+
 }  // namespace halshift::image

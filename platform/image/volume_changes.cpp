@@ -7,10 +7,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <system_error>
 
+#include "base/text.h"
 #include "platform/image/image_state.h"
 #include "platform/image/machine_image.h"
 
@@ -19,7 +19,7 @@ namespace halshift::image {
 bool VolumeChanges::Journaling() const { return faults_.CutsPower(); }
 
 char VolumeChanges::Key(char drive) {
-  const int upper = std::toupper(static_cast<unsigned char>(drive));
+  const char upper = text::UpperAscii(drive);
   return upper >= 'A' && upper <= 'Z' ? static_cast<char>(upper - 'A') : 0;
 }
 

@@ -35,6 +35,25 @@ TEST(IniFileTest, ReadsSectionsKeysAndValuesWithoutBlanksAndComments) {
   EXPECT_EQ(ini->Text(), text);
 }
 
+// The lenient reader behind GetPrivateProfileSection: it reads what Parse refuses.
+TEST(IniFileTest, LenientSectionLinesAsTheProfileFunctionsReadThem) {
+  using Lines = std::vector<std::string>;
+  const struct {
+    const char* text;
+    Lines lines;
+  } cases[] = {
+      {"[S]\r\n  a \t=  b c \r\n;c\r\n\r\nnoequals \n", {"a=b c", "noequals"}},
+      {"[s]\nx=1\n[T]\ny=2\n[ S ]\nz=3\n", {"x=1"}},  // the first section only
+      {"x=0\n[S\ny=1\n[S]\n[unclosed\n=v\n", {"[unclosed", "=v"}},
+      {"[S] trailing\nk=v;not a comment\n", {"k=v;not a comment"}},
+      {"[other]\nk=v\n", {}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LenientSectionLines(c.text, "s"), c.lines) << c.text;
+  }
+}
+
 TEST(IniFileTest, DamagedLinesNameTheirLine) {
   struct Case {
     const char* name;
