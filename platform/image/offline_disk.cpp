@@ -172,9 +172,7 @@ std::unique_ptr<MachineImage::State> OpenDiskState(const OfflineMachine& machine
   const char systemLetter = plan.systemRoot[0];
   DriveLayout layout;
   if (!PlaceNamedDrives(machine, systemLetter, plan.systemRoot, layout, error)) return nullptr;
-  std::set<char> taken;
-  for (const auto& drive : layout.folders) taken.insert(drive.letter);
-  session->partOfDrive = AssignLetters(*disk, plan.chosen->part, systemLetter, taken);
+  session->partOfDrive = AssignLetters(*disk, plan.chosen->part, systemLetter, layout.Letters());
   std::unique_ptr<Volume> mediaVolume;
   if (!PlaceMedia(machine, session->partOfDrive.rbegin()->first, layout, mediaVolume, error)) {
     return nullptr;
@@ -242,6 +240,8 @@ namespace halshift::image {
 std::string MachineImage::DiskBackup() const {
   return state_->disk ? state_->disk->backup : std::string();
 }
+
+std::string ImageSystem::KeptState() { return state_.disk ? state_.disk->backup : std::string(); }
 
 bool MachineImage::VerifyDisk(std::string& error) {
   const std::shared_ptr<DiskSession> session = state_->disk;
