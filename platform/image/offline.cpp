@@ -459,9 +459,7 @@ std::unique_ptr<Volume> DiskDriveVolume(const std::filesystem::path& path, std::
   for (std::size_t part = 0; part < disk->parts.size(); ++part) {
     const MountedDisk::Part& p = disk->parts[part];
     if (!p.problem.empty()) {
-      error = (p.partition ? "partition " + std::to_string(p.partition->arcNumber)
-                           : std::string("the partition image")) +
-              ": " + p.problem;
+      error = PartName(p) + ": " + p.problem;
       return nullptr;
     }
     if (p.volume && (!chosen || (active(part) && !active(*chosen)))) chosen = part;

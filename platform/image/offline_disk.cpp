@@ -60,13 +60,6 @@ std::vector<DiskInstallation> FindDiskInstallations(const MountedDisk& disk,
   return found;
 }
 
-std::string PartName(const MountedDisk::Part& part) {
-  if (!part.partition) return "the partition image";
-  char type[8];
-  std::snprintf(type, sizeof type, "0x%02X", part.partition->type);
-  return "partition " + std::to_string(part.partition->arcNumber) + " (type " + type + ")";
-}
-
 // Why the disk cannot be taken: the active partition, or (with no installation found) any FAT
 // partition, that could not be mounted; empty when none.
 std::string MountProblem(const MountedDisk& disk, bool installationFound) {
