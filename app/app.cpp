@@ -91,6 +91,9 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
   }
 
   log.WriteSessionHeader(silentMode, commandLine);
+  if (const std::string kept = platform_.system.KeptState(); !kept.empty()) {
+    log.WriteEntry(text::FillIn(LoadString(strings::kLogKeptState), {kept}));
+  }
   FinishInterruptedChanges();
   survey = inspect::RunSystemSurvey(platform_);
   inspect::IdentifyHal(platform_, installation);

@@ -94,6 +94,10 @@ class SystemInfo {
   virtual std::string GetSystemDirectory() = 0;
   // The program file's full path (GetModuleFileNameA); the help file is derived from it.
   virtual std::string GetModuleFileName() = 0;
+  // What keeps the system as it was before this session, made by the platform before the
+  // session began (the name of a disk snapshot or the path of a copy), for the log; empty when
+  // the platform made none, as on a running system.
+  virtual std::string KeptState() { return {}; }
 };
 
 // The registry under HKEY_LOCAL_MACHINE. Every key is opened with KEY_ALL_ACCESS, used and

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <unordered_map>
@@ -197,6 +198,13 @@ std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool wri
     disk.parts.push_back(MountPart(disk.device, std::move(view), partition));
   }
   return disk;
+}
+
+std::string PartName(const MountedDisk::Part& part) {
+  if (!part.partition) return "the partition image";
+  char type[8];
+  std::snprintf(type, sizeof type, "0x%02X", part.partition->type);
+  return "partition " + std::to_string(part.partition->arcNumber) + " (type " + type + ")";
 }
 
 PrivateFolder::PrivateFolder() {

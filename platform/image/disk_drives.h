@@ -43,6 +43,9 @@ struct MountedDisk {
 std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool writable,
                                      std::string& error);
 
+// How messages name a part of the disk: "partition 2 (type 0x06)", or the partition image.
+std::string PartName(const MountedDisk::Part& part);
+
 // A private folder on the host, removed with everything in it.
 class PrivateFolder {
  public:

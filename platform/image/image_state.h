@@ -37,6 +37,8 @@ class ImageSystem : public platform::SystemInfo {
   bool OpenServiceControlManager() override;
   std::string GetSystemDirectory() override;
   std::string GetModuleFileName() override;
+  // The disk's snapshot or copy of an offline machine on a disk image (offline_disk.cpp).
+  std::string KeptState() override;
 
  private:
   MachineImage::State& state_;

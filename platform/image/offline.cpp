@@ -18,6 +18,7 @@
 #include "inspect/pe_file.h"
 #include "hal/setup_log.h"
 #include "core/system_files.h"
+#include "platform/image/disk_drives.h"
 #include "platform/image/firmware_area.h"
 #include "platform/image/hive_registry.h"
 #include "platform/image/image_state.h"
@@ -444,6 +445,34 @@ const Installation* ChooseInstallation(const std::vector<Installation>& installa
   return installation;
 }
 
+namespace {
+
+// The volume that a --drive disk file gives its letter.
+std::unique_ptr<Volume> DiskDriveVolume(const std::filesystem::path& path, std::string& error) {
+  auto disk = MountDisk(path, false, error);
+  if (!disk) return nullptr;
+  const auto active = [&](std::size_t part) {
+    const auto& partition = disk->parts[part].partition;
+    return partition && partition->active;
+  };
+  std::optional<std::size_t> chosen;
+  for (std::size_t part = 0; part < disk->parts.size(); ++part) {
+    const MountedDisk::Part& p = disk->parts[part];
+    if (!p.problem.empty()) {
+      error = PartName(p) + ": " + p.problem;
+      return nullptr;
+    }
+    if (p.volume && (!chosen || (active(part) && !active(*chosen)))) chosen = part;
+  }
+  if (!chosen) {
+    error = "the disk holds no FAT16 or NTFS volume";
+    return nullptr;
+  }
+  return std::move(disk->parts[*chosen].volume);
+}
+
+}  // namespace
+
 bool PlaceNamedDrives(const OfflineMachine& machine, char systemLetter,
                       const std::string& systemRoot, DriveLayout& layout, std::string& error) {
   for (const LinuxOptions::Drive& drive : machine.drives) {
@@ -452,9 +481,20 @@ bool PlaceNamedDrives(const OfflineMachine& machine, char systemLetter,
               systemRoot + "); the --offline folder is that drive";
       return false;
     }
+    const std::string named = std::string("--drive ") + drive.letter + "=" + drive.folder;
+    struct stat st {};
+    if (stat(drive.folder.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      auto volume = DiskDriveVolume(drive.folder, error);
+      if (!volume) {
+        error = named + ": " + error;
+        return false;
+      }
+      layout.disks.push_back({drive.letter, std::move(volume)});
+      continue;
+    }
     const auto folder = RealFolder(drive.folder);
     if (!folder) {
-      error = std::string("--drive ") + drive.letter + "=" + drive.folder + ": not a folder";
+      error = named + ": neither a folder nor a disk image file";
       return false;
     }
     layout.folders.push_back({drive.letter, *folder});
@@ -462,10 +502,17 @@ bool PlaceNamedDrives(const OfflineMachine& machine, char systemLetter,
   return true;
 }
 
+std::set<char> DriveLayout::Letters() const {
+  std::set<char> letters;
+  for (const auto& drive : folders) letters.insert(drive.letter);
+  for (const auto& drive : disks) letters.insert(drive.letter);
+  return letters;
+}
+
 bool PlaceMedia(const OfflineMachine& machine, char lastLetter, DriveLayout& layout,
                 std::unique_ptr<Volume>& mediaVolume, std::string& error) {
   if (!machine.media) return true;
-  for (const auto& drive : layout.folders) lastLetter = std::max(lastLetter, drive.letter);
+  for (char letter : layout.Letters()) lastLetter = std::max(lastLetter, letter);
   if (lastLetter == 'Z') {
     error = "--media: no drive letter is left after Z: for the CD-ROM drive";
     return false;
@@ -480,7 +527,7 @@ bool PlaceMedia(const OfflineMachine& machine, char lastLetter, DriveLayout& lay
 }
 
 std::unique_ptr<MachineImage::State> MakeState(const OfflineMachine& machine,
-                                               const DriveLayout& layout,
+                                               DriveLayout& layout,
                                                const std::filesystem::path& scratch,
                                                const std::string& systemRoot,
                                                std::unique_ptr<Volume> mediaVolume) {
@@ -490,6 +537,12 @@ std::unique_ptr<MachineImage::State> MakeState(const OfflineMachine& machine,
   state->administrator = true;  // whoever can change the folders may change the installation
   for (const auto& drive : layout.folders) {
     state->driveTypes[static_cast<std::size_t>(drive.letter - 'A')] = platform::kDriveFixed;
+  }
+  for (auto& drive : layout.disks) {
+    const auto index = static_cast<std::size_t>(drive.letter - 'A');
+    state->driveTypes[index] = platform::kDriveFixed;
+    state->readOnlyDrives[index] = true;
+    state->volumes[index] = std::move(drive.volume);
   }
   if (layout.mediaLetter) {
     const auto index = static_cast<std::size_t>(*layout.mediaLetter - 'A');

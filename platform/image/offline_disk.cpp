@@ -60,13 +60,6 @@ std::vector<DiskInstallation> FindDiskInstallations(const MountedDisk& disk,
   return found;
 }
 
-std::string PartName(const MountedDisk::Part& part) {
-  if (!part.partition) return "the partition image";
-  char type[8];
-  std::snprintf(type, sizeof type, "0x%02X", part.partition->type);
-  return "partition " + std::to_string(part.partition->arcNumber) + " (type " + type + ")";
-}
-
 // Why the disk cannot be taken: the active partition, or (with no installation found) any FAT
 // partition, that could not be mounted; empty when none.
 std::string MountProblem(const MountedDisk& disk, bool installationFound) {
@@ -172,9 +165,7 @@ std::unique_ptr<MachineImage::State> OpenDiskState(const OfflineMachine& machine
   const char systemLetter = plan.systemRoot[0];
   DriveLayout layout;
   if (!PlaceNamedDrives(machine, systemLetter, plan.systemRoot, layout, error)) return nullptr;
-  std::set<char> taken;
-  for (const auto& drive : layout.folders) taken.insert(drive.letter);
-  session->partOfDrive = AssignLetters(*disk, plan.chosen->part, systemLetter, taken);
+  session->partOfDrive = AssignLetters(*disk, plan.chosen->part, systemLetter, layout.Letters());
   std::unique_ptr<Volume> mediaVolume;
   if (!PlaceMedia(machine, session->partOfDrive.rbegin()->first, layout, mediaVolume, error)) {
     return nullptr;
@@ -242,6 +233,8 @@ namespace halshift::image {
 std::string MachineImage::DiskBackup() const {
   return state_->disk ? state_->disk->backup : std::string();
 }
+
+std::string ImageSystem::KeptState() { return state_.disk ? state_.disk->backup : std::string(); }
 
 bool MachineImage::VerifyDisk(std::string& error) {
   const std::shared_ptr<DiskSession> session = state_->disk;

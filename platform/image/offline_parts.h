@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,15 @@ struct Installation {
 // the media's letter is the next one after every drive.
 struct DriveLayout {
   std::vector<DriveMap::DriveFolder> folders;
+  // The --drive disks: each the volume of a disk file, read only, under its letter.
+  struct DiskDrive {
+    char letter;
+    std::unique_ptr<Volume> volume;
+  };
+  std::vector<DiskDrive> disks;
   std::optional<char> mediaLetter;
+  // Every letter that a folder or a disk of the layout serves.
+  std::set<char> Letters() const;
 };
 
 std::optional<std::filesystem::path> RealFolder(const std::filesystem::path& path);
@@ -40,7 +49,10 @@ std::optional<WindowsPath> DrivePath(char drive, std::string_view rest);
 const Installation* ChooseInstallation(const std::vector<Installation>& installations,
                                        const std::string& where, std::string& systemRoot,
                                        std::string& error);
-// Adds the --drive folders to the layout.
+// Adds the --drive folders and disk files to the layout. A disk file is opened read only by its
+// content, as --offline opens one, and gives the letter its one FAT16 or NTFS volume (the active
+// partition's when it has several); a disk that cannot be opened, one with a FAT volume that
+// cannot be served (FAT12, FAT32, a dirty FAT16) and one with no such volume are refused.
 bool PlaceNamedDrives(const OfflineMachine& machine, char systemLetter,
                       const std::string& systemRoot, DriveLayout& layout, std::string& error);
 // Gives the --media the letter after lastLetter and the layout's letters: a folder in the
@@ -49,8 +61,9 @@ bool PlaceMedia(const OfflineMachine& machine, char lastLetter, DriveLayout& lay
                 std::unique_ptr<Volume>& mediaVolume, std::string& error);
 // The machine's state over the layout's folders, scratch being where the drive map tries the
 // host file system's times.
+// The layout's disk volumes move into the state.
 std::unique_ptr<MachineImage::State> MakeState(const OfflineMachine& machine,
-                                               const DriveLayout& layout,
+                                               DriveLayout& layout,
                                                const std::filesystem::path& scratch,
                                                const std::string& systemRoot,
                                                std::unique_ptr<Volume> mediaVolume);

@@ -42,7 +42,12 @@ TEST(OfflineDiskTest, TypicalRunSwitchesTheDiskAsTheFolderTree) {
     }
     const ProgramRun run = RunOnDisk(tree, target);
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err << ReadDiskFile(image, "ORVSYSTEM/LOG/HALSHIFT.LOG").value_or("<no log>");
-    EXPECT_NE(run.out.find("the disk as it was before this run is kept"), std::string::npos) << run.out;
+    // The way back is named on the output and in the session's log alike.
+    const std::string keptOutput = "the disk as it was before this run is kept: ";
+    const std::size_t keptAt = run.out.find(keptOutput);
+    ASSERT_NE(keptAt, std::string::npos) << run.out;
+    const std::size_t keptFrom = keptAt + keptOutput.size();
+    const std::string kept = run.out.substr(keptFrom, run.out.find('\n', keptFrom) - keptFrom);
     if (c.container.empty()) {
       // The copy beside the disk holds the disk as it was.
       std::vector<std::filesystem::path> copies;
@@ -60,6 +65,9 @@ TEST(OfflineDiskTest, TypicalRunSwitchesTheDiskAsTheFolderTree) {
       ASSERT_EQ(Shell("qemu-img convert -O raw " + Quoted(target) + " " + Quoted(image.path)).status, 0);
     }
     ExpectSwitchedAsFolder(image, folderRun.after);
+    const std::string log = ReadDiskFile(image, "ORVSYSTEM/LOG/HALSHIFT.LOG").value_or("<no log>");
+    EXPECT_NE(log.find("The system as it was before this session is kept in " + kept + ".\r\n"), std::string::npos)
+        << log;
   }
 }
 
@@ -104,6 +112,44 @@ TEST(OfflineDiskTest, SystemOnALogicalDrive) {
   EXPECT_TRUE(ReadDiskFile(system, "WINNT/System32/HAL.DLL") == folderRun.after.raw.at("HAL.DLL").bytes);
   EXPECT_TRUE(ReadDiskFile(system, "ORVSYSTEM/LOG/HALSHIFT.LOG").has_value());
   EXPECT_FALSE(ReadDiskFile(boot, "ORVSYSTEM/LOG/HALSHIFT.LOG").has_value());
+}
+
+// The media on a FAT16 disk of its own, given as drive D: (no CD-ROM drive): the switch reads
+// it there and leaves it byte for byte; the same disk with its dirty bit set is refused before
+// anything changes.
+TEST(OfflineDiskTest, MediaOnASecondDiskGivenAsADrive) {
+  const TypicalRun folderRun = CleanOfflineRun();
+  for (const bool dirty : {false, true}) {
+    SCOPED_TRACE(dirty ? "dirty media disk" : "media disk");
+    TempImage tree;
+    MakeOfflineTree(tree);
+    disk::TempFolder folder;
+    const DiskImage image = MakeDiskFromTree(tree, folder / "nt4.img");
+    const DiskImage media{folder / "media.img", kPartitionStart};
+    const std::string made =
+        "truncate -s 64M " + Quoted(media.path) + " && echo 'start=2048, type=6' | sfdisk -q " +
+        Quoted(media.path) + " && mkfs.fat -F 16 --offset 2048 " + Quoted(media.path) +
+        " 64512 && cd " + Quoted(DriveFolder(tree, 'D')) + " && mcopy -s -Q -i " +
+        disk::MtoolsImage(media.path, media.offset) + " * ::/" +
+        (dirty ? " && printf '\\001' | dd of=" + Quoted(media.path) + " bs=1 seek=" +
+                     std::to_string(media.offset + 0x25) + " conv=notrunc status=none"
+               : std::string());
+    ASSERT_EQ(Shell(made).status, 0) << made;
+    const auto systemBefore = disk::ReadBytes(image.path);
+    const auto mediaBefore = disk::ReadBytes(media.path);
+    const ProgramRun run = RunProgram({"--offline", image.path.string(), "--no-backup", "--cpus", "2",
+                                       "--drive", "D=" + media.path.string(), "upgrade_hal", "enable_recovery"});
+    EXPECT_TRUE(disk::ReadBytes(media.path) == mediaBefore);
+    if (dirty) {
+      EXPECT_EQ(run.exitCode, 2) << run.out;
+      EXPECT_NE(run.err.find("--drive D=" + media.path.string() + ": partition 1"), std::string::npos) << run.err;
+      EXPECT_NE(run.err.find("dirty"), std::string::npos) << run.err;
+      EXPECT_TRUE(disk::ReadBytes(image.path) == systemBefore);
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    ExpectSwitchedAsFolder(image, folderRun.after);
+  }
 }
 
 TEST(OfflineDiskTest, RefusedDisksStayByteForByte) {
