@@ -159,11 +159,12 @@ TEST_F(OfflineDiskSweepTest, EveryCutOfTheNtfsDiskIsFinishedByTheNextRun) {
   ASSERT_TRUE(disk::SetNtfsVersion(partition, 1, 2));
   const std::filesystem::path pristine = folder_ / "pristine.img";
   ASSERT_TRUE(disk::MakeNtfsDisk(pristine, partition));
-  // The switch makes about 1500 disk steps, most of them the undo journal's appends and
-  // syncs around each write of the volume, and a cut here costs several times a FAT16 one
-  // (the journal, libntfs-3g's mount, ntfsfix twice): a cut at every seventh step and every
-  // seventh write, a stride prime to the journal's short patterns so that the cuts fall on
-  // each kind of step (journal append, journal sync, volume write, disk flush) in turn.
+  // The switch makes about 1700 disk steps and 1000 disk writes, most of them the undo
+  // journal's appends and syncs around the volume's own writes, and a cut here costs about a
+  // quarter of a second (the journal, libntfs-3g's mounts, ntfsfix twice): every cut would take
+  // over ten minutes. The injector counts the journal's steps and the volume's alike, so the
+  // sweep cannot pick out the volume's writes; it cuts at every seventh step and every seventh
+  // write instead, a sample spread evenly over the whole switch.
   SweepEveryCut({pristine,
                  [&partition](const std::filesystem::path& disk) {
                    ASSERT_EQ(disk::Shell("dd if=" + disk::Quoted(disk) + " of=" + disk::Quoted(partition) +
