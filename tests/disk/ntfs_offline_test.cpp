@@ -1,10 +1,12 @@
-// The offline switch on a disk whose system partition is NTFS 1.2, as NT 4.0 setup converts it:
-// a raw disk and the same disk as qcow2, made from the typical offline tree, switched by the
+// The offline switch on a disk whose system partition is NTFS 1.2, as NT 4.0 setup converts it,
+// or 3.1, as later Windows leave it on a shared disk: a raw disk and the same disk as qcow2, made from the typical offline tree, switched by the
 // program as a user starts it and checked with ntfsfix -n, ntfscat and hivex against the same
 // run on the tree's folders; a compressed HAL.DLL and a dirty volume refused, the disk
 // unchanged.
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <tuple>
 
 #include "platform/image/hive_registry.h"
 #include "platform/image/undo_journal.h"
@@ -17,22 +19,28 @@ namespace {
 using namespace testing;
 using namespace testing::disk;
 
-class NtfsOfflineTest : public ::testing::TestWithParam<std::string> {
+// The disk's format ("raw", "qcow2") and the volume's NTFS version ("1.2", "3.1").
+class NtfsOfflineTest : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {
  protected:
-  // The tree's drive C as an NTFS 1.2 partition, then altered, in a disk of the parameter's
-  // format.
+  const std::string& Format() const { return std::get<0>(GetParam()); }
+  const std::string& Version() const { return std::get<1>(GetParam()); }
+
+  // The tree's drive C as an NTFS partition of the parameter's version (mkntfs makes 3.1),
+  // then altered, in a disk of the parameter's format.
   void MakeDisk(const std::function<bool(const std::filesystem::path&)>& alter = {}) {
     MakeOfflineTree(tree_);
     const auto partition = folder_ / "part.img";
     ASSERT_TRUE(MakeNtfs(partition, 16));
     ASSERT_TRUE(CopyTreeIntoNtfs(partition, DriveFolder(tree_, 'C')));
-    ASSERT_TRUE(SetNtfsVersion(partition, 1, 2));
+    if (Version() == "1.2") {
+      ASSERT_TRUE(SetNtfsVersion(partition, 1, 2));
+    }
     if (alter) {
       ASSERT_TRUE(alter(partition));
     }
     disk_ = folder_ / "nt4.img";
     ASSERT_TRUE(MakeNtfsDisk(disk_, partition));
-    if (GetParam() == "qcow2") {
+    if (Format() == "qcow2") {
       const auto qcow2 = folder_ / "nt4.qcow2";
       ASSERT_EQ(Shell("qemu-img convert -O qcow2 " + Quoted(disk_) + " " + Quoted(qcow2)).status, 0);
       disk_ = qcow2;
@@ -87,7 +95,7 @@ TEST_P(NtfsOfflineTest, SwitchLeavesWhatTheFolderRunLeaves) {
   const ProgramRun onDisk = Switch(disk_.string());
   EXPECT_EQ(onDisk.exitCode, 1) << onDisk.err;
   EXPECT_FALSE(std::filesystem::exists(image::UndoJournalPath(disk_)));
-  if (GetParam() == "qcow2") {
+  if (Format() == "qcow2") {
     EXPECT_EQ(Shell("qemu-img check " + Quoted(disk_)).status, 0);
   }
   const ProgramRun inFolders = Switch(DriveFolder(tree_, 'C'));
@@ -130,7 +138,7 @@ TEST_P(NtfsOfflineTest, DiskChangedAfterAStopIsRefusedUnchanged) {
   ASSERT_GT(saved.size(), image::undo::kHeaderSize + image::undo::kRangeHeaderSize);
   std::uint64_t offset = 0;  // of the first saved range
   for (std::size_t i = 8; i > 0; --i) offset = (offset << 8) | saved[image::undo::kHeaderSize + 8 + i - 1];
-  ASSERT_EQ(Shell("qemu-io -f " + GetParam() + " -c 'write -P 0x5a " + std::to_string(offset + 512) + " 512' " +
+  ASSERT_EQ(Shell("qemu-io -f " + Format() + " -c 'write -P 0x5a " + std::to_string(offset + 512) + " 512' " +
                   Quoted(disk_))
                 .status,
             0);
@@ -148,7 +156,7 @@ void NtfsOfflineTest::ExpectWhatTheFolderRunLeft() {
   ASSERT_TRUE(ExtractNtfsPartition(disk_, partition));
   std::string report;
   EXPECT_TRUE(NtfsConsistent(partition, &report)) << report;
-  EXPECT_NE(report.find("NTFS volume version is 1.2"), std::string::npos) << report;
+  EXPECT_NE(report.find("NTFS volume version is " + Version()), std::string::npos) << report;
   std::vector<std::string> files = {"BOOT.INI", "BOOTINI.ORV", "WINNT/repair/setup.log", "WINNT/repair/setup.orv"};
   for (const auto& [name, state] : SnapshotFolder(tree_, kSystem32)) files.push_back("WINNT/System32/" + name);
   ASSERT_GT(files.size(), 10u);
@@ -205,7 +213,13 @@ TEST_P(NtfsOfflineTest, CompressedHalAndDirtyVolumeAreRefusedWithTheDiskUnchange
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, NtfsOfflineTest, ::testing::Values("raw", "qcow2"));
+INSTANTIATE_TEST_SUITE_P(FormatsAndVersions, NtfsOfflineTest,
+                         ::testing::Combine(::testing::Values("raw", "qcow2"), ::testing::Values("1.2", "3.1")),
+                         [](const auto& test) {
+                           std::string name = std::get<0>(test.param) + "_" + std::get<1>(test.param);
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace halshift

@@ -11,6 +11,7 @@
 
 #include "base/text.h"
 #include "platform/image/block_device.h"
+#include "platform/image/disk_drives.h"
 #include "platform/image/fat16_volume.h"
 #include "tests/disk/disk_tools.h"
 #include "tests/support/offline_tree.h"
@@ -164,39 +165,40 @@ inline void MatchCase(const std::filesystem::path& folder, const std::filesystem
   }
 }
 
-// Copies the files below folder of the volume into target, each under its long name where
-// it has one; false when a folder or file cannot be read.
-inline bool CopyVolumeFolder(image::Fat16Volume& volume, const std::string& folder,
+// Copies the files below the folder of the volume into target, each under the name the volume
+// gives it; false when a folder or file cannot be read.
+inline bool CopyVolumeFolder(const image::Volume& volume, std::vector<std::string> folder,
                              const std::filesystem::path& target) {
-  const auto entries = volume.List(folder);
-  if (!entries) return false;
+  if (!volume.Find(folder)) return false;
   std::filesystem::create_directories(target);
-  for (const image::FatEntry& entry : *entries) {
-    const std::string name = entry.longName.empty() ? entry.name : entry.longName;
-    const std::string path = folder.empty() ? entry.name : folder + "\\" + entry.name;
-    if (entry.IsDirectory()) {
-      if (!CopyVolumeFolder(volume, path, target / name)) return false;
-      continue;
+  for (const image::Volume::Entry& entry : volume.List(folder)) {
+    folder.push_back(entry.name);
+    if (entry.directory) {
+      if (!CopyVolumeFolder(volume, folder, target / entry.name)) return false;
+    } else if (const auto bytes = volume.Read(folder)) {
+      disk::WriteBytes(target / entry.name, disk::BytesOf(*bytes));
+    } else {
+      return false;
     }
-    const auto bytes = volume.ReadFile(path);
-    if (!bytes) return false;
-    disk::WriteBytes(target / name, *bytes);
+    folder.pop_back();
   }
   return true;
 }
 
-// The volume's files copied into the drives/C folder of a new tree, named as in model's, for
-// the checks of a tree; read in this process through the program's own FAT16 layer (a bare
-// partition image only), far cheaper than mtools for a sweep that reads the volume after
-// every cut.
-inline void ReadOutBareDisk(const DiskImage& image, const TempImage& tree, const TempImage& model) {
-  ASSERT_EQ(image.offset, 0u) << "a bare partition image only";
+// The files of the disk's first served volume (FAT16 or NTFS) copied into the drives/C folder
+// of a new tree, named as in model's, for the checks of a tree; read in this process through
+// the program's own volume layers, far cheaper than mtools or ntfscat for a sweep that reads
+// the volume after every cut.
+inline void ReadOutDisk(const std::filesystem::path& disk, const TempImage& tree, const TempImage& model) {
   std::string error;
-  auto device = image::RawDevice::Open(image.path, false, nullptr, error);
-  ASSERT_NE(device, nullptr) << error;
-  auto volume = image::Fat16Volume::Mount(*device, error);
-  ASSERT_NE(volume, nullptr) << error;
-  EXPECT_TRUE(CopyVolumeFolder(*volume, "", DriveFolder(tree, 'C'))) << volume->LastError();
+  const auto mounted = image::MountDisk(disk, false, error);
+  ASSERT_TRUE(mounted) << error;
+  const image::Volume* volume = nullptr;
+  for (const auto& part : mounted->parts) {
+    if (volume == nullptr && part.volume) volume = part.volume.get();
+  }
+  ASSERT_NE(volume, nullptr) << "no volume served on the disk";
+  EXPECT_TRUE(CopyVolumeFolder(*volume, {}, DriveFolder(tree, 'C')));
   MatchCase(DriveFolder(tree, 'C'), DriveFolder(model, 'C'));
 }
 
