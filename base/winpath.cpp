@@ -51,11 +51,8 @@ bool MatchUpper(std::string_view pattern, std::string_view name) {
   return at(0, 0) != 0;
 }
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
+// Patterns are separated by ';' with spaces around them; tabs are part of a name.
+std::string_view Trimmed(std::string_view text) { return text::Trim(text, " "); }
 
 }  // namespace
 
