@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -137,13 +138,30 @@ MountedDisk::Part MountNtfsPart(const std::shared_ptr<BlockDevice>& disk, bool w
   return part;
 }
 
+// A partition image without a partition table: FAT, or NTFS under its undo journal as on a
+// partitioned disk. False, with error, when the journal refuses the disk.
+bool MountBarePartition(const std::filesystem::path& path, bool writable, MountedDisk& disk,
+                        std::string& error) {
+  std::array<std::uint8_t, kDiskSectorLength> first{};
+  if (!disk.device->Read(0, first) || !IsNtfsBootSector(first)) {
+    disk.parts.push_back(MountPart(disk.device, disk.device, std::nullopt));
+    return true;
+  }
+  disk.device = JournaledDisk(disk.device, path, writable, error);
+  if (disk.device == nullptr) return false;
+  MountedDisk::Part part;
+  part.volume = MountNtfsDrive({disk.device}, *disk.device, writable, part.problem);
+  disk.parts.push_back(std::move(part));
+  return true;
+}
+
 std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool writable,
                                         DiskFormat& format, std::string& error) {
   auto probe = RawDevice::Open(path, false, nullptr, error);
   if (!probe) return nullptr;
   format = DetectDiskFormat(*probe);
   if (format == DiskFormat::kUnknown) {
-    error = "is no disk image halshift knows (a raw disk, a FAT16 partition, qcow2, VDI, VMDK, "
+    error = "is no disk image halshift knows (a raw disk, a FAT16 or NTFS partition, qcow2, VDI, VMDK, "
             "VHD or VHDX)";
     return nullptr;
   }
@@ -179,7 +197,7 @@ std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool wri
   if (!device) return std::nullopt;
   disk.device = std::make_shared<CachedDevice>(std::move(device));
   if (DetectLayout(*disk.device) == DiskLayout::kBarePartition) {
-    disk.parts.push_back(MountPart(disk.device, disk.device, std::nullopt));
+    if (!MountBarePartition(path, writable, disk, error)) return std::nullopt;
     return disk;
   }
   const auto table = ReadPartitionTable(*disk.device, error);

@@ -14,7 +14,7 @@ namespace halshift::image {
 
 enum class DiskFormat {
   kRawDisk,        // a master boot record from the first sector on
-  kBarePartition,  // a FAT file system from the first sector on
+  kBarePartition,  // a FAT or NTFS file system from the first sector on
   kFixedVhd,       // raw data with a 512-byte "conectix" footer of disk type 2 (fixed)
   kQcow2,          // "QFI\xfb", version 2 or 3
   kVdi,            // VirtualBox: the image signature 0xBEDA107F at 0x40

@@ -33,7 +33,7 @@ Entry EntryOf(const Sector& s, int index) {
                ByteCursor(s, at + kEntryLength32).U32()};
 }
 
-bool HasSignature(const Sector& s) { return s[0x1FE] == 0x55 && s[0x1FF] == 0xAA; }
+bool HasSignature(std::span<const std::uint8_t> s) { return s[0x1FE] == 0x55 && s[0x1FF] == 0xAA; }
 
 bool IsContainer(std::uint8_t type) {
   return type == kPartitionExtended || type == kPartitionExtendedLba;
@@ -95,11 +95,18 @@ void FollowExtendedChain(BlockDevice& disk, std::uint64_t extendedBase, std::uin
 
 }  // namespace
 
+bool IsNtfsBootSector(std::span<const std::uint8_t> sector) {
+  static constexpr std::string_view kOemId = "NTFS    ";
+  return sector.size() >= kDiskSectorLength && HasSignature(sector) &&
+         std::equal(kOemId.begin(), kOemId.end(), sector.begin() + 3);
+}
+
 DiskLayout DetectLayout(BlockDevice& disk) {
   Sector first{};
   if (!ReadSector(disk, 0, first)) return DiskLayout::kUnknown;
   std::string ignored;
   if (fat::ParseBootSector(first, ignored)) return DiskLayout::kBarePartition;
+  if (IsNtfsBootSector(first)) return DiskLayout::kBarePartition;
   if (!HasSignature(first)) return DiskLayout::kUnknown;
   for (int i = 0; i < 4; ++i) {
     const std::uint8_t boot = EntryOf(first, i).boot;

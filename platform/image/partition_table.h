@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -53,14 +54,17 @@ struct PartitionTable {
 
 enum class DiskLayout {
   kPartitioned,    // a master boot record
-  kBarePartition,  // a FAT file system from the first sector on, no partition table
+  kBarePartition,  // a FAT or NTFS file system from the first sector on, no partition table
   kUnknown,
 };
 
-// Tells a partitioned disk from a bare FAT partition image by the first sector. A FAT boot
-// sector also ends in 0x55 0xAA, so a sector with a valid BIOS parameter block counts as a
-// bare partition; otherwise the signature and four entries with boot indicators 0x00 or 0x80
-// make a master boot record.
+// Whether a first sector is an NTFS boot sector: the OEM name "NTFS    " and the signature.
+bool IsNtfsBootSector(std::span<const std::uint8_t> sector);
+
+// Tells a partitioned disk from a bare FAT or NTFS partition image by the first sector. A
+// boot sector also ends in 0x55 0xAA, so a sector with a valid BIOS parameter block or the
+// NTFS name counts as a bare partition; otherwise the signature and four entries with boot
+// indicators 0x00 or 0x80 make a master boot record.
 DiskLayout DetectLayout(BlockDevice& disk);
 
 // The partition table of a disk whose layout is kPartitioned; nothing with the reason when the

@@ -1,8 +1,8 @@
 // The offline switch on a disk whose system partition is NTFS 1.2, as NT 4.0 setup converts it,
-// or 3.1, as later Windows leave it on a shared disk: a raw disk and the same disk as qcow2, made from the typical offline tree, switched by the
-// program as a user starts it and checked with ntfsfix -n, ntfscat and hivex against the same
-// run on the tree's folders; a compressed HAL.DLL and a dirty volume refused, the disk
-// unchanged.
+// or 3.1, as later Windows leave it on a shared disk: a raw disk, the same disk as qcow2 and
+// the partition image alone, made from the typical offline tree, switched by the program as a
+// user starts it and checked with ntfsfix -n, ntfscat and hivex against the same run on the
+// tree's folders; a compressed HAL.DLL and a dirty volume refused, the disk unchanged.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,11 +19,13 @@ namespace {
 using namespace testing;
 using namespace testing::disk;
 
-// The disk's format ("raw", "qcow2") and the volume's NTFS version ("1.2", "3.1").
+// The disk's format ("raw", "qcow2", or "bare": the partition image alone, no partition table)
+// and the volume's NTFS version ("1.2", "3.1").
 class NtfsOfflineTest : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {
  protected:
   const std::string& Format() const { return std::get<0>(GetParam()); }
   const std::string& Version() const { return std::get<1>(GetParam()); }
+  std::string QemuFormat() const { return Format() == "qcow2" ? "qcow2" : "raw"; }
 
   // The tree's drive C as an NTFS partition of the parameter's version (mkntfs makes 3.1),
   // then altered, in a disk of the parameter's format.
@@ -39,6 +41,10 @@ class NtfsOfflineTest : public ::testing::TestWithParam<std::tuple<std::string, 
       ASSERT_TRUE(alter(partition));
     }
     disk_ = folder_ / "nt4.img";
+    if (Format() == "bare") {
+      std::filesystem::rename(partition, disk_);
+      return;
+    }
     ASSERT_TRUE(MakeNtfsDisk(disk_, partition));
     if (Format() == "qcow2") {
       const auto qcow2 = folder_ / "nt4.qcow2";
@@ -138,7 +144,7 @@ TEST_P(NtfsOfflineTest, DiskChangedAfterAStopIsRefusedUnchanged) {
   ASSERT_GT(saved.size(), image::undo::kHeaderSize + image::undo::kRangeHeaderSize);
   std::uint64_t offset = 0;  // of the first saved range
   for (std::size_t i = 8; i > 0; --i) offset = (offset << 8) | saved[image::undo::kHeaderSize + 8 + i - 1];
-  ASSERT_EQ(Shell("qemu-io -f " + Format() + " -c 'write -P 0x5a " + std::to_string(offset + 512) + " 512' " +
+  ASSERT_EQ(Shell("qemu-io -f " + QemuFormat() + " -c 'write -P 0x5a " + std::to_string(offset + 512) + " 512' " +
                   Quoted(disk_))
                 .status,
             0);
@@ -152,8 +158,12 @@ TEST_P(NtfsOfflineTest, DiskChangedAfterAStopIsRefusedUnchanged) {
 }
 
 void NtfsOfflineTest::ExpectWhatTheFolderRunLeft() {
-  const auto partition = folder_ / "after.img";
-  ASSERT_TRUE(ExtractNtfsPartition(disk_, partition));
+  auto partition = folder_ / "after.img";
+  if (Format() == "bare") {
+    partition = disk_;
+  } else {
+    ASSERT_TRUE(ExtractNtfsPartition(disk_, partition));
+  }
   std::string report;
   EXPECT_TRUE(NtfsConsistent(partition, &report)) << report;
   EXPECT_NE(report.find("NTFS volume version is " + Version()), std::string::npos) << report;
@@ -220,6 +230,9 @@ INSTANTIATE_TEST_SUITE_P(FormatsAndVersions, NtfsOfflineTest,
                            std::replace(name.begin(), name.end(), '.', '_');
                            return name;
                          });
+INSTANTIATE_TEST_SUITE_P(BarePartition, NtfsOfflineTest,
+                         ::testing::Combine(::testing::Values("bare"), ::testing::Values("1.2")),
+                         [](const auto&) { return std::string("bare_1_2"); });
 
 }  // namespace
 }  // namespace halshift
