@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "base/text.h"
+#include "platform/image/disk_in_use.h"
 #include "platform/image/fat16_drive.h"
 #include "platform/image/image_state.h"
 #include "platform/image/nbd_device.h"
@@ -168,7 +169,7 @@ std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool 
   const std::uint64_t rawSize = RawDataSize(*probe, format);
   probe.reset();
   if (!IsRaw(format)) return NbdDevice::Open(path, format, writable, nullptr, error);
-  if (std::string inUse = LockFilesInUse(path); !inUse.empty()) {
+  if (std::string inUse = DiskInUse(path); !inUse.empty()) {
     error = inUse;
     return nullptr;
   }

@@ -38,8 +38,8 @@ struct MountedDisk {
 
 // Opens a disk file by its content and mounts its FAT partitions (FAT16 served; FAT12, FAT32
 // and a dirty FAT16 volume kept with their problem). Nothing, with error, when the file is no
-// disk halshift knows or cannot be opened (another program holds it, a lock file says a
-// virtual machine runs).
+// disk halshift knows or cannot be opened (another program holds it or has it open, a lock
+// file says a virtual machine runs: DiskInUse).
 std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool writable,
                                      std::string& error);
 

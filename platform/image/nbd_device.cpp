@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/image/disk_in_use.h"
 #include "platform/image/machine_image.h"
 
 extern char** environ;
@@ -117,16 +118,6 @@ std::string QemuFormatName(DiskFormat format) {
   }
 }
 
-std::string LockFilesInUse(const std::filesystem::path& disk) {
-  std::error_code error;
-  std::filesystem::path lock = disk;
-  lock += ".lck";
-  if (std::filesystem::exists(lock, error)) {
-    return "a VMware lock (" + lock.filename().string() + ") says a running virtual machine has it open";
-  }
-  return "";
-}
-
 std::unique_ptr<NbdDevice> NbdDevice::Open(const std::filesystem::path& path, DiskFormat format, bool writable,
                                            FaultInjector* faults, std::string& error) {
   const std::string qemuFormat = QemuFormatName(format);
@@ -134,7 +125,7 @@ std::unique_ptr<NbdDevice> NbdDevice::Open(const std::filesystem::path& path, Di
     error = "is not a container that QEMU opens";
     return nullptr;
   }
-  if (std::string inUse = LockFilesInUse(path); !inUse.empty()) {
+  if (std::string inUse = DiskInUse(path); !inUse.empty()) {
     error = inUse;
     return nullptr;
   }

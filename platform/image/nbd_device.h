@@ -20,10 +20,6 @@ namespace halshift::image {
 
 class FaultInjector;
 
-// Why a virtual machine program's lock files say the disk is in use, or empty: VMware keeps a
-// "<disk>.lck" folder beside each disk that a running machine has open.
-std::string LockFilesInUse(const std::filesystem::path& disk);
-
 // The disk of a container file. Open starts "qemu-nbd --socket=<private socket> --format=<f>"
 // in a new folder that only this user can enter, and connects to it; QEMU's image lock then
 // refuses a disk that a running machine (or another halshift) holds, and that refusal comes

@@ -10,6 +10,7 @@
 
 #include <fstream>
 
+#include "platform/image/disk_in_use.h"
 #include "platform/image/fat16_volume.h"
 #include "platform/image/machine_image.h"
 #include "platform/image/partition_table.h"
@@ -95,7 +96,7 @@ TEST(NbdDeviceTest, DiskHeldByARunningServerOrVmwareIsRefusedUnchanged) {
                   Quoted(folder / "raw.sock") + " -f raw " + Quoted(raw)).status, 0);
   std::string error;
   EXPECT_FALSE(NbdDevice::Open(container, DiskFormat::kQcow2, true, nullptr, error));
-  EXPECT_NE(error.find("lock"), std::string::npos) << error;
+  EXPECT_NE(error.find("in use by another program: qemu-nbd (process "), std::string::npos) << error;
   EXPECT_FALSE(RawDevice::Open(raw, true, nullptr, error));
   EXPECT_EQ(error, "is in use by another program (a running virtual machine holds a lock on it)");
   for (const auto& file : {pidFile, pidFileRaw}) {
@@ -120,6 +121,43 @@ TEST(NbdDeviceTest, DiskHeldByARunningServerOrVmwareIsRefusedUnchanged) {
   EXPECT_TRUE(NbdDevice::Open(container, DiskFormat::kQcow2, false, nullptr, error)) << error;
   EXPECT_EQ(ReadBytes(container), before);
   EXPECT_FALSE(NbdDevice::Open(raw, DiskFormat::kRawDisk, true, nullptr, error));
+}
+
+TEST(DiskInUseTest, VmwareExtentsAreLockedThroughTheirDescriptor) {
+  const std::pair<const char*, const char*> names[] = {
+      {"nt4-flat.vmdk", "nt4.vmdk"}, {"My Disk-FLAT.VMDK", "My Disk.vmdk"}, {"nt4-s001.vmdk", "nt4.vmdk"},
+      {"nt4-f012.vmdk", "nt4.vmdk"}, {"nt4.vmdk", ""},        {"nt4-s01.vmdk", ""},
+      {"nt4-x001.vmdk", ""},         {"-flat.vmdk", ""},     {"nt4-flat.img", ""},
+      {".vmdk", ""}};
+  for (const auto& [name, descriptor] : names) EXPECT_EQ(VmdkDescriptorOf(name), descriptor) << name;
+
+  TempFolder folder;
+  const auto extent = folder / "nt4-flat.vmdk";
+  WriteBytes(extent, BytesOf("disk"));
+  EXPECT_EQ(DiskInUse(extent), "");
+  std::filesystem::create_directory(folder / "nt4.vmdk.lck");
+  EXPECT_EQ(DiskInUse(extent), "a VMware lock (nt4.vmdk.lck) says a running virtual machine has it open");
+}
+
+// A running machine of any kind has its disk open: VirtualBox keeps no lock file at all. This
+// process and its own children (the qemu-nbd it serves a container with) do not count.
+TEST(DiskInUseTest, AnotherProgramThatHasTheDiskOpenIsNamed) {
+  TempFolder folder;
+  const auto disk = folder / "nt4.vdi";
+  WriteBytes(disk, BytesOf("disk"));
+  std::ifstream ownOpen(disk);
+  ASSERT_TRUE(ownOpen);
+  EXPECT_EQ(DiskInUse(disk), "");
+  // Started through a shell that ends at once, so that it is nobody's child here.
+  const RunResult started = Shell("sleep 60 < " + Quoted(disk) + " > /dev/null 2>&1 & echo $!");
+  ASSERT_EQ(started.status, 0);
+  const pid_t holder = std::stoi(started.output);
+  std::string inUse;
+  for (int i = 0; i < 200 && inUse.empty(); ++i, ::usleep(10000)) inUse = DiskInUse(disk);
+  EXPECT_EQ(inUse, "is in use by another program: sleep (process " + std::to_string(holder) + ") has it open");
+  ::kill(holder, SIGTERM);
+  for (int i = 0; i < 200 && !DiskInUse(disk).empty(); ++i) ::usleep(10000);
+  EXPECT_EQ(DiskInUse(disk), "");
 }
 
 }  // namespace

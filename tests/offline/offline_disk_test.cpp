@@ -181,7 +181,25 @@ TEST(OfflineDiskTest, RefusedDisksStayByteForByte) {
          for (int i = 0; i < 100 && !std::filesystem::exists(image.path.string() + ".sock"); ++i) usleep(20000);
          return server;
        },
-       "lock"},
+       "qemu-nbd (process "},
+      {"open in a virtual machine that keeps no lock", "-F 16",
+       [](const DiskImage& image) {
+         // Through a shell that ends at once, so that it is not the test's child.
+         const disk::RunResult started = Shell("sleep 60 < " + Quoted(image.path) + " > /dev/null 2>&1 & echo $!");
+         EXPECT_EQ(started.status, 0);
+         const auto holder = static_cast<pid_t>(std::stoi(started.output));
+         const std::filesystem::path input = "/proc/" + std::to_string(holder) + "/fd/0";
+         std::error_code ignored;
+         for (int i = 0; i < 200 && std::filesystem::read_symlink(input, ignored) != image.path; ++i) usleep(10000);
+         return holder;
+       },
+       "is in use by another program: sleep (process "},
+      {"VMware's lock", "-F 16",
+       [](const DiskImage& image) {
+         std::filesystem::create_directory(image.path.string() + ".lck");
+         return pid_t{0};
+       },
+       "a VMware lock (nt4.img.lck)"},
   };
   for (const Refusal& r : refusals) {
     SCOPED_TRACE(r.name);
@@ -200,7 +218,10 @@ TEST(OfflineDiskTest, RefusedDisksStayByteForByte) {
     EXPECT_NE(run.err.find(r.reason), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_TRUE(disk::ReadBytes(image.path) == before);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1) << "a backup was made";
+    // The disk, and VMware's lock where there is one.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}),
+              std::filesystem::exists(image.path.string() + ".lck") ? 2 : 1)
+        << "a backup was made";
   }
 }
 

@@ -1,0 +1,111 @@
+// A disk file's users: VMware's lock folders beside it, and the processes that have it open.
+#include "platform/image/disk_in_use.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <fstream>
+#include <optional>
+
+#include "base/text.h"
+
+namespace halshift::image {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The parent of a process from /proc/<pid>/stat: the fourth field, after the name in
+// parentheses (which may itself hold spaces and parentheses).
+std::optional<pid_t> ParentOf(const fs::path& process) {
+  std::ifstream in(process / "stat");
+  std::string line;
+  if (!std::getline(in, line)) return std::nullopt;
+  const std::size_t close = line.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::size_t at = close + 1;
+  // " S <ppid> ..."
+  for (int field = 0; field < 2; ++field) {
+    at = line.find(' ', at);
+    if (at == std::string::npos) return std::nullopt;
+    ++at;
+  }
+  pid_t parent = 0;
+  for (; at < line.size() && std::isdigit(static_cast<unsigned char>(line[at])); ++at) {
+    parent = parent * 10 + (line[at] - '0');
+  }
+  return parent;
+}
+
+bool HasOpen(const fs::path& process, const struct stat& file) {
+  std::error_code error;
+  fs::directory_iterator descriptors(process / "fd", error);
+  if (error) return false;  // another user's, or gone
+  for (const fs::directory_entry& descriptor : descriptors) {
+    struct stat target {};
+    if (::stat(descriptor.path().c_str(), &target) == 0 && target.st_dev == file.st_dev &&
+        target.st_ino == file.st_ino) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// "VBoxHeadless (process 4242)" for the first other process that has the file open, or empty.
+std::string ProcessHolding(const fs::path& disk) {
+  struct stat file {};
+  if (::stat(disk.c_str(), &file) != 0) return "";
+  const pid_t self = ::getpid();
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (name == std::to_string(self)) continue;
+    const auto parent = ParentOf(entry.path());
+    if (!parent || *parent == self || !HasOpen(entry.path(), file)) continue;
+    std::ifstream in(entry.path() / "comm");
+    std::string command;
+    std::getline(in, command);
+    return (command.empty() ? std::string("a program") : command) + " (process " + name + ")";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string VmdkDescriptorOf(std::string_view name) {
+  static constexpr std::string_view kExtension = ".vmdk";
+  if (name.size() <= kExtension.size() ||
+      !text::EqualsIgnoreCase(name.substr(name.size() - kExtension.size()), kExtension)) {
+    return "";
+  }
+  const std::string_view stem = name.substr(0, name.size() - kExtension.size());
+  const std::size_t dash = stem.rfind('-');
+  if (dash == std::string_view::npos || dash == 0) return "";
+  const std::string_view suffix = stem.substr(dash + 1);
+  const bool flat = text::EqualsIgnoreCase(suffix, "flat");
+  const bool split = suffix.size() == 4 && (suffix[0] == 's' || suffix[0] == 'f') &&
+                     suffix.find_first_not_of("0123456789", 1) == std::string_view::npos;
+  if (!flat && !split) return "";
+  return std::string(stem.substr(0, dash)) + std::string(kExtension);
+}
+
+std::string DiskInUse(const fs::path& disk) {
+  std::error_code error;
+  std::vector<fs::path> locks = {fs::path(disk) += ".lck"};
+  if (const std::string descriptor = VmdkDescriptorOf(disk.filename().string()); !descriptor.empty()) {
+    locks.push_back(disk.parent_path() / (descriptor + ".lck"));
+  }
+  for (const fs::path& lock : locks) {
+    if (fs::exists(lock, error)) {
+      return "a VMware lock (" + lock.filename().string() + ") says a running virtual machine has it open";
+    }
+  }
+  if (const std::string holder = ProcessHolding(disk); !holder.empty()) {
+    return "is in use by another program: " + holder + " has it open";
+  }
+  return "";
+}
+
+}  // namespace halshift::image
