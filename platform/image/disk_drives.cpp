@@ -168,11 +168,11 @@ std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool 
   }
   const std::uint64_t rawSize = RawDataSize(*probe, format);
   probe.reset();
-  if (!IsRaw(format)) return NbdDevice::Open(path, format, writable, nullptr, error);
   if (std::string inUse = DiskInUse(path); !inUse.empty()) {
-    error = inUse;
+    error = inUse + "; shut the virtual machine down first";
     return nullptr;
   }
+  if (!IsRaw(format)) return NbdDevice::Open(path, format, writable, nullptr, error);
   std::shared_ptr<BlockDevice> device = RawDevice::Open(path, writable, nullptr, error);
   if (!device || rawSize == device->Size()) return device;
   // A fixed VHD: the disk's data without the footer.

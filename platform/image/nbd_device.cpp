@@ -1,6 +1,7 @@
 // Container disks through a private qemu-nbd and libnbd.
 #include "platform/image/nbd_device.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <libnbd.h>
 #include <signal.h>
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/image/disk_in_use.h"
 #include "platform/image/machine_image.h"
 
 extern char** environ;
@@ -29,6 +29,49 @@ constexpr std::size_t kRequestLength = 1024 * 1024;
 // How long the server may take to listen, in tries of kConnectPause.
 constexpr int kConnectTries = 1500;
 constexpr useconds_t kConnectPause = 20 * 1000;
+
+// libnbd's calls, loaded with the first container: libnbd brings GnuTLS and libxml2 (with
+// ICU) along, and loading them at the start of every run, on a raw disk or folders too, would
+// cost more than a whole switch on such a disk does. Loaded once, kept to the end.
+struct Libnbd {
+  decltype(&nbd_create) create = nullptr;
+  decltype(&nbd_connect_unix) connectUnix = nullptr;
+  decltype(&nbd_get_size) getSize = nullptr;
+  decltype(&nbd_get_error) getError = nullptr;
+  decltype(&nbd_pread) pread = nullptr;
+  decltype(&nbd_pwrite) pwrite = nullptr;
+  decltype(&nbd_flush) flush = nullptr;
+  decltype(&nbd_shutdown) shutdown = nullptr;
+  decltype(&nbd_close) close = nullptr;
+  std::string problem;  // why it could not be loaded, or empty
+};
+
+template <typename Function>
+bool Resolve(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(::dlsym(library, name));
+  return function != nullptr;
+}
+
+const Libnbd& Nbd() {
+  static const Libnbd loaded = [] {
+    Libnbd nbd;
+    void* library = ::dlopen("libnbd.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* why = ::dlerror();
+      nbd.problem = std::string("libnbd cannot be loaded: ") + (why != nullptr ? why : "not found");
+      return nbd;
+    }
+    if (!Resolve(library, "nbd_create", nbd.create) || !Resolve(library, "nbd_connect_unix", nbd.connectUnix) ||
+        !Resolve(library, "nbd_get_size", nbd.getSize) || !Resolve(library, "nbd_get_error", nbd.getError) ||
+        !Resolve(library, "nbd_pread", nbd.pread) || !Resolve(library, "nbd_pwrite", nbd.pwrite) ||
+        !Resolve(library, "nbd_flush", nbd.flush) || !Resolve(library, "nbd_shutdown", nbd.shutdown) ||
+        !Resolve(library, "nbd_close", nbd.close)) {
+      nbd.problem = "libnbd lacks a call halshift needs";
+    }
+    return nbd;
+  }();
+  return loaded;
+}
 
 std::string ReadAll(int fd) {
   std::string text;
@@ -95,9 +138,9 @@ nbd_handle* ConnectWhenServing(pid_t pid, const std::string& socket, int output,
     }
     struct stat socketStatus {};
     if (::stat(socket.c_str(), &socketStatus) == 0) {
-      nbd_handle* handle = nbd_create();
-      if (handle != nullptr && nbd_connect_unix(handle, socket.c_str()) == 0) return handle;
-      if (handle != nullptr) nbd_close(handle);
+      nbd_handle* handle = Nbd().create();
+      if (handle != nullptr && Nbd().connectUnix(handle, socket.c_str()) == 0) return handle;
+      if (handle != nullptr) Nbd().close(handle);
     }
     ::usleep(kConnectPause);
   }
@@ -125,8 +168,8 @@ std::unique_ptr<NbdDevice> NbdDevice::Open(const std::filesystem::path& path, Di
     error = "is not a container that QEMU opens";
     return nullptr;
   }
-  if (std::string inUse = DiskInUse(path); !inUse.empty()) {
-    error = inUse;
+  if (!Nbd().problem.empty()) {
+    error = Nbd().problem;
     return nullptr;
   }
   std::error_code ignored;
@@ -152,9 +195,9 @@ std::unique_ptr<NbdDevice> NbdDevice::Open(const std::filesystem::path& path, Di
   ::close(output);
   if (ended) device->server_ = -1;
   if (device->handle_ == nullptr) return nullptr;
-  const std::int64_t size = nbd_get_size(device->handle_);
+  const std::int64_t size = Nbd().getSize(device->handle_);
   if (size < 0) {
-    error = nbd_get_error() != nullptr ? nbd_get_error() : "its size is not known";
+    error = Nbd().getError() != nullptr ? Nbd().getError() : "its size is not known";
     return nullptr;
   }
   device->size_ = static_cast<std::uint64_t>(size);
@@ -163,8 +206,8 @@ std::unique_ptr<NbdDevice> NbdDevice::Open(const std::filesystem::path& path, Di
 
 NbdDevice::~NbdDevice() {
   if (handle_ != nullptr) {
-    nbd_shutdown(handle_, 0);
-    nbd_close(handle_);
+    Nbd().shutdown(handle_, 0);
+    Nbd().close(handle_);
   }
   if (server_ > 0) {
     // Without --persistent the server ends when its one client goes; it is asked to if it
@@ -181,7 +224,7 @@ bool NbdDevice::Read(std::uint64_t offset, std::span<std::uint8_t> destination) 
   if (!RangeWithin(offset, destination.size(), size_)) return false;
   for (std::size_t done = 0; done < destination.size(); done += kRequestLength) {
     const std::size_t length = std::min(kRequestLength, destination.size() - done);
-    if (nbd_pread(handle_, destination.data() + done, length, offset + done, 0) != 0) return false;
+    if (Nbd().pread(handle_, destination.data() + done, length, offset + done, 0) != 0) return false;
   }
   return true;
 }
@@ -194,7 +237,7 @@ bool NbdDevice::Write(std::uint64_t offset, std::span<const std::uint8_t> source
   }
   for (std::size_t done = 0; done < source.size(); done += kRequestLength) {
     const std::size_t length = std::min(kRequestLength, source.size() - done);
-    if (nbd_pwrite(handle_, source.data() + done, length, offset + done, 0) != 0) return false;
+    if (Nbd().pwrite(handle_, source.data() + done, length, offset + done, 0) != 0) return false;
   }
   return true;
 }
@@ -205,7 +248,7 @@ bool NbdDevice::Flush() {
     if (faults_->ShouldFail(Call::kFlushDisk)) return false;
     faults_->Step();
   }
-  return nbd_flush(handle_, 0) == 0;
+  return Nbd().flush(handle_, 0) == 0;
 }
 
 }  // namespace halshift::image

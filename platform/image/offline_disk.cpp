@@ -4,7 +4,6 @@
 #include <fstream>
 
 #include "platform/image/disk_drives.h"
-#include "platform/image/disk_in_use.h"
 #include "platform/image/nbd_device.h"
 #include "platform/image/offline_parts.h"
 
@@ -201,10 +200,6 @@ std::unique_ptr<MachineImage::State> OpenDiskState(const OfflineMachine& machine
 
 std::unique_ptr<MachineImage::State> OpenOfflineDisk(const OfflineMachine& machine,
                                                      std::string& error) {
-  if (std::string inUse = DiskInUse(machine.systemDrive); !inUse.empty()) {
-    error = machine.systemDrive.string() + ": " + inUse + "; shut the virtual machine down first";
-    return nullptr;
-  }
   std::string backup;
   if (machine.backup) {
     // Everything that refuses the disk refuses it before the way back is made; the disk is then

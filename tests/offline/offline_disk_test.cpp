@@ -181,7 +181,7 @@ TEST(OfflineDiskTest, RefusedDisksStayByteForByte) {
          for (int i = 0; i < 100 && !std::filesystem::exists(image.path.string() + ".sock"); ++i) usleep(20000);
          return server;
        },
-       "qemu-nbd (process "},
+       "lock"},
       {"open in a virtual machine that keeps no lock", "-F 16",
        [](const DiskImage& image) {
          // Through a shell that ends at once, so that it is not the test's child.
