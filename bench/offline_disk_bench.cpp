@@ -7,8 +7,6 @@
 // Nothing slower: the switch's own flushes between its steps, which let a cut or a stop at
 // any point leave a disk the next run mends, are its cost over the floor.
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
@@ -17,29 +15,17 @@
 #include "bench/ratio.h"
 #include "tests/offline/disk_tree.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using halshift::testing::disk::Quoted;
 using halshift::testing::disk::Shell;
 
+// A program run with its output dropped; false unless it ends with 0 or 1 (the switch's
+// success).
 bool Run(const std::vector<std::string>& arguments) {
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1);
+  const halshift::testing::ProgramRun run = halshift::testing::RunCommand(arguments, false);
+  return run.exitCode == 0 || run.exitCode == 1;
 }
 
 // The installation as a raw disk, and the files the switch changes on it, found by one run.

@@ -73,39 +73,13 @@ bool RunStoppedAt(const TempImage& image, int step, Stop stop) {
 class SilentRunStopsTest : public ::testing::TestWithParam<Stop> {};
 
 TEST_P(SilentRunStopsTest, EveryStopPointLeavesAMachineThatStarts) {
-  const TypicalRun typical = CleanTypicalRun();
-  const std::string oldMenu = At(typical.before.bootDrive, "BOOT.INI").bytes;
-  const std::string newMenu = At(typical.after.bootDrive, "BOOT.INI").bytes;
-
-  int stops = 0;
-  int finished = 0;
-  for (int step = 1;; ++step) {
-    SCOPED_TRACE("stopped before disk step " + std::to_string(step));
-    TempImage image;
-    CopyExample(image, kTypicalExample);
-    if (!RunStoppedAt(image, step, GetParam())) break;
-    ++stops;
-
-    // Even before anything finishes the change, BOOT.INI and setup.log are whole: the old
-    // file or the new.
-    const std::string menu = image.ReadDriveFile("C:\\BOOT.INI").value_or("<missing>");
-    EXPECT_TRUE(menu == oldMenu || menu == newMenu) << menu;
-    ExpectWholeSetupLog(typical, ReadEndState(image));
-
-    const bool recordLeft = image.ReadDriveFile(kIntentRecord).has_value();
-    const std::string second = StartAgain(image);
-    ExpectConsistent(image, typical, ReadEndState(image));
-    if (recordLeft) {
-      ++finished;
-      const bool completed = second.find(Crlf(Text(strings::kInterruptedCompleted))) != std::string::npos;
-      const bool undone = second.find(Crlf(Text(strings::kInterruptedUndone))) != std::string::npos;
-      EXPECT_TRUE(completed || undone) << second;
-    }
-    if (HasFailure()) break;  // one broken point tells the story; the rest would repeat it
-  }
-  EXPECT_GT(stops, 100);
-  std::cout << stops << " stops, " << finished << " with a record\n";
-  EXPECT_GT(finished, 10);
+  const StopSweepCount count =
+      SweepEveryStop(CleanTypicalRun(), {[](TempImage& image) { CopyExample(image, kTypicalExample); },
+                                         [](const TempImage& image, int step) { return RunStoppedAt(image, step, GetParam()); },
+                                         ReadEndState, StartAgain});
+  std::cout << count.stops << " stops, " << count.finished << " with a record\n";
+  EXPECT_GT(count.stops, 100);
+  EXPECT_GT(count.finished, 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SilentRunStopsTest,

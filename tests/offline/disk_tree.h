@@ -126,23 +126,8 @@ namespace halshift::testing {
 // stand-ins of the services that talk to a person; nothing when it does not open.
 inline std::unique_ptr<OpenedMachine> OpenOfflineDisk(const TempImage& tree,
                                                       const std::filesystem::path& disk) {
-  const std::vector<std::string> words = {"--offline", disk.string(), "--no-backup", "--cpus", "2",
-                                          "--media", DriveFolder(tree, 'D')};
-  std::vector<const char*> arguments;
-  for (const std::string& word : words) arguments.push_back(word.c_str());
-  std::string error;
-  const auto options = image::ParseLinuxOptions(arguments, error);
-  const auto offline = options ? image::DescribeOfflineMachine(*options, error) : std::nullopt;
-  auto opened = std::make_unique<OpenedMachine>();
-  if (offline) opened->image = image::MachineImage::OpenOffline(*offline, error);
-  if (!opened->image) {
-    ADD_FAILURE() << "the disk does not open: " << error;
-    return nullptr;
-  }
-  opened->platform = std::make_unique<platform::Platform>(platform::Platform{
-      opened->image->System(), opened->image->Registry(), opened->image->Files(),
-      opened->image->Memory(), opened->image->Links(), opened->ui, opened->out, opened->clock});
-  return opened;
+  return OpenOfflineWords({"--offline", disk.string(), "--no-backup", "--cpus", "2", "--media",
+                           DriveFolder(tree, 'D')});
 }
 
 // Gives the entries below folder the case of their namesakes below model (FAT keeps the 8.3

@@ -40,36 +40,10 @@ TEST(OfflineSweepTest, EveryStopIsFinishedByTheNextRun) {
   const TypicalRun typical = CleanOfflineRun();
   ASSERT_TRUE(typical.after.opens);
   ASSERT_EQ(typical.after.currentType, "Multiprocessor Free");
-  const std::string oldMenu = At(typical.before.bootDrive, "BOOT.INI").bytes;
-  const std::string newMenu = At(typical.after.bootDrive, "BOOT.INI").bytes;
-
-  int stops = 0;
-  int finished = 0;
-  for (int step = 1;; ++step) {
-    SCOPED_TRACE("stopped before disk step " + std::to_string(step));
-    TempImage tree;
-    MakeOfflineTree(tree);
-    if (!RunStoppedAt(tree, step)) break;
-    ++stops;
-
-    const std::string menu = tree.ReadDriveFile("C:\\BOOT.INI").value_or("<missing>");
-    EXPECT_TRUE(menu == oldMenu || menu == newMenu) << menu;
-    ExpectWholeSetupLog(typical, ReadOfflineEndState(tree));
-
-    const bool recordLeft = tree.ReadDriveFile(kIntentRecord).has_value();
-    const std::string second = StartOfflineAgain(tree);
-    ExpectConsistent(tree, typical, ReadOfflineEndState(tree));
-    if (recordLeft) {
-      ++finished;
-      const bool completed = second.find(Crlf(Text(strings::kInterruptedCompleted))) != std::string::npos;
-      const bool undone = second.find(Crlf(Text(strings::kInterruptedUndone))) != std::string::npos;
-      EXPECT_TRUE(completed || undone) << second;
-    }
-    if (HasFailure()) break;  // one broken point tells the story; the rest would repeat it
-  }
-  std::cout << stops << " stops, " << finished << " with a record\n";
-  EXPECT_GT(stops, 100);
-  EXPECT_GT(finished, 10);
+  const StopSweepCount count = SweepEveryStop(typical, {MakeOfflineTree, RunStoppedAt, ReadOfflineEndState, StartOfflineAgain});
+  std::cout << count.stops << " stops, " << count.finished << " with a record\n";
+  EXPECT_GT(count.stops, 100);
+  EXPECT_GT(count.finished, 10);
 }
 
 TEST(OfflineSweepTest, EveryFailingCallLeavesAConsistentTree) {

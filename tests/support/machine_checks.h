@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -168,6 +169,53 @@ inline void ExpectConsistent(const TempImage& image, const TypicalRun& typical,
     EXPECT_EQ(At(state.bootDrive, "BOOTINI.ORV").bytes, At(typical.before.bootDrive, "BOOT.INI").bytes);
   }
   EXPECT_EQ(Leftovers(image, state), std::vector<std::string>{});
+}
+
+// How a stop sweep reaches its machine: a fresh one made, the typical session run on it and
+// stopped before its step-th disk step (false when it ended first), its end state, and the
+// next start (its log).
+struct StopSweep {
+  std::function<void(TempImage&)> make;
+  std::function<bool(const TempImage&, int)> runStoppedAt;
+  std::function<EndState(const TempImage&)> endState;
+  std::function<std::string(const TempImage&)> startAgain;
+};
+
+struct StopSweepCount {
+  int stops = 0;
+  int finished = 0;  // stops that left an intent record for the next start
+};
+
+// The typical session stopped before each of its disk steps in turn, each on a fresh machine.
+// At once BOOT.INI and setup.log are whole (the old file or the new); after the next start
+// the machine is consistent, and a record left was completed or undone, as its log says.
+inline StopSweepCount SweepEveryStop(const TypicalRun& typical, const StopSweep& sweep) {
+  const std::string oldMenu = At(typical.before.bootDrive, "BOOT.INI").bytes;
+  const std::string newMenu = At(typical.after.bootDrive, "BOOT.INI").bytes;
+  StopSweepCount count;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE("stopped before disk step " + std::to_string(step));
+    TempImage image;
+    sweep.make(image);
+    if (!sweep.runStoppedAt(image, step)) break;
+    ++count.stops;
+
+    const std::string menu = image.ReadDriveFile("C:\\BOOT.INI").value_or("<missing>");
+    EXPECT_TRUE(menu == oldMenu || menu == newMenu) << menu;
+    ExpectWholeSetupLog(typical, sweep.endState(image));
+
+    const bool recordLeft = image.ReadDriveFile(kIntentRecord).has_value();
+    const std::string second = sweep.startAgain(image);
+    ExpectConsistent(image, typical, sweep.endState(image));
+    if (recordLeft) {
+      ++count.finished;
+      const bool completed = second.find(Crlf(Text(strings::kInterruptedCompleted))) != std::string::npos;
+      const bool undone = second.find(Crlf(Text(strings::kInterruptedUndone))) != std::string::npos;
+      EXPECT_TRUE(completed || undone) << second;
+    }
+    if (::testing::Test::HasFailure()) break;  // one broken point tells the story; the rest would repeat it
+  }
+  return count;
 }
 
 }  // namespace halshift::testing
