@@ -66,6 +66,7 @@ struct SweptDisk {
   std::filesystem::path pristine;
   std::function<void(const std::filesystem::path& disk)> expectCheckable;
   int stride = 1;
+  int first = 1;  // the first step and write cut, up to stride
 };
 
 class OfflineDiskSweepTest : public ::testing::Test {
@@ -96,7 +97,7 @@ class OfflineDiskSweepTest : public ::testing::Test {
     for (const Cut cut : {Cut::kStop, Cut::kFailFromThenOn}) {
       int cuts = 0;
       const int last = cut == Cut::kStop ? steps : writes;
-      for (int step = 1; step <= last; step += swept.stride) {
+      for (int step = swept.first; step <= last; step += swept.stride) {
         SCOPED_TRACE((cut == Cut::kStop ? "stopped at disk step " : "disk calls failing from call ") +
                      std::to_string(step) + " of " + std::to_string(last));
         ASSERT_TRUE(fresh());
@@ -151,7 +152,13 @@ TEST_F(OfflineDiskSweepTest, EveryCutOfTheDiskIsFinishedByTheNextRun) {
                  1});
 }
 
-TEST_F(OfflineDiskSweepTest, EveryCutOfTheNtfsDiskIsFinishedByTheNextRun) {
+// Each shard cuts at every kNtfsShards-th step and write, from its own first one on: together
+// they cut at every one, and the shards run side by side.
+constexpr int kNtfsShards = 7;
+
+class OfflineNtfsDiskSweepTest : public OfflineDiskSweepTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(OfflineNtfsDiskSweepTest, EveryCutOfTheNtfsDiskIsFinishedByTheNextRun) {
   // The tree's drive C as an NTFS 1.2 partition in a raw disk, as NT 4.0 setup converts it.
   const std::filesystem::path partition = folder_ / "part.img";
   ASSERT_TRUE(disk::MakeNtfs(partition, 16));
@@ -161,10 +168,8 @@ TEST_F(OfflineDiskSweepTest, EveryCutOfTheNtfsDiskIsFinishedByTheNextRun) {
   ASSERT_TRUE(disk::MakeNtfsDisk(pristine, partition));
   // The switch makes about 1700 disk steps and 1000 disk writes, most of them the undo
   // journal's appends and syncs around the volume's own writes, and a cut here costs about a
-  // quarter of a second (the journal, libntfs-3g's mounts, ntfsfix twice): every cut would take
-  // over ten minutes. The injector counts the journal's steps and the volume's alike, so the
-  // sweep cannot pick out the volume's writes; it cuts at every seventh step and every seventh
-  // write instead, a sample spread evenly over the whole switch.
+  // quarter of a second (the journal, libntfs-3g's mounts, ntfsfix twice): every cut in one
+  // test would take over ten minutes, so the cuts are dealt out over the shards.
   SweepEveryCut({pristine,
                  [&partition](const std::filesystem::path& disk) {
                    ASSERT_EQ(disk::Shell("dd if=" + disk::Quoted(disk) + " of=" + disk::Quoted(partition) +
@@ -174,8 +179,10 @@ TEST_F(OfflineDiskSweepTest, EveryCutOfTheNtfsDiskIsFinishedByTheNextRun) {
                    std::string report;
                    EXPECT_TRUE(disk::NtfsConsistent(partition, &report)) << report;
                  },
-                 7});
+                 kNtfsShards, 1 + GetParam()});
 }
+
+INSTANTIATE_TEST_SUITE_P(Shards, OfflineNtfsDiskSweepTest, ::testing::Range(0, kNtfsShards));
 
 }  // namespace
 }  // namespace halshift
