@@ -1,6 +1,7 @@
 // Start-up and exit of halshift: help switches, run mode, checks, log and the run itself.
 #include "app/app.h"
 
+#include <algorithm>
 #include <array>
 
 #include "app/outcome_texts.h"
@@ -17,6 +18,12 @@ namespace halshift {
 namespace {
 
 constexpr std::array<std::string_view, 4> kHelpSwitches = {"/?", "-?", "-HELP", "/HELP"};
+
+// Whether the command line, upper-cased, holds a help switch anywhere.
+bool AsksForHelp(std::string_view commandLine) {
+  return std::any_of(kHelpSwitches.begin(), kHelpSwitches.end(),
+                     [&](std::string_view helpSwitch) { return text::Contains(commandLine, helpSwitch); });
+}
 
 bool IsWindowsNt40(std::uint32_t version) {
   const bool windowsNt = (version & 0x80000000u) == 0;
@@ -55,13 +62,11 @@ bool HalUtilityApp::Startup(std::string_view commandLineTail) {
   std::string commandLine(commandLineTail);
   if (!commandLine.empty()) {
     commandLine = text::ToUpper(commandLine);
-    for (std::string_view helpSwitch : kHelpSwitches) {
-      if (text::Contains(commandLine, helpSwitch)) {
-        // The help box comes before the run mode is decided, so it is shown in any case.
-        platform_.ui.MessageBox(platform::BoxOwner::kNone, LoadString(strings::kUsage),
-                                LoadString(strings::kHelpCaption), platform::kMbOk);
-        return false;
-      }
+    if (AsksForHelp(commandLine)) {
+      // The help box comes before the run mode is decided, so it is shown in any case.
+      platform_.ui.MessageBox(platform::BoxOwner::kNone, LoadString(strings::kUsage),
+                              LoadString(strings::kHelpCaption), platform::kMbOk);
+      return false;
     }
     silentMode = true;
   }
