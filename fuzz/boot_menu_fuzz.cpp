@@ -7,13 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "inspect/boot_ini.h"
 
-namespace {
+using halshift::fuzzing::Check;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 // Text-mode reading as the definition reads, a byte at a time: Ctrl-Z ends the text, CR LF
 // reads as LF, a lone CR is an ordinary byte, a last line without LF counts when not empty.

@@ -4,16 +4,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "platform/image/block_device.h"
 #include "platform/image/disk_format.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using halshift::fuzzing::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace halshift::image;

@@ -5,13 +5,12 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/check.h"
 #include "platform/image/expand.h"
 
-namespace {
+using halshift::fuzzing::Check;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 constexpr std::string_view kSzddMagic{"SZDD\x88\xF0\x27\x33", 8};
 constexpr std::string_view kCabinetMagic{"MSCF", 4};

@@ -10,16 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "platform/image/block_device.h"
 #include "platform/image/fat16_volume.h"
+
+using halshift::fuzzing::Check;
 
 namespace {
 
 using halshift::image::BlockDevice;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // A device of a given size whose bytes past the input are zeros until written; writes past
 // the input are kept in a map of sectors.

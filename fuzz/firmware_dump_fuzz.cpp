@@ -7,15 +7,10 @@
 #include <span>
 #include <string>
 
+#include "fuzz/check.h"
 #include "platform/image/firmware_area.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using halshift::fuzzing::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace halshift::image;

@@ -13,15 +13,14 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/check.h"
 #include "platform/image/hive_registry.h"
+
+using halshift::fuzzing::Check;
 
 namespace {
 
 using namespace halshift::image;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // A folder for the two hive files, removed when the fuzzer ends.
 class TempFolder {

@@ -11,13 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "platform/image/iso_volume.h"
 
-namespace {
+using halshift::fuzzing::Check;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 // Lists the directory, reads its files and descends into its folders, up to a depth.
 void Walk(const halshift::image::IsoVolume& volume, std::vector<std::string>& path, int depth,

@@ -8,13 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "platform/image/command_line.h"
 
-namespace {
+using halshift::fuzzing::Check;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 constexpr std::string_view kNames[] = {"--offline", "--drive", "--cpus", "--no-apic",
                                        "--vm-config", "--firmware", "--media"};

@@ -7,16 +7,15 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "inspect/firmware.h"
 #include "platform/platform.h"
+
+using halshift::fuzzing::Check;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 Bytes Part(const std::uint8_t* data, std::size_t size, std::size_t from, std::size_t length) {
   if (from >= size) return {};

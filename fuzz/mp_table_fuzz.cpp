@@ -8,8 +8,11 @@
 #include <optional>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "inspect/firmware.h"
 #include "platform/platform.h"
+
+using halshift::fuzzing::Check;
 
 namespace {
 
@@ -17,10 +20,6 @@ using Bytes = std::vector<std::uint8_t>;
 using namespace halshift::inspect;
 
 constexpr std::uint32_t kTableAddress = 0x000E1230;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // Serves a BIOS area that holds the pointer, and the table memory at kTableAddress.
 class FuzzMemory : public halshift::platform::PhysicalMemory {

@@ -11,16 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "platform/image/block_device.h"
 #include "platform/image/ntfs_volume.h"
+
+using halshift::fuzzing::Check;
 
 namespace {
 
 using halshift::image::BlockDevice;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 constexpr std::uint64_t kSector = 512;
 

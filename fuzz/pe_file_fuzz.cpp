@@ -7,16 +7,11 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "hal/media_check.h"
 #include "inspect/pe_file.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using halshift::fuzzing::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace halshift::pe;

@@ -6,15 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/check.h"
 #include "platform/image/registry_file.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using halshift::fuzzing::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using halshift::image::RegistryFile;

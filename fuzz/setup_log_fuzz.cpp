@@ -7,13 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "hal/setup_log.h"
 
-namespace {
+using halshift::fuzzing::Check;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 std::vector<std::string_view> Lines(std::string_view text) {
   std::vector<std::string_view> lines;

@@ -6,16 +6,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "inspect/firmware.h"
 #include "tests/support/region_memory.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using halshift::fuzzing::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace halshift::inspect;

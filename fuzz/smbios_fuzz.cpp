@@ -7,16 +7,15 @@
 #include <optional>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "inspect/firmware.h"
 #include "platform/platform.h"
+
+using halshift::fuzzing::Check;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // Serves the image, padded to 64 KiB, at 0xF0000 and the table at any other address; a read
 // longer than the table fails.

@@ -10,16 +10,11 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "platform/image/block_device.h"
 #include "platform/image/undo_journal.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using halshift::fuzzing::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace halshift::image;

@@ -7,16 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/check.h"
 #include "platform/image/vm_config.h"
 #include "platform/image/xml_document.h"
 
-namespace {
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using halshift::fuzzing::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace halshift::image;
