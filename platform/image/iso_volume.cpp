@@ -5,7 +5,9 @@
 #include <cdio/logging.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <string_view>
 #include <system_error>
 
 #include "base/text.h"
@@ -39,6 +41,12 @@ bool IsSymbolicLink(const iso9660_stat_t& stat) {
 }
 
 }  // namespace
+
+// Whether a directory already holds a record of that name, as lookups compare names.
+bool IsoVolume::NameTaken(const std::vector<Record>& records, std::string_view name) {
+  return std::any_of(records.begin(), records.end(),
+                     [&](const Record& record) { return text::EqualsIgnoreCase(record.entry.name, name); });
+}
 
 struct IsoVolume::Handle {
   iso9660_t* iso = nullptr;
@@ -109,6 +117,11 @@ const std::vector<IsoVolume::Record>* IsoVolume::Directory(const Record& directo
         if (recorded.empty() || recorded == "." || recorded == ".." || IsSymbolicLink(*stat)) continue;
         Record record;
         record.entry.name = IsoDisplayName(recorded);
+        // Names are looked up without regard to case, so of two records that differ only in
+        // case or version (Rock Ridge "a" and "A", "X;1" and "X;2", or a damaged record that
+        // repeats a name) only the first can be found; the later ones are left out of the
+        // listing too, so that what is listed is what a lookup gives.
+        if (NameTaken(*records, record.entry.name)) continue;
         record.entry.directory = stat->type == iso9660_stat_s::_STAT_DIR;
         record.entry.size = stat->size;
         record.lsn = FirstBlock(*stat);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace halshift::image {
@@ -44,7 +45,8 @@ class IsoVolume {
   // never found.
   std::optional<Entry> Find(std::span<const std::string> components) const;
   // The entries of a directory ("." and ".." left out), names without ";1", in the image's
-  // order; empty when it is not a directory.
+  // order, each name once (the first record of a name, as Find gives it); empty when it is
+  // not a directory.
   std::vector<Entry> List(std::span<const std::string> components) const;
   // A whole file's bytes; nothing when it is not a file or cannot be read.
   std::optional<std::string> Read(std::span<const std::string> components) const;
@@ -58,6 +60,7 @@ class IsoVolume {
   struct Handle;
 
   IsoVolume(std::unique_ptr<Handle> handle, std::uint64_t imageSize);
+  static bool NameTaken(const std::vector<Record>& records, std::string_view name);
   std::optional<Record> Lookup(std::span<const std::string> components) const;
   // The records of a directory, read once and then kept; nothing when it cannot be read.
   const std::vector<Record>* Directory(const Record& directory) const;

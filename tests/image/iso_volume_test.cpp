@@ -164,6 +164,26 @@ TEST_F(IsoVolumeTest, SymbolicLinksAreLeftOut) {
   EXPECT_EQ(std::find(names.begin(), names.end(), "LINK.TXT"), names.end());
 }
 
+// Rock Ridge keeps names that differ only in case, a damaged image may repeat one: a lookup
+// without regard to case finds the first, and the listing shows that one alone, so what is
+// listed is what Find and Read give.
+TEST_F(IsoVolumeTest, NamesThatDifferOnlyInCaseAreListedOnce) {
+  WriteFile(source_ / "I386" / "hal.dll", "first");
+  WriteFile(source_ / "I386" / "HAL.DLL" / "INNER.TXT", "inner");
+  const auto volume = Open(Make("cases.iso", "genisoimage -R"));
+  ASSERT_TRUE(volume);
+  const auto entries = volume->List(Path{"I386"});
+  std::vector<IsoVolume::Entry> hal;
+  std::copy_if(entries.begin(), entries.end(), std::back_inserter(hal),
+               [](const IsoVolume::Entry& entry) { return entry.name == "hal.dll" || entry.name == "HAL.DLL"; });
+  ASSERT_EQ(hal.size(), 1u);
+  const auto found = volume->Find(Path{"I386", "Hal.Dll"});
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->name, hal[0].name);
+  EXPECT_EQ(found->directory, hal[0].directory);
+  EXPECT_EQ(volume->Read(Path{"I386", "HAL.DLL"}).has_value(), !hal[0].directory);
+}
+
 TEST_F(IsoVolumeTest, NotAnImage) {
   WriteFile(temp_.Root() / "text.iso", Pattern(100000));
   WriteFile(temp_.Root() / "empty.iso", "");
