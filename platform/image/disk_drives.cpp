@@ -156,7 +156,7 @@ bool MountBarePartition(const std::filesystem::path& path, bool writable, Mounte
   return true;
 }
 
-std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool writable,
+std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool writable, DiskUsers users,
                                         DiskFormat& format, std::string& error) {
   auto probe = RawDevice::Open(path, false, nullptr, error);
   if (!probe) return nullptr;
@@ -168,9 +168,11 @@ std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool 
   }
   const std::uint64_t rawSize = RawDataSize(*probe, format);
   probe.reset();
-  if (std::string inUse = DiskInUse(path); !inUse.empty()) {
-    error = inUse + "; shut the virtual machine down first";
-    return nullptr;
+  if (users == DiskUsers::kRefuseInUse) {
+    if (std::string inUse = DiskInUse(path); !inUse.empty()) {
+      error = inUse + "; shut the virtual machine down first";
+      return nullptr;
+    }
   }
   if (!IsRaw(format)) return NbdDevice::Open(path, format, writable, nullptr, error);
   std::shared_ptr<BlockDevice> device = RawDevice::Open(path, writable, nullptr, error);
@@ -192,9 +194,9 @@ std::shared_ptr<BlockDevice> OpenDevice(const std::filesystem::path& path, bool 
 }  // namespace
 
 std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool writable,
-                                     std::string& error) {
+                                     DiskUsers users, std::string& error) {
   MountedDisk disk;
-  auto device = OpenDevice(path, writable, disk.format, error);
+  auto device = OpenDevice(path, writable, users, disk.format, error);
   if (!device) return std::nullopt;
   disk.device = std::make_shared<CachedDevice>(std::move(device));
   if (DetectLayout(*disk.device) == DiskLayout::kBarePartition) {

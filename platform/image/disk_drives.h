@@ -36,12 +36,18 @@ struct MountedDisk {
   std::vector<Part> parts;  // primary partitions, then the logical drives
 };
 
+// Whether an open looks for the disk's other users first. The scan of every process costs
+// about a millisecond per few thousand open files, so it is made once per open that decides
+// whether the run may go on; the read-back open right after this process let go of the disk
+// skips it.
+enum class DiskUsers { kRefuseInUse, kAlreadyRefused };
+
 // Opens a disk file by its content and mounts its FAT partitions (FAT16 served; FAT12, FAT32
 // and a dirty FAT16 volume kept with their problem). Nothing, with error, when the file is no
 // disk halshift knows or cannot be opened (another program holds it or has it open, a lock
-// file says a virtual machine runs: DiskInUse).
+// file says a virtual machine runs: DiskInUse, unless users is kAlreadyRefused).
 std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool writable,
-                                     std::string& error);
+                                     DiskUsers users, std::string& error);
 
 // How messages name a part of the disk: "partition 2 (type 0x06)", or the partition image.
 std::string PartName(const MountedDisk::Part& part);

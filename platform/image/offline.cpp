@@ -449,7 +449,7 @@ namespace {
 
 // The volume that a --drive disk file gives its letter.
 std::unique_ptr<Volume> DiskDriveVolume(const std::filesystem::path& path, std::string& error) {
-  auto disk = MountDisk(path, false, error);
+  auto disk = MountDisk(path, false, DiskUsers::kRefuseInUse, error);
   if (!disk) return nullptr;
   const auto active = [&](std::size_t part) {
     const auto& partition = disk->parts[part].partition;

@@ -155,7 +155,7 @@ std::unique_ptr<MachineImage::State> OpenDiskState(const OfflineMachine& machine
     error = "no private folder for the disk's hives could be made in the temporary folder";
     return nullptr;
   }
-  auto disk = MountDisk(session->path, writable, error);
+  auto disk = MountDisk(session->path, writable, DiskUsers::kRefuseInUse, error);
   if (!disk) {
     error = session->path.string() + ": " + error;
     return nullptr;
@@ -260,7 +260,8 @@ bool MachineImage::VerifyDisk(std::string& error) {
     error = session->path.string() + ": the disk could not be flushed";
     return false;
   }
-  const auto fresh = MountDisk(session->path, false, error);
+  if (expected.empty()) return true;  // nothing was changed, so there is nothing to read back
+  const auto fresh = MountDisk(session->path, false, DiskUsers::kAlreadyRefused, error);
   if (!fresh) {
     error = session->path.string() + ": cannot be opened again to read the changes back: " + error;
     return false;

@@ -176,7 +176,7 @@ inline bool CopyVolumeFolder(const image::Volume& volume, std::vector<std::strin
 // the volume after every cut.
 inline void ReadOutDisk(const std::filesystem::path& disk, const TempImage& tree, const TempImage& model) {
   std::string error;
-  const auto mounted = image::MountDisk(disk, false, error);
+  const auto mounted = image::MountDisk(disk, false, image::DiskUsers::kRefuseInUse, error);
   ASSERT_TRUE(mounted) << error;
   const image::Volume* volume = nullptr;
   for (const auto& part : mounted->parts) {
