@@ -356,16 +356,24 @@ std::optional<std::vector<std::uint64_t>> Fat16Volume::FolderSectors(const Folde
   return sectors;
 }
 
-std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder) {
+bool Fat16Volume::WriteDevice(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  listings_.clear();
+  return device_.Write(offset, bytes);
+}
+
+std::shared_ptr<const Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder) {
+  const std::pair<bool, std::uint16_t> key{folder.root, folder.root ? std::uint16_t{0} : folder.cluster};
+  if (const auto kept = listings_.find(key); kept != listings_.end()) return kept->second;
   const auto sectors = FolderSectors(folder);
-  if (!sectors) return std::nullopt;
-  Listing listing;
+  if (!sectors) return nullptr;
+  auto read = std::make_shared<Listing>();
+  Listing& listing = *read;
   std::vector<std::uint8_t> sector(geometry_.bytesPerSector);
   LongNameRun longName;
   for (std::uint64_t at : *sectors) {
     if (!device_.Read(at, sector)) {
       Fail("a folder cannot be read");
-      return std::nullopt;
+      return nullptr;
     }
     for (std::size_t i = 0; i + kEntryLength <= sector.size(); i += kEntryLength) {
       const std::uint64_t offset = at + i;
@@ -406,7 +414,8 @@ std::optional<Fat16Volume::Listing> Fat16Volume::ReadFolder(const Folder& folder
       }
     }
   }
-  return listing;
+  listings_.emplace(key, read);
+  return read;
 }
 
 std::optional<Fat16Volume::Folder> Fat16Volume::FolderAt(std::string_view path) {
@@ -506,6 +515,7 @@ bool Fat16Volume::CanChange() {
 }
 
 void Fat16Volume::SetFat(std::uint16_t cluster, std::uint16_t value) {
+  listings_.clear();  // a folder's chain may be the one that changes
   PutWord(fat_, std::size_t{cluster} * 2, value);
   dirtyFatSectors_.insert(std::size_t{cluster} * 2 / geometry_.bytesPerSector);
 }
@@ -515,7 +525,7 @@ bool Fat16Volume::CommitFat() {
   for (std::uint32_t copy = 0; copy < geometry_.fatCount; ++copy) {
     const std::uint64_t base = (std::uint64_t{geometry_.FirstFatSector()} + std::uint64_t{copy} * geometry_.sectorsPerFat) * bps;
     for (std::size_t sector : dirtyFatSectors_) {
-      if (!device_.Write(base + sector * bps, std::span(fat_).subspan(sector * bps, bps))) {
+      if (!WriteDevice(base + sector * bps, std::span(fat_).subspan(sector * bps, bps))) {
         broken_ = true;
         return Fail("the FAT cannot be written");
       }
@@ -544,7 +554,7 @@ bool Fat16Volume::PatchSector(std::uint64_t sector, const Patches& patches) {
   for (const auto& [offset, patch] : patches) {
     std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset - sector));
   }
-  if (!device_.Write(sector, bytes)) {
+  if (!WriteDevice(sector, bytes)) {
     broken_ = true;
     return Fail("a folder cannot be written");
   }
@@ -603,7 +613,7 @@ bool Fat16Volume::NewSlots(const Folder& parent, std::size_t count, std::uint64_
   const auto grown = Allocate(1);
   if (!chain || !grown || !EndBefore(*listing, free.size())) return false;
   const std::vector<std::uint8_t> zeros(geometry_.BytesPerCluster());
-  if (!device_.Write(ClusterOffset(grown->front()), zeros)) {
+  if (!WriteDevice(ClusterOffset(grown->front()), zeros)) {
     broken_ = true;
     return Fail("a folder cannot be written");
   }
@@ -666,7 +676,7 @@ std::optional<std::uint16_t> Fat16Volume::WriteClusters(std::span<const std::uin
     buffer.assign(run * bpc, 0);
     const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(run * bpc, data.size() - i * bpc));
     std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(i * bpc), length, buffer.begin());
-    if (!device_.Write(ClusterOffset((*clusters)[i]), buffer)) {
+    if (!WriteDevice(ClusterOffset((*clusters)[i]), buffer)) {
       broken_ = true;
       Fail("the file cannot be written");
       return std::nullopt;
@@ -768,7 +778,7 @@ bool Fat16Volume::CreateFolder(std::string_view path) {
   e[1] = '.';
   PutWord(e, kEntryCluster, parent.root ? 0 : parent.cluster);
   std::copy(e.begin(), e.end(), bytes.begin() + kEntryLength);
-  if (!device_.Write(ClusterOffset(cluster->front()), bytes)) {
+  if (!WriteDevice(ClusterOffset(cluster->front()), bytes)) {
     broken_ = true;
     return Fail("a folder cannot be written");
   }

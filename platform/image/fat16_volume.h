@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -120,7 +121,11 @@ class Fat16Volume {
   bool Fail(std::string reason);
   std::optional<std::vector<std::uint16_t>> Chain(std::uint16_t first);
   std::optional<std::vector<std::uint64_t>> FolderSectors(const Folder& folder);
-  std::optional<Listing> ReadFolder(const Folder& folder);
+  // A folder's listing, parsed once and kept until the volume next writes anything or changes
+  // its FAT; a listing a caller holds stays as it was read.
+  std::shared_ptr<const Listing> ReadFolder(const Folder& folder);
+  // Every write to the device goes through here: the kept listings are let go first.
+  bool WriteDevice(std::uint64_t offset, std::span<const std::uint8_t> bytes);
   std::optional<Folder> FolderAt(std::string_view path);
   // The folder that holds the last part of path, that part, and the entry when it exists.
   bool Locate(std::string_view path, Folder& parent, std::string& name,
@@ -161,6 +166,7 @@ class Fat16Volume {
   fat::Geometry geometry_;
   std::vector<std::uint8_t> fat_;  // the first FAT copy's sectors that hold cluster entries
   std::set<std::size_t> dirtyFatSectors_;
+  std::map<std::pair<bool, std::uint16_t>, std::shared_ptr<const Listing>> listings_;
   bool broken_ = false;
   std::string error_;
 };
