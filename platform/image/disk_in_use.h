@@ -15,7 +15,8 @@ namespace halshift::image {
 // - Any other program that has the file open: a VirtualBox machine keeps no lock file and
 //   holds its disks only through its running process, as QEMU and VMware's do. Processes of
 //   other users are seen only by root. This program and the servers it started are not
-//   counted.
+//   counted. A file that no process has open is known as such by one lease on it, without
+//   the look through every process.
 std::string DiskInUse(const std::filesystem::path& disk);
 
 // The descriptor of a VMware extent's name ("nt4-flat.vmdk", "nt4-s003.vmdk": "nt4.vmdk"), or
