@@ -310,9 +310,10 @@ class VolumeHiveRegistry final : public platform::Registry {
     std::string error;
     FaultInjector unused;
     inner_.reset();
-    if (host::ReplaceWhole(software_, *before, 0600, unused, host::Durability::kFlushed) ==
+    if (host::ReplaceWhole(software_, *before, 0600, unused, host::Durability::kLazy) ==
         host::WriteResult::kDone) {
-      inner_ = HiveRegistry::Open(software_, system_, unused, error);
+      inner_ = HiveRegistry::Open(software_, system_, unused, error, HiveRegistry::Leftovers::kRemove,
+                                  HiveRegistry::Hives::kScratch);
     }
     return kErrorRegistryIoFailed;
   }
@@ -378,7 +379,8 @@ std::unique_ptr<platform::Registry> VolumeHives(Volume& volume, std::vector<std:
                                                 std::filesystem::path softwareCopy,
                                                 std::filesystem::path systemCopy,
                                                 FaultInjector& faults, std::string& error) {
-  auto inner = HiveRegistry::Open(softwareCopy, systemCopy, faults, error);
+  auto inner = HiveRegistry::Open(softwareCopy, systemCopy, faults, error, HiveRegistry::Leftovers::kRemove,
+                                  HiveRegistry::Hives::kScratch);
   if (!inner) return nullptr;
   return std::make_unique<VolumeHiveRegistry>(volume, std::move(softwareHive),
                                               std::move(softwareCopy), std::move(systemCopy),

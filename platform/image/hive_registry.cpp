@@ -411,13 +411,13 @@ bool TakeOverFileState(int fd, const struct stat& old, const std::string& dosAtt
 // Commits the hive into the open file fd, seals its header, gives it the old file's state and
 // flushes it.
 bool WriteReplacement(hive_h* writable, int fd, const struct stat& old,
-                      const std::string& dosAttributes, FaultInjector& faults) {
+                      const std::string& dosAttributes, bool flush, FaultInjector& faults) {
   // hivex writes the file through the descriptor's own name, so that nothing can put another
   // file at the temporary name in between.
   if (faults.StepFails() || hivex_commit(writable, ProcPath(fd).c_str(), 0) != 0) return false;
   if (!SealHeader(fd, faults)) return false;
   if (!TakeOverFileState(fd, old, dosAttributes, faults)) return false;
-  return !faults.StepFails() && fsync(fd) == 0;
+  return !flush || (!faults.StepFails() && fsync(fd) == 0);
 }
 
 // Reads the new file back as the next start would and finds the value as it was set; nothing
@@ -445,7 +445,7 @@ HiveHandle ReadBackChecked(int fd, const std::vector<std::string>& components,
 // made to fail there, as the host call itself can fail.
 long ReplaceHive(const std::filesystem::path& path, hive_h* writable,
                  const std::vector<std::string>& components, const StagedValue& value,
-                 FaultInjector& faults, HiveHandle& current) {
+                 bool flush, FaultInjector& faults, HiveHandle& current) {
   struct stat old {};
   if (lstat(path.c_str(), &old) != 0) return kErrorRegistryIoFailed;
   const std::string dosAttributes = host::ReadDosAttributes(path);
@@ -464,7 +464,7 @@ long ReplaceHive(const std::filesystem::path& path, hive_h* writable,
     file.fd = -1;
     return remove();
   };
-  if (!WriteReplacement(writable, file.fd, old, dosAttributes, faults)) return discard();
+  if (!WriteReplacement(writable, file.fd, old, dosAttributes, flush, faults)) return discard();
   HiveHandle written = ReadBackChecked(file.fd, components, value);
   if (!written) return discard();
 
@@ -475,6 +475,7 @@ long ReplaceHive(const std::filesystem::path& path, hive_h* writable,
   if (faults.ShouldFail(Call::kRenameTemporary)) return remove();
   if (faults.StepFails() || rename(temporary.c_str(), path.c_str()) != 0) return remove();
   current = std::move(written);
+  if (!flush) return platform::kErrorSuccess;
   // The rename itself survives a power cut only once the folder is written out. The hive is
   // the new one from here on, whatever the flush answers.
   FileCloser dir{open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
@@ -490,15 +491,15 @@ struct HiveRegistry::Hive {
 };
 
 HiveRegistry::HiveRegistry(std::unique_ptr<Hive> software, std::unique_ptr<Hive> system,
-                           FaultInjector& faults)
-    : software_(std::move(software)), system_(std::move(system)), faults_(faults) {}
+                           FaultInjector& faults, Hives hives)
+    : software_(std::move(software)), system_(std::move(system)), faults_(faults), hives_(hives) {}
 
 HiveRegistry::~HiveRegistry() = default;
 
 std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::filesystem::path& softwareHive,
                                                  const std::filesystem::path& systemHive,
                                                  FaultInjector& faults, std::string& error,
-                                                 Leftovers leftovers) {
+                                                 Leftovers leftovers, Hives hives) {
   std::unique_ptr<Hive> opened[2];
   const std::filesystem::path* paths[2] = {&softwareHive, &systemHive};
   for (int i = 0; i < 2; ++i) {
@@ -518,7 +519,7 @@ std::unique_ptr<HiveRegistry> HiveRegistry::Open(const std::filesystem::path& so
     }
   }
   return std::unique_ptr<HiveRegistry>(
-      new HiveRegistry(std::move(opened[0]), std::move(opened[1]), faults));
+      new HiveRegistry(std::move(opened[0]), std::move(opened[1]), faults, hives));
 }
 
 HiveRegistry::Hive* HiveRegistry::Locate(std::string_view keyPath,
@@ -602,7 +603,8 @@ long HiveRegistry::SetValue(std::string_view keyPath, std::string_view valueName
   if (node == 0) return platform::kErrorFileNotFound;
   const StagedValue value = StageValue(writable.get(), node, valueName, type, data);
   if (!SetStaged(writable.get(), node, value)) return kErrorRegistryIoFailed;
-  return ReplaceHive(hive->path, writable.get(), components, value, faults_, hive->handle);
+  return ReplaceHive(hive->path, writable.get(), components, value, hives_ == Hives::kInstallation,
+                     faults_, hive->handle);
 }
 
 }  // namespace halshift::image

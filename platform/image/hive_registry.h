@@ -98,10 +98,15 @@ class HiveRegistry final : public platform::Registry {
   // With Leftovers::kKeep (a look at the hives before the installation is accepted), Open
   // changes nothing at all and the leftovers wait for the next Open that removes them.
   enum class Leftovers { kRemove, kKeep };
+  // kInstallation: the hives are the installation's own files, and each rewrite is flushed
+  // before and after its rename. kScratch: private copies of hives kept elsewhere, which the
+  // caller writes back durably itself; they are not flushed, since a cut loses nothing there.
+  enum class Hives { kInstallation, kScratch };
   static std::unique_ptr<HiveRegistry> Open(const std::filesystem::path& softwareHive,
                                             const std::filesystem::path& systemHive,
                                             FaultInjector& faults, std::string& error,
-                                            Leftovers leftovers = Leftovers::kRemove);
+                                            Leftovers leftovers = Leftovers::kRemove,
+                                            Hives hives = Hives::kInstallation);
   ~HiveRegistry() override;
   HiveRegistry(const HiveRegistry&) = delete;
   HiveRegistry& operator=(const HiveRegistry&) = delete;
@@ -118,13 +123,14 @@ class HiveRegistry final : public platform::Registry {
  private:
   struct Hive;
   HiveRegistry(std::unique_ptr<Hive> software, std::unique_ptr<Hive> system,
-               FaultInjector& faults);
+               FaultInjector& faults, Hives hives);
   // The hive of a key path and the path's components below its root (UTF-8, with
   // CurrentControlSet read as the control set in use); nothing for a path outside both hives.
   Hive* Locate(std::string_view keyPath, std::vector<std::string>& components);
   std::unique_ptr<Hive> software_;
   std::unique_ptr<Hive> system_;
   FaultInjector& faults_;
+  Hives hives_;
 };
 
 }  // namespace halshift::image
