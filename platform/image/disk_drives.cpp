@@ -228,17 +228,6 @@ std::string PartName(const MountedDisk::Part& part) {
   return "partition " + std::to_string(part.partition->arcNumber) + " (type " + type + ")";
 }
 
-PrivateFolder::PrivateFolder() {
-  std::error_code ignored;
-  std::string pattern = (std::filesystem::temp_directory_path(ignored) / "halshift-hives.XXXXXX").string();
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-PrivateFolder::~PrivateFolder() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
 namespace {
 
 std::vector<std::string> UpperComponents(std::span<const std::string> components) {
@@ -304,7 +293,10 @@ class VolumeHiveRegistry final : public platform::Registry {
     const auto before = host::ReadWhole(software_);
     const long status = inner_->SetValue(keyPath, valueName, type, data);
     const auto after = host::ReadWhole(software_);
-    if (!before || !after || *before == *after) return status;
+    if (status != platform::kErrorSuccess) return status;
+    // A change the copy took but that cannot be read back from it has not reached the volume.
+    if (!before || !after) return kErrorRegistryIoFailed;
+    if (*before == *after) return status;
     if (Commit(*after)) return status;
     // The volume holds the old hive: so must the copy that answers the queries.
     std::string error;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/image/block_device.h"
+#include "platform/image/run_folder.h"
 #include "platform/image/disk_format.h"
 #include "platform/image/hive_registry.h"
 #include "platform/image/partition_table.h"
@@ -52,19 +53,6 @@ std::optional<MountedDisk> MountDisk(const std::filesystem::path& path, bool wri
 // How messages name a part of the disk: "partition 2 (type 0x06)", or the partition image.
 std::string PartName(const MountedDisk::Part& part);
 
-// A private folder on the host, removed with everything in it.
-class PrivateFolder {
- public:
-  PrivateFolder();
-  ~PrivateFolder();
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 // What the offline machine keeps of its disk: how to open it again, the private folder of the
 // hive copies, and what the session changed on each drive (for the read-back).
 struct DiskSession {
@@ -74,7 +62,7 @@ struct DiskSession {
   std::map<char, std::size_t> partOfDrive;  // drive letter to MountedDisk::parts index
   std::map<char, std::set<std::vector<std::string>>> changed;  // upper-cased components
   std::string backup;
-  PrivateFolder folder;
+  PrivateFolder folder{"halshift-run-hives"};
 };
 
 // A volume whose changes are recorded in session.changed for its letter.

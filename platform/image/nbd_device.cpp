@@ -175,16 +175,16 @@ std::unique_ptr<NbdDevice> NbdDevice::Open(const std::filesystem::path& path, Di
   std::error_code ignored;
   // An absolute path, so that QEMU never reads a "protocol:" prefix into the name.
   const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-  std::string folderTemplate = (std::filesystem::temp_directory_path(ignored) / "halshift-nbd.XXXXXX").string();
-  if (::mkdtemp(folderTemplate.data()) == nullptr) {
+  auto folder = std::make_unique<PrivateFolder>("halshift-run-nbd");
+  if (folder->Path().empty()) {
     error = std::string("no private folder for the NBD socket: ") + std::strerror(errno);
     return nullptr;
   }
   std::unique_ptr<NbdDevice> device(new NbdDevice());
-  device->folder_ = folderTemplate;
+  device->folder_ = std::move(folder);
   device->writable_ = writable;
   device->faults_ = faults;
-  const std::string socket = (device->folder_ / "nbd.sock").string();
+  const std::string socket = (device->folder_->Path() / "nbd.sock").string();
 
   int output = -1;
   const pid_t pid = StartServer(socket, qemuFormat, writable, absolute, output, error);
@@ -216,8 +216,7 @@ NbdDevice::~NbdDevice() {
     if (handle_ == nullptr) ::kill(server_, SIGTERM);
     ::waitpid(server_, &status, 0);
   }
-  std::error_code ignored;
-  if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+  folder_.reset();
 }
 
 bool NbdDevice::Read(std::uint64_t offset, std::span<std::uint8_t> destination) {

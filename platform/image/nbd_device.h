@@ -13,6 +13,7 @@
 
 #include "platform/image/block_device.h"
 #include "platform/image/disk_format.h"
+#include "platform/image/run_folder.h"
 
 struct nbd_handle;
 
@@ -44,7 +45,7 @@ class NbdDevice final : public BlockDevice {
   NbdDevice() = default;
   nbd_handle* handle_ = nullptr;
   pid_t server_ = -1;
-  std::filesystem::path folder_;
+  std::unique_ptr<PrivateFolder> folder_;  // the socket's, gone after the server
   std::uint64_t size_ = 0;
   bool writable_ = false;
   FaultInjector* faults_ = nullptr;
