@@ -1,12 +1,14 @@
 // Private run folders: made locked, and those of ended runs swept away.
 #include "platform/image/run_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <system_error>
@@ -31,14 +33,18 @@ int LockFolder(const std::filesystem::path& folder) {
 
 int RemoveLeftoverFolders(const std::filesystem::path& parent, std::string_view stem) {
   const std::string prefix = std::string(stem) + ".";
+  // Plain readdir: the temporary folder of a busy host holds thousands of entries, and each run
+  // looks through it once.
   std::vector<std::filesystem::path> candidates;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(parent, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0) {
-      candidates.push_back(it->path());
+  if (DIR* entries = ::opendir(parent.c_str())) {
+    while (const dirent* entry = ::readdir(entries)) {
+      if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 && entry->d_name[prefix.size()] != '\0') {
+        candidates.push_back(parent / entry->d_name);
+      }
     }
+    ::closedir(entries);
   }
+  std::error_code error;
   const std::time_t now = std::time(nullptr);
   int removed = 0;
   for (const auto& folder : candidates) {
