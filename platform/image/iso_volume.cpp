@@ -5,9 +5,8 @@
 #include <cdio/logging.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <string_view>
+#include <set>
 #include <system_error>
 
 #include "base/text.h"
@@ -41,12 +40,6 @@ bool IsSymbolicLink(const iso9660_stat_t& stat) {
 }
 
 }  // namespace
-
-// Whether a directory already holds a record of that name, as lookups compare names.
-bool IsoVolume::NameTaken(const std::vector<Record>& records, std::string_view name) {
-  return std::any_of(records.begin(), records.end(),
-                     [&](const Record& record) { return text::EqualsIgnoreCase(record.entry.name, name); });
-}
 
 struct IsoVolume::Handle {
   iso9660_t* iso = nullptr;
@@ -110,6 +103,7 @@ const std::vector<IsoVolume::Record>* IsoVolume::Directory(const Record& directo
       (static_cast<std::uint64_t>(directory.lsn) + blocks) * kBlockSize <= imageSize_ + kBlockSize) {
     if (const ListPointer list{iso9660_ifs_readdir(handle_->iso, directory.path.c_str())}) {
       records.emplace();
+      std::set<std::string> names;  // upper-cased, as lookups compare them
       for (CdioListNode_t* node = _cdio_list_begin(list.get()); node; node = _cdio_list_node_next(node)) {
         const auto* stat = static_cast<const iso9660_stat_t*>(_cdio_list_node_data(node));
         if (!stat) continue;
@@ -121,7 +115,7 @@ const std::vector<IsoVolume::Record>* IsoVolume::Directory(const Record& directo
         // case or version (Rock Ridge "a" and "A", "X;1" and "X;2", or a damaged record that
         // repeats a name) only the first can be found; the later ones are left out of the
         // listing too, so that what is listed is what a lookup gives.
-        if (NameTaken(*records, record.entry.name)) continue;
+        if (!names.insert(text::ToUpper(record.entry.name)).second) continue;
         record.entry.directory = stat->type == iso9660_stat_s::_STAT_DIR;
         record.entry.size = stat->size;
         record.lsn = FirstBlock(*stat);

@@ -60,7 +60,6 @@ class IsoVolume {
   struct Handle;
 
   IsoVolume(std::unique_ptr<Handle> handle, std::uint64_t imageSize);
-  static bool NameTaken(const std::vector<Record>& records, std::string_view name);
   std::optional<Record> Lookup(std::span<const std::string> components) const;
   // The records of a directory, read once and then kept; nothing when it cannot be read.
   const std::vector<Record>* Directory(const Record& directory) const;
